@@ -1,0 +1,65 @@
+#include "seriallists.h"
+#include "mainwindow.h"
+
+#include "ui_mainwindow.h"
+
+#include <QSerialPortInfo>
+
+QString formatUsbIdentifier(quint16 identifier)
+{
+    return identifier ? QString::number(identifier, 16) : QString();
+}
+
+QStringList serialPortItemData(const QSerialPortInfo &info)
+{
+    const QString productId = formatUsbIdentifier(info.productIdentifier());
+    const QString vendorId = formatUsbIdentifier(info.vendorIdentifier());
+    return { info.portName(),       info.description(), info.manufacturer(),
+             info.systemLocation(), vendorId,           productId };
+}
+
+void MainWindow::fillSerialParameterLists()
+{
+    struct Item {
+        const char *text;
+        int value;
+    };
+    auto fill = [](QComboBox *box, std::initializer_list<Item> items) {
+        for (const Item &item : items)
+            box->addItem(QLatin1String(item.text), item.value);
+    };
+
+    fill(ui->CB_BandRate,
+         { { "9600", 9600 },
+           { "19200", 19200 },
+           { "38400", 38400 },
+           { "57600", 57600 },
+           { "115200", 115200 } });
+    fill(ui->CB_DataBit,
+         { { "5", QSerialPort::Data5 },
+           { "6", QSerialPort::Data6 },
+           { "7", QSerialPort::Data7 },
+           { "8", QSerialPort::Data8 } });
+    ui->CB_DataBit->setCurrentIndex(3);
+    fill(ui->CB_Parity,
+         { { "None", QSerialPort::NoParity },
+           { "Even", QSerialPort::EvenParity },
+           { "Odd", QSerialPort::OddParity },
+           { "Mark", QSerialPort::MarkParity },
+           { "Space", QSerialPort::SpaceParity } });
+    fill(ui->CB_StopBit, { { "1", QSerialPort::OneStop }, { "2", QSerialPort::TwoStop } });
+    fill(ui->CB_FlowControl,
+         { { "None", QSerialPort::NoFlowControl },
+           { "RTS/CTS", QSerialPort::HardwareControl },
+           { "XON/XOFF", QSerialPort::SoftwareControl } });
+}
+
+void MainWindow::fillSerialPortList()
+{
+    ui->CB_SerialPort->clear();
+    const auto ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : ports) {
+        const QStringList data = serialPortItemData(info);
+        ui->CB_SerialPort->addItem(data.first(), data);
+    }
+}

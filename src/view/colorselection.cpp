@@ -1,0 +1,5 @@
+#include "mainwindow.h"
+
+#include "ui_mainwindow.h"
+
+void MainWindow::setColor() { }

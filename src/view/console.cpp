@@ -1,0 +1,48 @@
+#include "console.h"
+
+#include <QKeyEvent>
+
+Console::Console(QWidget *parent)
+    : QTextEdit(parent)
+{
+    document()->setMaximumBlockCount(100);
+}
+
+void Console::mousePressEvent(QMouseEvent *e)
+{
+    Q_UNUSED(e)
+    // Focus only: the cursor must stay at the end so that incoming text is appended there.
+    setFocus(Qt::OtherFocusReason);
+}
+
+void Console::mouseDoubleClickEvent(QMouseEvent *e)
+{
+    Q_UNUSED(e)
+}
+
+void Console::keyPressEvent(QKeyEvent *e)
+{
+    switch (e->key()) {
+    case Qt::Key_Backspace: {
+        // Never erase into the device's prompt.
+        const QString text = toPlainText();
+        if (text.lastIndexOf(QLatin1String("> ")) + 2 == text.length())
+            return;
+        textCursor().deletePreviousChar();
+        emit getData(e->text().toLocal8Bit());
+        return;
+    }
+    case Qt::Key_Left:
+    case Qt::Key_Up:
+    case Qt::Key_Right:
+    case Qt::Key_Down:
+        return;
+    default:
+        emit getData(e->text().toLocal8Bit());
+    }
+}
+
+void Console::contextMenuEvent(QContextMenuEvent *e)
+{
+    Q_UNUSED(e)
+}
