@@ -3,18 +3,43 @@
 
 #include "ui_mainwindow.h"
 
+#include <QScrollBar>
+
+namespace {
+
+// Inserts at the view's cursor in the given colour and normal weight, leaves the view's own
+// format as it was (so text the user types is not coloured as traffic) and scrolls to the end.
+void insertTraffic(QTextEdit *view, const QString &text, const QColor &colour)
+{
+    const int weight = view->fontWeight();
+    const QColor previousColour = view->textColor();
+    view->setFontWeight(QFont::Normal);
+    view->setTextColor(colour);
+    view->insertPlainText(text);
+    view->setFontWeight(weight);
+    view->setTextColor(previousColour);
+    QScrollBar *bar = view->verticalScrollBar();
+    bar->setValue(bar->maximum());
+}
+
+} // namespace
+
 void MainWindow::appendSerialTraffic(QString text, const QColor &colour, bool lineBreak)
 {
-    Q_UNUSED(text)
-    Q_UNUSED(colour)
-    Q_UNUSED(lineBreak)
+    text = serialCleanup(std::move(text), lineBreak);
+    insertTraffic(ui->TE_SerialPort, text, colour);
+    writeChannelLog(serialLogFile, text);
 }
 
 void MainWindow::appendNetworkTraffic(QTextEdit *view, QString text, const QColor &colour,
                                       bool lineBreak)
 {
-    Q_UNUSED(view)
-    Q_UNUSED(text)
-    Q_UNUSED(colour)
-    Q_UNUSED(lineBreak)
+    if (lineBreak)
+        text.append(QLatin1Char('\n'));
+    insertTraffic(view, text, colour);
+    QFile *log = view == ui->TE_Network1 ? network1LogFile
+        : view == ui->TE_Network2        ? network2LogFile
+        : view == ui->TE_Network3        ? network3LogFile
+                                         : nullptr;
+    writeChannelLog(log, text);
 }
