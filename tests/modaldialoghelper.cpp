@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QColorDialog>
 #include <QDialog>
+#include <QPushButton>
 
 ModalDialogHelper::ModalDialogHelper(QObject *parent)
     : QObject(parent)

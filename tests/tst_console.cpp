@@ -1,0 +1,198 @@
+#include "console.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMetaMethod>
+#include <QSignalSpy>
+#include <QTextBlock>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QtTest>
+
+class ConsoleTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { qputenv("QTEST_FUNCTION_TIMEOUT", "120000"); }
+
+    void signalsInMetaObjectOrder();
+    void keepsTheLastHundredBlocks();
+    void keyPress_data();
+    void keyPress();
+    void clickFocusesWithoutMovingCursor();
+    void doubleClickSelectsNothing();
+    void noContextMenu();
+};
+
+void ConsoleTest::signalsInMetaObjectOrder()
+{
+    const QMetaObject &meta = Console::staticMetaObject;
+    QCOMPARE(meta.className(), "Console");
+    QCOMPARE(meta.methodCount() - meta.methodOffset(), 2);
+    const QMetaMethod getData = meta.method(meta.methodOffset());
+    const QMetaMethod getKey = meta.method(meta.methodOffset() + 1);
+    QCOMPARE(getData.methodSignature(), QByteArray("getData(QByteArray)"));
+    QCOMPARE(getData.parameterNames(), QByteArrayList { "data" });
+    QCOMPARE(getKey.methodSignature(), QByteArray("getKey(int)"));
+    QCOMPARE(getKey.parameterNames(), QByteArrayList { "key" });
+    QCOMPARE(getData.methodType(), QMetaMethod::Signal);
+    QCOMPARE(getKey.methodType(), QMetaMethod::Signal);
+}
+
+void ConsoleTest::keepsTheLastHundredBlocks()
+{
+    Console console;
+    QCOMPARE(console.document()->maximumBlockCount(), 100);
+    for (int i = 0; i < 150; ++i)
+        console.append(QStringLiteral("line %1").arg(i));
+    QCOMPARE(console.document()->blockCount(), 100);
+    QCOMPARE(console.document()->firstBlock().text(), QStringLiteral("line 50"));
+    QCOMPARE(console.document()->lastBlock().text(), QStringLiteral("line 149"));
+}
+
+void ConsoleTest::keyPress_data()
+{
+    QTest::addColumn<QString>("view");
+    QTest::addColumn<int>("cursor"); // -1: at the end
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<QString>("keyText");
+    QTest::addColumn<QByteArrayList>("emitted");
+    QTest::addColumn<QString>("viewAfter");
+
+    const int none = Qt::NoModifier;
+    const QByteArrayList nothing;
+    const QByteArrayList backspace { "\x08" };
+    QTest::newRow("letter A is sent, not echoed")
+        << "> " << -1 << int(Qt::Key_A) << int(Qt::ShiftModifier) << "A" << QByteArrayList { "A" }
+        << "> ";
+    QTest::newRow("backspace at the prompt")
+        << "login> " << -1 << int(Qt::Key_Backspace) << none << "\x08" << nothing << "login> ";
+    QTest::newRow("backspace after the prompt")
+        << "> ls" << -1 << int(Qt::Key_Backspace) << none << "\x08" << backspace << "> l";
+    QTest::newRow("backspace after an earlier prompt")
+        << "> ls\n> x" << -1 << int(Qt::Key_Backspace) << none << "\x08" << backspace << "> ls\n> ";
+    QTest::newRow("backspace without prompt")
+        << "abc" << -1 << int(Qt::Key_Backspace) << none << "\x08" << backspace << "ab";
+    QTest::newRow("backspace on a single character")
+        << "a" << -1 << int(Qt::Key_Backspace) << none << "\x08" << nothing << "a";
+    QTest::newRow("backspace on an empty view")
+        << "" << -1 << int(Qt::Key_Backspace) << none << "\x08" << backspace << "";
+
+    // The cursor sits inside the text, where every arrow would move it in a plain text edit.
+    const QString lines = QStringLiteral("ab\ncd\nef");
+    QTest::newRow("left") << lines << 4 << int(Qt::Key_Left) << none << "" << nothing << lines;
+    QTest::newRow("up") << lines << 4 << int(Qt::Key_Up) << none << "" << nothing << lines;
+    QTest::newRow("right") << lines << 4 << int(Qt::Key_Right) << none << "" << nothing << lines;
+    QTest::newRow("down") << lines << 4 << int(Qt::Key_Down) << none << "" << nothing << lines;
+
+    QTest::newRow("return") << "> " << -1 << int(Qt::Key_Return) << none << "\r"
+                            << QByteArrayList { "\r" } << "> ";
+    QTest::newRow("tab") << "> " << -1 << int(Qt::Key_Tab) << none << "\t"
+                         << QByteArrayList { "\t" } << "> ";
+    QTest::newRow("ctrl+c") << "> " << -1 << int(Qt::Key_C) << int(Qt::ControlModifier) << "\x03"
+                            << QByteArrayList { "\x03" } << "> ";
+    QTest::newRow("F1 without text")
+        << "> " << -1 << int(Qt::Key_F1) << none << "" << QByteArrayList { "" } << "> ";
+    QTest::newRow("shift alone") << "> " << -1 << int(Qt::Key_Shift) << int(Qt::ShiftModifier) << ""
+                                 << QByteArrayList { "" } << "> ";
+}
+
+void ConsoleTest::keyPress()
+{
+    QFETCH(QString, view);
+    QFETCH(int, cursor);
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(QString, keyText);
+    QFETCH(QByteArrayList, emitted);
+    QFETCH(QString, viewAfter);
+
+    Console console;
+    console.setPlainText(view);
+    QTextCursor textCursor = console.textCursor();
+    if (cursor < 0)
+        textCursor.movePosition(QTextCursor::End);
+    else
+        textCursor.setPosition(cursor);
+    console.setTextCursor(textCursor);
+    const int positionBefore = console.textCursor().position();
+    QSignalSpy data(&console, &Console::getData);
+
+    QKeyEvent event(QEvent::KeyPress, key, Qt::KeyboardModifiers(modifiers), keyText);
+    QApplication::sendEvent(&console, &event);
+
+    QByteArrayList sent;
+    for (const QList<QVariant> &arguments : data)
+        sent << arguments.at(0).toByteArray();
+    QCOMPARE(sent, emitted);
+    QCOMPARE(console.toPlainText(), viewAfter);
+    if (view == viewAfter)
+        QCOMPARE(console.textCursor().position(), positionBefore);
+    QVERIFY(event.isAccepted()); // handled here, never passed on to the parent
+}
+
+void ConsoleTest::clickFocusesWithoutMovingCursor()
+{
+    QWidget window;
+    auto *layout = new QVBoxLayout(&window);
+    auto *other = new QLineEdit(&window);
+    auto *console = new Console(&window);
+    layout->addWidget(other);
+    layout->addWidget(console);
+    console->setPlainText(QStringLiteral("first line\nsecond line"));
+    console->moveCursor(QTextCursor::End);
+    const int end = console->textCursor().position();
+    window.show();
+    QApplication::setActiveWindow(&window);
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    other->setFocus();
+    QTRY_VERIFY(other->hasFocus());
+
+    QTest::mouseClick(console->viewport(), Qt::LeftButton, {}, QPoint(3, 3));
+    QTRY_VERIFY(console->hasFocus());
+    QCOMPARE(console->textCursor().position(), end);
+    QVERIFY(!console->textCursor().hasSelection());
+}
+
+void ConsoleTest::doubleClickSelectsNothing()
+{
+    Console console;
+    console.setPlainText(QStringLiteral("word another"));
+    console.moveCursor(QTextCursor::End);
+    console.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&console));
+    QTest::mouseDClick(console.viewport(), Qt::LeftButton, {}, QPoint(8, 8));
+    QVERIFY(!console.textCursor().hasSelection());
+    QCOMPARE(console.textCursor().position(), console.toPlainText().size());
+}
+
+void ConsoleTest::noContextMenu()
+{
+    Console console;
+    console.setPlainText(QStringLiteral("text"));
+    console.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&console));
+    // A standard context menu would run its own loop: this shot ends it and tells.
+    bool checked = false;
+    bool menuShown = false;
+    QTimer::singleShot(0, this, [&] {
+        if (QWidget *popup = QApplication::activePopupWidget()) {
+            menuShown = true;
+            popup->close();
+        }
+        checked = true;
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
+                            console.viewport()->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(console.viewport(), &event);
+    QTRY_VERIFY(checked);
+    QVERIFY(!menuShown);
+    QVERIFY(console.findChildren<QMenu *>().isEmpty());
+}
+
+QTEST_MAIN(ConsoleTest)
+#include "tst_console.moc"
