@@ -2,7 +2,9 @@
 
 #include "ui_mainwindow.h"
 
+#include <QMessageBox>
 #include <QTcpSocket>
+#include <QTimer>
 
 quint16 networkPortFromText(const QString &text)
 {
@@ -72,16 +74,70 @@ void MainWindow::connectNetwork3(bool b)
 
 void MainWindow::connectNetwork(const NetworkChannel &channel, bool b)
 {
-    Q_UNUSED(channel)
-    Q_UNUSED(b)
+    if (b) {
+        channel.socket->abort();
+        channel.socket->connectToHost(ui->LE_IPAddress1->text(),
+                                      networkPortFromText(ui->LE_Port1->text()),
+                                      QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+        if (channel.socket->waitForConnected(1000)) {
+            ui->statusBar->showMessage(tr("connected Network%1.").arg(channel.number));
+            channel.connectButton->setText(QStringLiteral("Disconnect"));
+        } else {
+            // Whatever the cause (refused, unreachable, too slow), the user is pointed at the
+            // two fields that decide where the channel connects.
+            QMessageBox::information(this, tr("Client"),
+                                     tr("The host was not found. Please check the host name "
+                                        "and port settings."));
+            channel.connectButton->setChecked(false);
+        }
+        return;
+    }
+
+    // Stopped while the socket is still open, so the timer slot takes its stop path and not
+    // its refusal.
+    networkTimerStartClicked(channel, false);
+    channel.timerButton->setChecked(false);
+    channel.socket->close();
+    ui->statusBar->showMessage(tr("disconnected Network%1.").arg(channel.number));
+    channel.connectButton->setText(QStringLiteral("Connect"));
 }
 
 void MainWindow::displayError(QAbstractSocket::SocketError socketError)
 {
-    Q_UNUSED(socketError)
+    auto *socket = qobject_cast<QTcpSocket *>(sender());
+    const NetworkChannel channel = networkChannel(socket == tcpSocket2       ? 2
+                                                      : socket == tcpSocket3 ? 3
+                                                                             : 1);
+
+    // Before any box: its nested event loop would otherwise go on ticking into a dead link.
+    stopNetworkSendOnLinkLoss(channel);
+
+    switch (socketError) {
+    case QAbstractSocket::RemoteHostClosedError:
+        break;
+    case QAbstractSocket::HostNotFoundError:
+        QMessageBox::information(this, tr("Client"),
+                                 tr("The host was not found. Please check the host name and "
+                                    "port settings."));
+        break;
+    case QAbstractSocket::ConnectionRefusedError:
+        QMessageBox::information(this, tr("Client"),
+                                 tr("The connection was refused by the peer. Make sure the "
+                                    "server is running, and check that the host name and port "
+                                    "settings are correct."));
+        break;
+    default:
+        QMessageBox::information(
+            this, tr("Client"),
+            tr("The following error occurred: %1.").arg(channel.socket->errorString()));
+        break;
+    }
+    channel.connectButton->setChecked(false);
 }
 
 void MainWindow::stopNetworkSendOnLinkLoss(const NetworkChannel &channel)
 {
-    Q_UNUSED(channel)
+    channel.sendTimer->stop();
+    channel.timerButton->setChecked(false);
+    channel.timerButton->setText(QStringLiteral("Start"));
 }
