@@ -7,10 +7,17 @@ CMAKE_FLAGS ?=
 BUILD_PACKAGES := cmake make g++ ccache pkg-config qtbase5-dev qtbase5-dev-tools \
                   libqt5serialport5-dev
 TEST_PACKAGES := socat redis-server
+PACKAGE_PACKAGES := dpkg-dev file
+RELEASE_DIR ?= build-release
+ASAN_DIR ?= build-asan
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 30
+FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps test-deps configure build run test clean
+.PHONY: all deps test-deps package-deps fuzz-deps configure build run test test-sanitized fuzz \
+        package clean
 
 all: build
 
@@ -43,6 +50,42 @@ run: build
 
 test: test-deps build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 900
+
+package-deps: deps
+	$(call install_missing,$(PACKAGE_PACKAGES))
+
+# A Release build of its own, without tests, so the package never carries debug flags of a
+# developer's tree; cpack leaves the .deb in $(RELEASE_DIR)/.
+package: package-deps
+	cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=Release -DWITH_TESTS=OFF -DWITH_BENCH=OFF \
+	    -DWITH_FUZZERS=OFF -DWITH_SANITIZERS=OFF $(CMAKE_FLAGS)
+	cmake --build $(RELEASE_DIR) -j$(JOBS)
+	cd $(RELEASE_DIR) && cpack -G DEB
+
+# The same suite again under AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer.
+test-sanitized: test-deps
+	cmake -S . -B $(ASAN_DIR) -DWITH_SANITIZERS=ON $(CMAKE_FLAGS)
+	cmake --build $(ASAN_DIR) -j$(JOBS)
+	cd $(ASAN_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 1800
+
+fuzz-deps: deps
+	$(call install_missing,$(FUZZ_PACKAGES))
+
+# Each libFuzzer target for FUZZ_SECONDS, starting from the committed seed corpus.
+fuzz: fuzz-deps
+	cmake -S . -B $(FUZZ_DIR) -DCMAKE_CXX_COMPILER=clang++-14 -DWITH_FUZZERS=ON \
+	    -DWITH_TESTS=OFF -DWITH_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(FUZZ_DIR) -j$(JOBS)
+	@for t in hexrendering textrendering serialcleanup hexcommand portparse; do \
+	    mkdir -p $(FUZZ_DIR)/corpus/$$t; \
+	    if $(FUZZ_DIR)/tests/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) \
+	        -artifact_prefix=$(FUZZ_DIR)/crash-$$t- $(FUZZ_DIR)/corpus/$$t tests/fuzz/corpus/$$t \
+	        > $(FUZZ_DIR)/fuzz_$$t.log 2>&1; then \
+	        echo "fuzz_$$t: $$(grep -E '^Done' $(FUZZ_DIR)/fuzz_$$t.log)"; \
+	    else \
+	        tail -n 40 $(FUZZ_DIR)/fuzz_$$t.log; echo "fuzz_$$t: FAILED"; exit 1; \
+	    fi; \
+	done
 
 clean:
 	rm -rf $(BUILD_DIR)

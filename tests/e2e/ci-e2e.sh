@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Packaging and desktop run as a user meets them: build the Debian package, install it with apt,
+# check the installed desktop entry and AppStream data, then drive the installed program in a
+# real X server (run-e2e.sh). Run as root (or with sudo available) from any folder.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+
+export DEBIAN_FRONTEND=noninteractive
+started=$(date +%s)
+SUDO=""
+[ "$(id -u)" = 0 ] || SUDO=sudo
+
+passed=0
+failed=0
+pass() { echo "PASS: $*"; passed=$((passed + 1)); }
+fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
+check() {
+    local name=$1
+    shift
+    if "$@"; then pass "$name"; else fail "$name"; fi
+}
+
+# fonts-dejavu-core: the X run must not depend on whichever fonts happen to be around.
+packages="xvfb openbox xdotool imagemagick socat x11-utils desktop-file-utils appstream dpkg-dev
+          file fonts-dejavu-core"
+missing=""
+for p in $packages; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+    echo "Installing:$missing"
+    $SUDO apt-get update -q
+    # shellcheck disable=SC2086
+    $SUDO apt-get install -y -q $missing
+fi
+
+release_dir=${RELEASE_DIR:-build-release}
+make package RELEASE_DIR="$release_dir"
+
+# The newest package of this build; an older version left in the folder must not be picked.
+deb=$(ls -t "$release_dir"/teskmanager_*.deb 2>/dev/null | head -1)
+[ -n "$deb" ] || { echo "FAIL: make package left no $release_dir/teskmanager_*.deb"; exit 1; }
+echo "Package: $deb"
+dpkg-deb --info "$deb" | sed -n 's/^ \(Package\|Version\|Depends\|Section\|Maintainer\):/  &/p'
+# --reinstall: the version number does not change between builds, and apt would otherwise keep
+# the copy installed by an earlier run.
+$SUDO apt-get install -y -q --reinstall "./$deb"
+
+metainfo=/usr/share/metainfo/org.example.teskmanager.metainfo.xml
+desktop=/usr/share/applications/teskmanager.desktop
+check "teskmanager is on PATH at /usr/bin/teskmanager" \
+    test "$(command -v teskmanager || true)" = /usr/bin/teskmanager
+installed() { dpkg-query -W -f='${Status}' teskmanager 2>/dev/null | grep -q "ok installed"; }
+qt_depends() { dpkg-deb -f "$deb" Depends | grep -q libqt5widgets5; }
+check "package teskmanager is installed" installed
+check "package depends on the Qt libraries found by dpkg-shlibdeps" qt_depends
+for f in "$desktop" "$metainfo" /usr/share/doc/teskmanager/copyright \
+    /usr/share/icons/hicolor/{32x32,48x48,128x128,256x256}/apps/teskmanager.png \
+    /usr/share/icons/hicolor/scalable/apps/teskmanager.svg; do
+    check "installed $f" test -s "$f"
+done
+check "desktop-file-validate $desktop" desktop-file-validate "$desktop"
+check "appstreamcli validate --no-net $metainfo" appstreamcli validate --no-net "$metainfo"
+# validate-tree also checks that the launchable names a desktop entry of the same package.
+tree=$(mktemp -d)
+dpkg-deb -x "$deb" "$tree"
+check "appstreamcli validate-tree --no-net on the package contents" \
+    appstreamcli validate-tree --no-net "$tree"
+rm -rf "$tree"
+
+e2e_status=0
+TESKMANAGER=/usr/bin/teskmanager timeout 600 bash tests/e2e/run-e2e.sh || e2e_status=$?
+check "end-to-end run of the installed program" test "$e2e_status" -eq 0
+
+echo "ci-e2e: $passed passed, $failed failed, $(($(date +%s) - started)) s"
+[ "$failed" -eq 0 ] || exit 1
