@@ -2,7 +2,28 @@
 
 #include "ui_mainwindow.h"
 
-void MainWindow::updateSerialSettings() { }
+#include <QMessageBox>
+#include <QTimer>
+
+void MainWindow::updateSerialSettings()
+{
+    auto datum = [](const QComboBox *box) {
+        return box->itemData(box->currentIndex(), Qt::UserRole).toInt();
+    };
+    SerialSettings &s = serialSettings;
+    s.portName = ui->CB_SerialPort->currentText();
+    s.baudRate = datum(ui->CB_BandRate);
+    s.baudRateText = QString::number(s.baudRate);
+    s.dataBits = static_cast<QSerialPort::DataBits>(datum(ui->CB_DataBit));
+    s.dataBitsText = ui->CB_DataBit->currentText();
+    s.parity = static_cast<QSerialPort::Parity>(datum(ui->CB_Parity));
+    s.parityText = ui->CB_Parity->currentText();
+    s.stopBits = static_cast<QSerialPort::StopBits>(datum(ui->CB_StopBit));
+    s.stopBitsText = ui->CB_StopBit->currentText();
+    s.flowControl = static_cast<QSerialPort::FlowControl>(datum(ui->CB_FlowControl));
+    s.flowControlText = ui->CB_FlowControl->currentText();
+    s.localEcho = false;
+}
 
 void MainWindow::serialOpenCloseButtonClicked(bool b)
 {
@@ -12,18 +33,89 @@ void MainWindow::serialOpenCloseButtonClicked(bool b)
         closeSerialPort();
 }
 
-void MainWindow::openSerialPort() { }
+void MainWindow::openSerialPort()
+{
+    updateSerialSettings();
+    const SerialSettings p = serialSettings;
+    serialPort->setPortName(p.portName);
+    if (!serialPort->open(QIODevice::ReadWrite)) {
+        QMessageBox::critical(this, tr("Error"), serialPort->errorString(), QMessageBox::Ok);
+        ui->statusBar->showMessage(tr("Open serial error"));
+        return;
+    }
+    const bool configured = serialPort->setBaudRate(p.baudRate, QSerialPort::AllDirections)
+        && serialPort->setDataBits(p.dataBits) && serialPort->setParity(p.parity)
+        && serialPort->setStopBits(p.stopBits) && serialPort->setFlowControl(p.flowControl);
+    if (!configured) {
+        serialPort->close();
+        QMessageBox::critical(this, tr("Error"), serialPort->errorString(), QMessageBox::Ok);
+        ui->statusBar->showMessage(tr("Configure error"));
+        return;
+    }
+    ui->PB_OpenSerialPort->setText(QStringLiteral("Close"));
+    ui->TE_SerialPort->setEnabled(true);
+    ui->statusBar->showMessage(tr("Connected to %1 : %2, %3, %4, %5, %6")
+                                   .arg(p.portName)
+                                   .arg(p.baudRateText)
+                                   .arg(p.dataBitsText)
+                                   .arg(p.parityText)
+                                   .arg(p.stopBitsText)
+                                   .arg(p.flowControlText));
+    serialPort->setReadBufferSize(1024);
+}
 
-void MainWindow::closeSerialPort() { }
+void MainWindow::closeSerialPort()
+{
+    if (serialLossHandled) {
+        // The lost port was closed, and its periodic send stopped, before the user was told;
+        // the timer slot would only refuse because the port is closed.
+        ui->PB_SerialTimerStart->setText(QStringLiteral("Start"));
+    } else {
+        serialTimerStartClicked(false);
+    }
+    ui->PB_SerialTimerStart->setChecked(false);
+    serialPort->close();
+    ui->TE_SerialPort->setEnabled(false);
+    ui->PB_OpenSerialPort->setText(QStringLiteral("Open"));
+    ui->statusBar->showMessage(tr("Disconnected"));
+}
 
 void MainWindow::handleError(QSerialPort::SerialPortError error)
 {
-    Q_UNUSED(error)
+    // A device that goes away (a USB adapter pulled, a pty whose other end closed) is reported
+    // as a ResourceError by some drivers and as an endless run of ReadErrors by others.
+    if (error == QSerialPort::ResourceError
+        || (error == QSerialPort::ReadError && serialPort->isOpen()))
+        handleSerialLoss();
 }
 
-void MainWindow::handleSerialLoss() { }
+void MainWindow::handleSerialLoss()
+{
+    // The port keeps reporting the loss on every turn of the event loop, and closing it from
+    // inside its own report would delete the notifier that is delivering it. So the first
+    // report is taken and the rest are ignored until the port has been closed on a clean stack.
+    if (serialLossHandled)
+        return;
+    serialLossHandled = true;
+    const QString reason = serialPort->errorString();
+    QTimer::singleShot(0, this, [this, reason] {
+        // Close before the box: its event loop would otherwise spin on the reports, and the
+        // periodic send would be refused with a box of its own at every tick. What the port
+        // had received is kept for the next poll.
+        serialSendTimer->stop();
+        if (serialPort->isOpen()) {
+            serialRecvBuffer.append(serialPort->readAll());
+            serialPort->close();
+        }
+        QMessageBox::critical(this, tr("Critical Error"), reason, QMessageBox::Ok);
+        closeSerialPort();
+        serialLossHandled = false;
+    });
+}
 
 void MainWindow::writeData(QByteArray data)
 {
-    Q_UNUSED(data)
+    // The console is enabled at start-up, before any port is open; its keys go nowhere then.
+    if (serialPort->isOpen())
+        serialPort->write(data);
 }

@@ -1,14 +1,86 @@
 #include "mainwindow.h"
+#include "rendering.h"
 
 #include "ui_mainwindow.h"
 
-void MainWindow::readSerialPort() { }
+#include <QMessageBox>
+#include <QTimer>
 
-void MainWindow::readData() { }
+namespace {
 
-void MainWindow::sendSerialPort() { }
+// A device that streams without ever pausing for a poll period is still shown, in blocks of
+// about this size, instead of filling memory with a block that never ends.
+constexpr int maxSerialBlock = 4096;
 
-void MainWindow::clearSerialPort() { }
+void refuseClosedSerialPort(QWidget *parent, QAbstractButton *timerButton)
+{
+    timerButton->setChecked(false);
+    QMessageBox::critical(parent, MainWindow::tr("Error"),
+                          QStringLiteral("Please, First Open the Serial Port!"), QMessageBox::Ok);
+}
+
+} // namespace
+
+void MainWindow::readSerialPort()
+{
+    // A closed port receives nothing, and waiting on it would stall the window for the full
+    // wait; what was buffered before the close is shown right away.
+    if (serialPort->isOpen()) {
+        if (serialPort->bytesAvailable() > 0) {
+            serialRecvBuffer.append(serialPort->readAll());
+            if (serialRecvBuffer.size() < maxSerialBlock)
+                return;
+        } else if (serialPort->waitForReadyRead(10)) {
+            return;
+        }
+    }
+    if (serialRecvBuffer.isEmpty())
+        return;
+
+    const QByteArray block = serialRecvBuffer;
+    serialRecvBuffer.clear();
+    appendSerialTraffic(serialHexMode ? hexRendering(block) : textRendering(block),
+                        serialInputColor, false);
+    ++serialRecvCount;
+    ui->LE_SerialRecvCount->setText(QString::number(serialRecvCount, 10));
+    if (serialPort->isOpen())
+        serialPort->flush();
+}
+
+void MainWindow::readData()
+{
+    const QByteArray data = serialPort->readAll();
+    appendSerialTraffic(serialHexMode ? hexRendering(data) : textRendering(data), serialInputColor,
+                        false);
+    if (serialPort->isOpen())
+        serialPort->clear(QSerialPort::Input);
+}
+
+void MainWindow::sendSerialPort()
+{
+    if (!serialPort->isOpen()) {
+        ui->PB_SerialTimerStart->setText(QStringLiteral("Start"));
+        refuseClosedSerialPort(this, ui->PB_SerialTimerStart);
+        return;
+    }
+    const QString text = ui->LE_SerialPortCmd->text();
+    if (serialPort->write(encodeCommand(text, serialHexMode)) < 0) {
+        ui->statusBar->showMessage(tr("Send failed on Serial: ") + serialPort->errorString());
+        return;
+    }
+    ++serialSentCount;
+    ui->LE_SerialSentCount->setText(QString::number(serialSentCount, 10));
+    appendSerialTraffic(text, serialOutputColor, true);
+}
+
+void MainWindow::clearSerialPort()
+{
+    serialSentCount = 0;
+    ui->LE_SerialSentCount->setText(QStringLiteral("0"));
+    serialRecvCount = 0;
+    ui->LE_SerialRecvCount->setText(QStringLiteral("0"));
+    ui->TE_SerialPort->clear();
+}
 
 void MainWindow::setSerialAsciiHexMode(int id)
 {
@@ -17,5 +89,15 @@ void MainWindow::setSerialAsciiHexMode(int id)
 
 void MainWindow::serialTimerStartClicked(bool b)
 {
-    Q_UNUSED(b)
+    if (!serialPort->isOpen()) {
+        refuseClosedSerialPort(this, ui->PB_SerialTimerStart);
+        return;
+    }
+    if (b) {
+        serialSendTimer->start(ui->SB_SerialTimerSecond->value());
+        ui->PB_SerialTimerStart->setText(QStringLiteral("Stop"));
+    } else {
+        serialSendTimer->stop();
+        ui->PB_SerialTimerStart->setText(QStringLiteral("Start"));
+    }
 }

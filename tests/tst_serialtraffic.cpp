@@ -1,0 +1,359 @@
+#include "mainwindow.h"
+#include "modaldialoghelper.h"
+#include "pty.h"
+#include "testenvironment.h"
+
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSerialPort>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTest>
+#include <QTextEdit>
+#include <QTimer>
+
+#include <atomic>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// A main window with its serial channel open on a pty, the test playing the device.
+struct SerialBench {
+    SerialBench()
+    {
+        auto *box = widget<QComboBox>("CB_SerialPort");
+        box->addItem(pty.slavePath());
+        box->setCurrentIndex(box->count() - 1);
+        openButton()->click();
+    }
+
+    template<class T> T *widget(const char *name) const
+    {
+        return window.findChild<T *>(QLatin1String(name));
+    }
+    QSerialPort *port() const { return window.findChild<QSerialPort *>(); }
+    QTimer *timer(int index) const
+    {
+        return window.findChildren<QTimer *>(QString(), Qt::FindDirectChildrenOnly).value(index);
+    }
+    QTimer *sendTimer() const { return timer(0); }
+    QTimer *pollTimer() const { return timer(1); }
+    QPushButton *openButton() const { return widget<QPushButton>("PB_OpenSerialPort"); }
+    QPushButton *sendButton() const { return widget<QPushButton>("PB_SendSerialPort"); }
+    QPushButton *timerButton() const { return widget<QPushButton>("PB_SerialTimerStart"); }
+    QLineEdit *command() const { return widget<QLineEdit>("LE_SerialPortCmd"); }
+    QString status() const { return widget<QStatusBar>("statusBar")->currentMessage(); }
+    QString view() const { return widget<QTextEdit>("TE_SerialPort")->toPlainText(); }
+    QString sent() const { return widget<QLineEdit>("LE_SerialSentCount")->text(); }
+    QString received() const { return widget<QLineEdit>("LE_SerialRecvCount")->text(); }
+    QByteArray log() const { return env.logContents(QStringLiteral("-serial.txt")); }
+    void setHexMode(bool hex) const
+    {
+        widget<QRadioButton>(hex ? "RB_SerialHex" : "RB_SerialAscii")->click();
+    }
+
+    // Lets one poll take exactly these bytes into the channel's buffer, with the poll timer
+    // stopped so that the line cannot be judged quiet in between.
+    bool collect(const QByteArray &bytes)
+    {
+        pollTimer()->stop();
+        const qint64 before = port()->bytesAvailable();
+        if (!pty.write(bytes))
+            return false;
+        if (!QTest::qWaitFor([&] { return port()->bytesAvailable() >= before + bytes.size(); }))
+            return false;
+        return QMetaObject::invokeMethod(&window, "readSerialPort")
+            && port()->bytesAvailable() == 0;
+    }
+    void resumePolling() const { pollTimer()->start(10); }
+
+    TestEnvironment env;
+    Pty pty;
+    MainWindow window;
+};
+
+} // namespace
+
+class TestSerialTraffic : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void burstShownAsOneBlock_data();
+    void burstShownAsOneBlock();
+    void quietLineSeparatesBlocks();
+    void modeSwitchDuringBurst();
+    void streamingDeviceShownInBlocks();
+    void closedPortPollDoesNotBlock();
+    void send_data();
+    void send();
+    void refusedWhileClosed_data();
+    void refusedWhileClosed();
+    void periodicSend();
+    void failedWriteNotCounted();
+    void clearResetsViewAndCounters();
+};
+
+void TestSerialTraffic::initTestCase()
+{
+    qputenv("QTEST_FUNCTION_TIMEOUT", "120000");
+    Pty pty;
+    QVERIFY2(pty.isValid(), "no pseudo-terminal available");
+}
+
+void TestSerialTraffic::burstShownAsOneBlock_data()
+{
+    QTest::addColumn<bool>("hexMode");
+    QTest::addColumn<QByteArrayList>("pieces"); // each taken by its own poll
+    QTest::addColumn<QString>("shown");
+
+    QTest::newRow("text in one poll") << false << QByteArrayList { "hello" } << "hello";
+    QTest::newRow("text over three polls")
+        << false << QByteArrayList { "hel", "lo wor", "ld" } << "hello world";
+    QTest::newRow("text ends at NUL") << false << QByteArrayList { QByteArray("A\0B", 3) } << "A";
+    QTest::newRow("hex, line feed breaks the line")
+        << true << QByteArrayList { "\x4F\x4B", "\x0D\x0A" } << "4F 4B 0D \n";
+    QTest::newRow("hex, high bytes")
+        << true << QByteArrayList { "\x01\x7F\xAB\xFF" } << "01 7F AB FF ";
+}
+
+void TestSerialTraffic::burstShownAsOneBlock()
+{
+    QFETCH(bool, hexMode);
+    QFETCH(QByteArrayList, pieces);
+    QFETCH(QString, shown);
+
+    SerialBench bench;
+    bench.setHexMode(hexMode);
+    for (const QByteArray &piece : pieces)
+        QVERIFY(bench.collect(piece));
+    QCOMPARE(bench.view(), QString());
+    bench.resumePolling();
+
+    QTRY_COMPARE(bench.received(), QStringLiteral("1"));
+    QCOMPARE(bench.view(), shown);
+    QCOMPARE(bench.log(), shown.toUtf8());
+}
+
+void TestSerialTraffic::quietLineSeparatesBlocks()
+{
+    SerialBench bench;
+    QVERIFY(bench.pty.write("one"));
+    QTRY_COMPARE(bench.received(), QStringLiteral("1"));
+    QVERIFY(bench.pty.write("two"));
+    QTRY_COMPARE(bench.received(), QStringLiteral("2"));
+    QCOMPARE(bench.view(), QStringLiteral("onetwo"));
+}
+
+void TestSerialTraffic::modeSwitchDuringBurst()
+{
+    SerialBench bench;
+    QVERIFY(bench.collect("AB"));
+    bench.setHexMode(true);
+    QVERIFY(bench.collect("C"));
+    bench.resumePolling();
+
+    QTRY_COMPARE(bench.received(), QStringLiteral("1"));
+    QCOMPARE(bench.view(), QStringLiteral("41 42 43 "));
+}
+
+void TestSerialTraffic::streamingDeviceShownInBlocks()
+{
+    SerialBench bench;
+    // A device that never pauses for a poll period: 32 bytes every millisecond for 1.5 s.
+    std::atomic<bool> streaming { true };
+    std::atomic<qint64> streamed { 0 };
+    std::thread device([&] {
+        const QByteArray chunk = "0123456789abcdefghijklmnopqrstuv";
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 1500 && bench.pty.write(chunk)) {
+            streamed += chunk.size();
+            usleep(1000);
+        }
+        streaming = false;
+    });
+
+    bool shownWhileStreaming = false;
+    int firstBlockSize = 0;
+    const bool shown = QTest::qWaitFor([&] {
+        if (bench.received().toInt() < 1)
+            return false;
+        firstBlockSize = bench.view().size();
+        shownWhileStreaming = streaming;
+        return true;
+    });
+    // The window must go on reading while the device finishes, or its writes would block.
+    const bool finished = QTest::qWaitFor([&] { return !streaming; }, 10000);
+    device.join();
+
+    QVERIFY(finished);
+    QVERIFY(shown);
+    QVERIFY(shownWhileStreaming);
+    QVERIFY2(firstBlockSize >= 4096, qPrintable(QString::number(firstBlockSize)));
+    // Nothing is lost across the blocks.
+    QTRY_COMPARE(qint64(bench.view().size()), qint64(streamed));
+    QCOMPARE(qint64(bench.log().size()), qint64(streamed));
+}
+
+void TestSerialTraffic::closedPortPollDoesNotBlock()
+{
+    SerialBench bench;
+    QVERIFY(bench.collect("late"));
+    bench.openButton()->click();
+    QVERIFY(!bench.port()->isOpen());
+
+    // Twenty polls of a closed port; waiting on it would take 10 ms each.
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < 20; ++i)
+        QVERIFY(QMetaObject::invokeMethod(&bench.window, "readSerialPort"));
+    QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed())));
+
+    // What had arrived before the close was shown by the first of them.
+    QCOMPARE(bench.view(), QStringLiteral("late"));
+    QCOMPARE(bench.received(), QStringLiteral("1"));
+}
+
+void TestSerialTraffic::send_data()
+{
+    QTest::addColumn<bool>("hexMode");
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<bool>("byReturnKey");
+    QTest::addColumn<QByteArray>("written");
+
+    QTest::newRow("ascii") << false << "AT" << false << QByteArray("AT\n");
+    QTest::newRow("ascii by Return") << false << "AT" << true << QByteArray("AT\n");
+    QTest::newRow("ascii keeps spaces") << false << " AT " << false << QByteArray(" AT \n");
+    QTest::newRow("ascii empty") << false << "" << false << QByteArray("\n");
+    QTest::newRow("hex pairs, either case")
+        << true << " 01 a0 FF " << false << QByteArray("\x01\xA0\xFF");
+    QTest::newRow("hex without digits") << true << "zz" << false << QByteArray();
+}
+
+void TestSerialTraffic::send()
+{
+    QFETCH(bool, hexMode);
+    QFETCH(QString, command);
+    QFETCH(bool, byReturnKey);
+    QFETCH(QByteArray, written);
+
+    SerialBench bench;
+    bench.setHexMode(hexMode);
+    bench.command()->setText(command);
+    if (byReturnKey)
+        QTest::keyClick(bench.command(), Qt::Key_Return);
+    else
+        bench.sendButton()->click();
+
+    QCOMPARE(bench.sent(), QStringLiteral("1"));
+    QCOMPARE(bench.view(), command + QLatin1Char('\n'));
+    QCOMPARE(bench.log(), (command + QLatin1Char('\n')).toUtf8());
+    QCOMPARE(bench.command()->text(), command);
+    QByteArray line;
+    if (written.isEmpty()) {
+        QTest::qWait(50);
+        QCOMPARE(bench.pty.readAvailable(), QByteArray());
+    } else {
+        QTRY_COMPARE(line += bench.pty.readAvailable(), written);
+    }
+}
+
+void TestSerialTraffic::refusedWhileClosed_data()
+{
+    QTest::addColumn<bool>("byTimerButton");
+
+    QTest::newRow("send button") << false;
+    QTest::newRow("timer button") << true;
+}
+
+void TestSerialTraffic::refusedWhileClosed()
+{
+    QFETCH(bool, byTimerButton);
+
+    SerialBench bench;
+    bench.openButton()->click();
+    QVERIFY(!bench.port()->isOpen());
+    const QString sentBefore = bench.sent();
+    ModalDialogHelper dialogs;
+    if (byTimerButton)
+        bench.timerButton()->click();
+    else
+        bench.sendButton()->click();
+
+    QCOMPARE(dialogs.titles(), QStringList { "Error" });
+    QCOMPARE(dialogs.texts(), QStringList { "Please, First Open the Serial Port!" });
+    QVERIFY(!bench.timerButton()->isChecked());
+    QCOMPARE(bench.timerButton()->text(), QStringLiteral("Start"));
+    QVERIFY(!bench.sendTimer()->isActive());
+    QCOMPARE(bench.sent(), sentBefore);
+    QCOMPARE(bench.view(), QString());
+}
+
+void TestSerialTraffic::periodicSend()
+{
+    SerialBench bench;
+    ModalDialogHelper dialogs;
+    bench.widget<QSpinBox>("SB_SerialTimerSecond")->setValue(100);
+    bench.command()->setText(QStringLiteral("P"));
+    bench.timerButton()->click();
+    QVERIFY(bench.sendTimer()->isActive());
+    QCOMPARE(bench.sendTimer()->interval(), 100);
+    QCOMPARE(bench.timerButton()->text(), QStringLiteral("Stop"));
+
+    QByteArray line;
+    QTRY_VERIFY((line += bench.pty.readAvailable()).startsWith("P\nP\nP\n"));
+    QVERIFY(bench.sent().toInt() >= 3);
+
+    bench.openButton()->click(); // closing stops it
+    QVERIFY(!bench.sendTimer()->isActive());
+    QVERIFY(!bench.timerButton()->isChecked());
+    QCOMPARE(bench.timerButton()->text(), QStringLiteral("Start"));
+    QCOMPARE(bench.status(), QStringLiteral("Disconnected"));
+    const QString sentAtClose = bench.sent();
+    QTest::qWait(250);
+    QCOMPARE(bench.sent(), sentAtClose);
+    QCOMPARE(dialogs.count(), 0);
+}
+
+void TestSerialTraffic::failedWriteNotCounted()
+{
+    SerialBench bench;
+    // Reopened read-only behind the window's back: open, yet every write fails.
+    bench.openButton()->click();
+    bench.port()->setPortName(bench.pty.slavePath());
+    QVERIFY(bench.port()->open(QIODevice::ReadOnly));
+    const QString sentBefore = bench.sent();
+    bench.command()->setText(QStringLiteral("AT"));
+    QTest::ignoreMessage(QtWarningMsg, "QIODevice::write (QSerialPort): ReadOnly device");
+    bench.sendButton()->click();
+
+    QCOMPARE(bench.status(),
+             QStringLiteral("Send failed on Serial: ") + bench.port()->errorString());
+    QCOMPARE(bench.sent(), sentBefore);
+    QCOMPARE(bench.view(), QString());
+    QVERIFY(bench.log().isEmpty());
+}
+
+void TestSerialTraffic::clearResetsViewAndCounters()
+{
+    SerialBench bench;
+    bench.command()->setText(QStringLiteral("AT"));
+    bench.sendButton()->click();
+    QVERIFY(bench.pty.write("OK"));
+    QTRY_COMPARE(bench.received(), QStringLiteral("1"));
+
+    bench.widget<QPushButton>("PB_ClearSerialPort")->click();
+    QCOMPARE(bench.sent(), QStringLiteral("0"));
+    QCOMPARE(bench.received(), QStringLiteral("0"));
+    QCOMPARE(bench.view(), QString());
+    QCOMPARE(bench.log(), QByteArray("AT\nOK"));
+    QVERIFY(bench.port()->isOpen());
+}
+
+QTEST_MAIN(TestSerialTraffic)
+#include "tst_serialtraffic.moc"
