@@ -105,6 +105,7 @@ private:
     void createChannelLogs();
     void writeChannelLog(QFile *file, const QString &text);
     void reportLogError(QFile *file);
+    void showColor(QPushButton *button, const QColor &colour);
 
     Ui::MainWindow *ui;
     QSerialPort *serialPort;

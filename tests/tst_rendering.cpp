@@ -1,0 +1,150 @@
+#include "rendering.h"
+
+#include <QtTest>
+
+class RenderingTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void hexRenderingOfEveryByte();
+    void hexRendering_data();
+    void hexRendering();
+    void textRendering_data();
+    void textRendering();
+    void serialCleanup_data();
+    void serialCleanup();
+    void encodeCommand_data();
+    void encodeCommand();
+};
+
+void RenderingTest::hexRenderingOfEveryByte()
+{
+    QByteArray all;
+    for (int b = 0; b < 256; ++b)
+        all.append(char(b));
+    const QString text = ::hexRendering(all);
+    QCOMPARE(text.size(), 3 * 256);
+    for (int b = 0; b < 256; ++b)
+        QCOMPARE(text.mid(3 * b, 3), QString::asprintf("%02X ", b));
+}
+
+void RenderingTest::hexRendering_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("nothing") << QByteArray() << QString();
+    QTest::newRow("high bytes not sign-extended")
+        << QByteArray("\x01\x7f\xab\xff", 4) << QStringLiteral("01 7F AB FF ");
+    QTest::newRow("zero and line feed are plain digits")
+        << QByteArray("\x48\x00\x0a", 3) << QStringLiteral("48 00 0A ");
+}
+
+void RenderingTest::hexRendering()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, expected);
+    QCOMPARE(::hexRendering(bytes), expected);
+}
+
+void RenderingTest::textRendering_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("plain text with line ends") << QByteArray("OK\r\n") << QStringLiteral("OK\r\n");
+    QTest::newRow("zero byte cuts the rest") << QByteArray("A\0B", 3) << QStringLiteral("A");
+    QTest::newRow("leading zero byte shows nothing") << QByteArray("\0AB", 3) << QString();
+    QTest::newRow("utf-8 sequence") << QByteArray("caf\xc3\xa9") << QStringLiteral("caf\u00e9");
+    QTest::newRow("malformed utf-8") << QByteArray("a\xff"
+                                                   "b")
+                                     << QStringLiteral("a\ufffd"
+                                                       "b");
+    QTest::newRow("truncated utf-8 sequence") << QByteArray("x\xc3") << QStringLiteral("x\ufffd");
+}
+
+void RenderingTest::textRendering()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, expected);
+    QCOMPARE(::textRendering(bytes), expected);
+}
+
+void RenderingTest::serialCleanup_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("lineBreak");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("rendered line feed breaks the line")
+        << QStringLiteral("48 0A 49 ") << false << QStringLiteral("48 \n49 ");
+    QTest::newRow("lower-case 0a stays")
+        << QStringLiteral("48 0a 49 ") << false << QStringLiteral("48 0a 49 ");
+    QTest::newRow("0A without a space stays")
+        << QStringLiteral("x0A") << false << QStringLiteral("x0A");
+    QTest::newRow("line break appended") << QStringLiteral("AT") << true << QStringLiteral("AT\n");
+    QTest::newRow("hex command 0A 0D")
+        << QStringLiteral("0A 0D") << true << QStringLiteral("\n0D\n");
+    QTest::newRow("CR CR LF") << QStringLiteral("abc\r\r\n") << false << QStringLiteral("abc\n");
+    QTest::newRow("single CR stays") << QStringLiteral("a\rb") << false << QStringLiteral("a\rb");
+    QTest::newRow("three CRs leave one")
+        << QStringLiteral("\r\r\r") << false << QStringLiteral("\r");
+    QTest::newRow("four CRs leave none")
+        << QStringLiteral("a\r\r\r\rb") << false << QStringLiteral("ab");
+    QTest::newRow("CR then appended line feed")
+        << QStringLiteral("OK\r") << true << QStringLiteral("OK\r\n");
+    QTest::newRow("backspace-space-backspace")
+        << QStringLiteral("x\b \b") << false << QStringLiteral("x");
+    QTest::newRow("lone backspace stays")
+        << QStringLiteral("x\by") << false << QStringLiteral("x\by");
+    QTest::newRow("erasure between CRs leaves no CR pair")
+        << QStringLiteral("a\r\b \b\rb") << false << QStringLiteral("ab");
+    QTest::newRow("nested erasure") << QStringLiteral("\b\b \b \b") << false << QString();
+}
+
+void RenderingTest::serialCleanup()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, lineBreak);
+    QFETCH(QString, expected);
+    const QString result = ::serialCleanup(text, lineBreak);
+    QCOMPARE(result, expected);
+    QVERIFY(!result.contains(QStringLiteral("\r\r")));
+    QVERIFY(!result.contains(QStringLiteral("\b \b")));
+}
+
+void RenderingTest::encodeCommand_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("hexMode");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("ascii gets one line feed")
+        << QStringLiteral("AT") << false << QByteArray("AT\n");
+    QTest::newRow("ascii is not trimmed")
+        << QStringLiteral(" AT ") << false << QByteArray(" AT \n");
+    QTest::newRow("ascii gets no carriage return")
+        << QStringLiteral("AT\r") << false << QByteArray("AT\r\n");
+    QTest::newRow("empty ascii command") << QString() << false << QByteArray("\n");
+    QTest::newRow("hex pairs in either case")
+        << QStringLiteral("01 a0 FF") << true << QByteArray("\x01\xa0\xff", 3);
+    QTest::newRow("hex surrounding spaces")
+        << QStringLiteral("  4F4B  ") << true << QByteArray("OK");
+    QTest::newRow("hex gets no line feed") << QStringLiteral("41") << true << QByteArray("A");
+    QTest::newRow("hex without digits") << QStringLiteral("   ") << true << QByteArray();
+    QTest::newRow("hex of non-digits") << QStringLiteral("zz") << true << QByteArray();
+}
+
+void RenderingTest::encodeCommand()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, hexMode);
+    QFETCH(QByteArray, expected);
+    QCOMPARE(::encodeCommand(text, hexMode), expected);
+}
+
+int main(int argc, char *argv[])
+{
+    qputenv("QTEST_FUNCTION_TIMEOUT", "120000");
+    QCoreApplication app(argc, argv);
+    RenderingTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_rendering.moc"
