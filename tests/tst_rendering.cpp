@@ -1,5 +1,8 @@
 #include "rendering.h"
 
+#include <QGuiApplication>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QtTest>
 
 class RenderingTest : public QObject {
@@ -15,6 +18,10 @@ private slots:
     void serialCleanup();
     void encodeCommand_data();
     void encodeCommand();
+    void displayBreaks_data();
+    void displayBreaks();
+    void survivingTail_data();
+    void survivingTail();
 };
 
 void RenderingTest::hexRenderingOfEveryByte()
@@ -139,10 +146,84 @@ void RenderingTest::encodeCommand()
     QCOMPARE(::encodeCommand(text, hexMode), expected);
 }
 
+void RenderingTest::displayBreaks_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QString>("expected");
+
+    const QString a4096(4096, QLatin1Char('a'));
+    const QString hex = ::hexRendering(QByteArray(2000, '\x5a'));
+    const QString smile = QString::fromUtf8("\xf0\x9f\x98\x80");
+    QTest::newRow("short text unchanged") << "abc" << 0 << "abc";
+    QTest::newRow("a full paragraph unchanged") << a4096 << 0 << a4096;
+    QTest::newRow("line breaks reset the count")
+        << a4096 + "\n" + a4096 << 0 << a4096 + "\n" + a4096;
+    QTest::newRow("carriage returns reset the count")
+        << a4096 + "\r" + a4096 << 0 << a4096 + "\r" + a4096;
+    QTest::newRow("hex pairs stay whole") << hex << 0 << hex.left(4098) + "\n" + hex.mid(4098);
+    QTest::newRow("no space: break after the grace")
+        << a4096 + "bbbbbbbbbbbbbbbbbbbb" << 0 << a4096 + "bbbbbbbbbbbbbbbb\nbbbb";
+    QTest::newRow("the view's paragraph counts") << "xyz" << 4096 << "\nxyz";
+    QTest::newRow("the view's paragraph plus text") << "b c" << 4095 << "b \nc";
+    QTest::newRow("surrogate pair never split") << QString(4111, QLatin1Char('a')) + smile
+            + "b" << 0 << QString(4111, QLatin1Char('a')) + smile + "\nb";
+}
+
+void RenderingTest::displayBreaks()
+{
+    QFETCH(QString, text);
+    QFETCH(int, column);
+    QFETCH(QString, expected);
+    const QString shown = withDisplayBreaks(text, column);
+    QCOMPARE(shown, expected);
+}
+
+void RenderingTest::survivingTail_data()
+{
+    QTest::addColumn<QString>("text");
+
+    auto lines = [](int count, const QString &end) {
+        QString text;
+        for (int i = 0; i < count; ++i)
+            text += QStringLiteral("line %1").arg(i) + end;
+        return text;
+    };
+    QTest::newRow("fewer lines than the view holds") << lines(98, "\n");
+    QTest::newRow("as many lines as the view holds") << lines(100, "\n");
+    QTest::newRow("many lines") << lines(450, "\n") + "partial";
+    QTest::newRow("CR LF pairs are one break") << lines(180, "\r\n");
+    QTest::newRow("lone carriage returns") << lines(130, "\r");
+    QTest::newRow("mixed breaks") << lines(60, "\r\n") + lines(60, "\r") + lines(60, "\n")
+            + QString(QChar::ParagraphSeparator) + "\r";
+    QTest::newRow("CR at the very end") << lines(120, "\n") + "\r";
+}
+
+void RenderingTest::survivingTail()
+{
+    // Inserting only the surviving tail into an emptied view must give what inserting all of it
+    // at the end gives.
+    QFETCH(QString, text);
+    QTextDocument whole;
+    whole.setMaximumBlockCount(100);
+    QTextCursor(&whole).insertText(QStringLiteral("earlier\ntext"));
+    QTextCursor end(&whole);
+    end.movePosition(QTextCursor::End);
+    end.insertText(text);
+
+    const int tail = survivingTailStart(text, 100);
+    QTextDocument shortcut;
+    shortcut.setMaximumBlockCount(100);
+    QTextCursor(&shortcut).insertText(tail ? text.mid(tail) : "earlier\ntext" + text);
+
+    QCOMPARE(shortcut.blockCount(), whole.blockCount());
+    QCOMPARE(shortcut.toPlainText(), whole.toPlainText());
+}
+
 int main(int argc, char *argv[])
 {
     qputenv("QTEST_FUNCTION_TIMEOUT", "120000");
-    QCoreApplication app(argc, argv);
+    QGuiApplication app(argc, argv);
     RenderingTest test;
     return QTest::qExec(&test, argc, argv);
 }

@@ -195,8 +195,8 @@ void TestSerialTraffic::streamingDeviceShownInBlocks()
     QVERIFY(shown);
     QVERIFY(shownWhileStreaming);
     QVERIFY2(firstBlockSize >= 4096, qPrintable(QString::number(firstBlockSize)));
-    // Nothing is lost across the blocks.
-    QTRY_COMPARE(qint64(bench.view().size()), qint64(streamed));
+    // Nothing is lost across the blocks; the view only adds its own paragraph breaks.
+    QTRY_COMPARE(qint64(bench.view().remove(QLatin1Char('\n')).size()), qint64(streamed));
     QCOMPARE(qint64(bench.log().size()), qint64(streamed));
 }
 

@@ -44,3 +44,55 @@ QByteArray encodeCommand(const QString &text, bool hexMode)
         return QByteArray::fromHex(text.trimmed().toLocal8Bit());
     return text.toLocal8Bit() + '\n';
 }
+
+QString withDisplayBreaks(const QString &text, int column)
+{
+    // Past the limit, a break waits this long for a space before it is made anyway.
+    constexpr int spaceGrace = 16;
+
+    int run = column;
+    int longest = column;
+    for (const QChar c : text) {
+        run = isParagraphBreak(c) ? 0 : run + 1;
+        longest = qMax(longest, run);
+    }
+    if (longest <= maxDisplayParagraph)
+        return text;
+
+    QString out;
+    out.reserve(text.size() + text.size() / maxDisplayParagraph + 2);
+    run = column;
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (run >= maxDisplayParagraph && !isParagraphBreak(c) && !c.isLowSurrogate()) {
+            // What precedes the text is already in the view; a break right at its start is fine.
+            const QChar previous = i > 0 ? text.at(i - 1) : QLatin1Char(' ');
+            if (previous == QLatin1Char(' ') || run >= maxDisplayParagraph + spaceGrace) {
+                out.append(QLatin1Char('\n'));
+                run = 0;
+            }
+        }
+        out.append(c);
+        run = isParagraphBreak(c) ? 0 : run + 1;
+    }
+    return out;
+}
+
+int survivingTailStart(const QString &text, int maxBlocks)
+{
+    int breaks = 0;
+    for (int i = text.size() - 1; i >= 0; --i) {
+        if (!isParagraphBreak(text.at(i)))
+            continue;
+        // A CR LF pair inserted together is one break.
+        if (text.at(i) == QLatin1Char('\n') && i > 0 && text.at(i - 1) == QLatin1Char('\r'))
+            --i;
+        if (++breaks == maxBlocks)
+            return i
+                + (text.at(i) == QLatin1Char('\r') && i + 1 < text.size()
+                           && text.at(i + 1) == QLatin1Char('\n')
+                       ? 2
+                       : 1);
+    }
+    return 0;
+}

@@ -4,6 +4,7 @@
 #include "ui_mainwindow.h"
 
 #include <QScrollBar>
+#include <QTextBlock>
 
 namespace {
 
@@ -13,9 +14,23 @@ void insertTraffic(QTextEdit *view, const QString &text, const QColor &colour)
 {
     const int weight = view->fontWeight();
     const QColor previousColour = view->textColor();
+    const QTextCursor cursor = view->textCursor();
+    QString shown = withDisplayBreaks(text, cursor.block().length() - 1);
+
+    // A large arrival at the end would push out everything the view holds and most of itself;
+    // laying out text that is dropped at once only stalls the window. The view ends up with the
+    // same paragraphs either way.
+    const int maxBlocks = view->document()->maximumBlockCount();
+    if (maxBlocks > 0 && cursor.atEnd()) {
+        if (const int tail = survivingTailStart(shown, maxBlocks)) {
+            view->clear();
+            shown.remove(0, tail);
+        }
+    }
+
     view->setFontWeight(QFont::Normal);
     view->setTextColor(colour);
-    view->insertPlainText(text);
+    view->insertPlainText(shown);
     view->setFontWeight(weight);
     view->setTextColor(previousColour);
     QScrollBar *bar = view->verticalScrollBar();

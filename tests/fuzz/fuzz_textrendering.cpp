@@ -12,5 +12,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(text.size() <= shown.size());
     if (!text.contains(QChar::ReplacementCharacter))
         FUZZ_CHECK(text.toUtf8() == shown);
+
+    // The view's own paragraph breaks only add line breaks, and bound every paragraph.
+    const int column = size > 0 ? data[0] * 32 : 0;
+    QString display = withDisplayBreaks(text, column);
+    int run = column;
+    for (const QChar c : display) {
+        run = isParagraphBreak(c) ? 0 : run + 1;
+        FUZZ_CHECK(run <= maxDisplayParagraph + 17 || run <= column + 1);
+    }
+    QString original = text;
+    FUZZ_CHECK(display.remove(QLatin1Char('\n')) == original.remove(QLatin1Char('\n')));
     return 0;
 }
