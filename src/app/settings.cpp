@@ -5,12 +5,29 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QSettings>
 
 namespace {
 const QString settingsGroup = QStringLiteral("Setup_Parameter");
+
+// A hand-edited or damaged file may hold a point, a list or an unreadable value where text
+// belongs; such a value would come back as an empty text, so the default is taken instead.
+QString textSetting(const QSettings &settings, const QString &key, const QString &fallback)
+{
+    const QVariant value = settings.value(key, fallback);
+    return value.canConvert<QString>() ? value.toString() : fallback;
 }
+
+// Only a plain file, or none yet, is a settings file. A named pipe in its place would block the
+// program in the open until some writer comes along, and a folder cannot be written over.
+bool usableSettingsPath(const QString &path)
+{
+    const QFileInfo file(path);
+    return !file.exists() || file.isFile();
+}
+} // namespace
 
 void MainWindow::initSettings()
 {
@@ -38,20 +55,21 @@ void MainWindow::initSettings()
 
 void MainWindow::loadSettings()
 {
-    QSettings settings(settingsFilePath, QSettings::IniFormat);
+    // Settings on no file at all give every default.
+    QSettings settings(usableSettingsPath(settingsFilePath) ? settingsFilePath : QString(),
+                       QSettings::IniFormat);
     settings.beginGroup(settingsGroup);
     // A port that is not present (or differs in case) leaves the selection alone.
     ui->CB_SerialPort->setCurrentText(
-        settings.value(QStringLiteral("portname"), QStringLiteral("COM1")).toString());
+        textSetting(settings, QStringLiteral("portname"), QStringLiteral("COM1")));
     // An index beyond the list leaves no baud rate selected rather than a wrong one.
     ui->CB_BandRate->setCurrentIndex(settings.value(QStringLiteral("bandrate"), 0).toInt());
     ui->SB_SerialTimerSecond->setValue(
         settings.value(QStringLiteral("serialtimermsecond"), 1000).toInt());
     ui->LE_IPAddress1->setText(
-        settings.value(QStringLiteral("networkipaddress"), QStringLiteral("192.168.1.100"))
-            .toString());
+        textSetting(settings, QStringLiteral("networkipaddress"), QStringLiteral("192.168.1.100")));
     ui->LE_Port1->setText(
-        settings.value(QStringLiteral("networkport"), QStringLiteral("6001")).toString());
+        textSetting(settings, QStringLiteral("networkport"), QStringLiteral("6001")));
     ui->SB_Network1TimerSecond->setValue(
         settings.value(QStringLiteral("network1timermsecond"), 1000).toInt());
     ui->SB_Network2TimerSecond->setValue(
@@ -63,6 +81,8 @@ void MainWindow::loadSettings()
 
 void MainWindow::saveSettings()
 {
+    if (!usableSettingsPath(settingsFilePath))
+        return;
     QSettings settings(settingsFilePath, QSettings::IniFormat);
     settings.beginGroup(settingsGroup);
     settings.setValue(QStringLiteral("port"), ui->CB_SerialPort->currentIndex());

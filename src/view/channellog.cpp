@@ -5,7 +5,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QTextStream>
+#include <QTextCodec>
 
 namespace {
 const char *const logSuffixes[]
@@ -56,11 +56,18 @@ void MainWindow::writeChannelLog(QFile *file, const QString &text)
     // produce a warning per append.
     if (!file || !file->isOpen())
         return;
-    QTextStream stream(file);
-    stream << text;
-    stream.flush();
-    if (stream.status() != QTextStream::Ok)
-        reportLogError(file);
+    // Encoded as a text stream on the file would, but written here: a disk that fills up (or a
+    // file size limit) takes the start of a write and refuses the rest without saying why, and
+    // only a second attempt at the rest yields the reason the user is shown.
+    const QByteArray bytes = QTextCodec::codecForLocale()->fromUnicode(text);
+    for (qint64 done = 0; done < bytes.size();) {
+        const qint64 written = file->write(bytes.constData() + done, bytes.size() - done);
+        if (written <= 0) {
+            reportLogError(file);
+            return;
+        }
+        done += written;
+    }
 }
 
 void MainWindow::reportLogError(QFile *file)

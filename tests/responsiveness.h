@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+// Measures how long the GUI thread goes without turning its event loop: a timer that should
+// fire every interval records by how much each tick came late. A window that stalls for a
+// second shows up as a tick a second late, whatever the stall was spent on.
+class ResponsivenessProbe {
+public:
+    explicit ResponsivenessProbe(int intervalMs = 10)
+        : m_interval(intervalMs)
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setInterval(intervalMs);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { tick(); });
+    }
+
+    void start()
+    {
+        m_worst = 0;
+        m_ticks = 0;
+        m_clock.start();
+        m_last = 0;
+        m_timer.start();
+    }
+    void stop()
+    {
+        if (m_timer.isActive())
+            tick(); // a stall still going on at the end counts as well
+        m_timer.stop();
+    }
+
+    // The largest gap between two ticks beyond the interval, in milliseconds.
+    qint64 worstLatenessMs() const { return m_worst; }
+    int ticks() const { return m_ticks; }
+
+private:
+    void tick()
+    {
+        const qint64 now = m_clock.elapsed();
+        m_worst = qMax(m_worst, now - m_last - m_interval);
+        m_last = now;
+        ++m_ticks;
+    }
+
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    const int m_interval;
+    qint64 m_last = 0;
+    qint64 m_worst = 0;
+    int m_ticks = 0;
+};
