@@ -17,7 +17,7 @@ FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: all deps test-deps package-deps fuzz-deps configure build run test test-sanitized fuzz \
-        package clean
+        package bench clean
 
 all: build
 
@@ -89,3 +89,7 @@ fuzz: fuzz-deps
 
 clean:
 	rm -rf $(BUILD_DIR)
+
+# The full benchmark (several minutes), on the offscreen platform like the tests.
+bench: build
+	QT_QPA_PLATFORM=offscreen ./$(BUILD_DIR)/bench/teskmanager_bench
