@@ -81,6 +81,7 @@ private slots:
     void serialViewAndLogAgree();
     void viewFormatIsRestored();
     void blockLimitKeepsLogComplete();
+    void largeArrivalShowsItsLastParagraphs();
     void clearKeepsLog();
     void insertsAtCursorAndScrollsToEnd();
 };
@@ -203,6 +204,37 @@ void TrafficViewTest::blockLimitKeepsLogComplete()
     QCOMPARE(document->firstBlock().text(), QStringLiteral("line 52"));
     QVERIFY(document->toPlainText().endsWith(QStringLiteral("line 150\n")));
     QCOMPARE(bench.log("-network3.txt"), expectedLog);
+}
+
+void TrafficViewTest::largeArrivalShowsItsLastParagraphs()
+{
+    // An arrival with more lines than the view keeps replaces everything in one go; the view
+    // must look exactly as if all of it had been inserted and trimmed.
+    Bench bench;
+    QTcpSocket *peer = bench.connectNetwork(2);
+    QVERIFY(peer);
+    QTextEdit *view = bench.view("Network2");
+    view->setTextColor(Qt::green);
+    view->setFontWeight(QFont::Bold);
+    bench.send("Network2", QStringLiteral("AT"));
+
+    QByteArray flood;
+    for (int i = 1; i <= 250; ++i)
+        flood += "reply " + QByteArray::number(i) + "\r\n";
+    peer->write(flood);
+    QTRY_COMPARE(bench.log("-network2.txt"), "AT\n" + flood);
+
+    QTextDocument *document = view->document();
+    QTRY_COMPARE(document->lastBlock().previous().text(), QStringLiteral("reply 250"));
+    QCOMPARE(document->blockCount(), 100);
+    QCOMPARE(document->firstBlock().text(), QStringLiteral("reply 152"));
+    for (int position : { 0, 5, document->characterCount() - 3 }) {
+        QCOMPARE(formatAt(view, position).foreground().color(), QColor(Qt::black));
+        QCOMPARE(formatAt(view, position).fontWeight(), int(QFont::Normal));
+    }
+    QCOMPARE(view->textColor(), QColor(Qt::green));
+    QCOMPARE(view->fontWeight(), int(QFont::Bold));
+    QCOMPARE(view->verticalScrollBar()->value(), view->verticalScrollBar()->maximum());
 }
 
 void TrafficViewTest::clearKeepsLog()

@@ -56,10 +56,8 @@ MainWindow::MainWindow(QWidget *parent)
     network2SendTimer = new QTimer(this);
     network3SendTimer = new QTimer(this);
     aboutDialog = new AboutDialog(this);
-    // One arrival reads at most this much, so a flood becomes many small appends instead of a
-    // few huge ones that stall the window; every byte still arrives.
     for (QTcpSocket *socket : { tcpSocket1, tcpSocket2, tcpSocket3 })
-        socket->setReadBufferSize(64 * 1024);
+        socket->setReadBufferSize(asciiReadChunk);
 
     makeConnections();
     fillSerialParameterLists();

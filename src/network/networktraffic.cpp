@@ -123,6 +123,7 @@ void MainWindow::clearNetwork(const NetworkChannel &channel)
 void MainWindow::setNetworkAsciiHexMode(const NetworkChannel &channel, int id)
 {
     *channel.hexMode = id != 0;
+    channel.socket->setReadBufferSize(*channel.hexMode ? hexReadChunk : asciiReadChunk);
 }
 
 void MainWindow::networkTimerStartClicked(const NetworkChannel &channel, bool b)

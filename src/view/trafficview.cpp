@@ -20,10 +20,14 @@ void insertTraffic(QTextEdit *view, const QString &text, const QColor &colour)
     // A large arrival at the end would push out everything the view holds and most of itself;
     // laying out text that is dropped at once only stalls the window. The view ends up with the
     // same paragraphs either way.
+    // The old paragraphs are replaced in the same edit rather than cleared first: an empty view
+    // in between would drop its scroll bar and lay everything out again when it comes back.
     const int maxBlocks = view->document()->maximumBlockCount();
     if (maxBlocks > 0 && cursor.atEnd()) {
         if (const int tail = survivingTailStart(shown, maxBlocks)) {
-            view->clear();
+            QTextCursor all(view->document());
+            all.select(QTextCursor::Document);
+            view->setTextCursor(all);
             shown.remove(0, tail);
         }
     }
