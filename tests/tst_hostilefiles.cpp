@@ -3,6 +3,7 @@
 #include "pty.h"
 #include "responsiveness.h"
 #include "tcppeer.h"
+#include "testdata.h"
 #include "testenvironment.h"
 
 #include <QComboBox>
@@ -30,6 +31,9 @@
 
 namespace {
 
+const QByteArray textAlphabet
+    = "abcdefghijklmnopqrstuvwxyz0123456789 \n"; // untouched by the clean-up
+
 const QString group = QStringLiteral("Setup_Parameter");
 const QStringList periodBoxes { "SB_SerialTimerSecond", "SB_Network1TimerSecond",
                                 "SB_Network2TimerSecond", "SB_Network3TimerSecond" };
@@ -46,26 +50,6 @@ QByteArray readFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-QByteArray randomBytes(int size, quint32 seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator generator(seed);
-    for (char &c : bytes)
-        c = char(generator.generate());
-    return bytes;
-}
-
-// Lower-case text, digits and line feeds: nothing the serial clean-up would touch.
-QByteArray plainText(int size, quint32 seed)
-{
-    static const char alphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789 \n";
-    QByteArray text(size, Qt::Uninitialized);
-    QRandomGenerator generator(seed);
-    for (char &c : text)
-        c = alphabet[generator.bounded(int(sizeof alphabet - 1))];
-    return text;
 }
 
 template<class T> T *widget(const MainWindow &window, const QString &name)
@@ -390,7 +374,7 @@ void TestHostileFiles::logFillsUp_data()
 void TestHostileFiles::logFillsUp()
 {
     QFETCH(bool, flood);
-    const QByteArray text = plainText(256 * 1024, 3);
+    const QByteArray text = plainText(256 * 1024, 3, textAlphabet);
     std::atomic<bool> go { false };
     std::atomic<int> connections { 0 };
     TcpPeer peer([&](TcpPeer &p, int fd) {
@@ -476,8 +460,11 @@ void TestHostileFiles::closeWhileTrafficFlows()
 {
     QFETCH(int, answer);
     const int size = 256 * 1024;
-    const QByteArray payload[] = { plainText(size, 10), plainText(size, 11), plainText(size, 12) };
-    const QByteArray serialPayload = plainText(48 * 1024, 13); // the line moves ~100 KB/s
+    const QByteArray payload[]
+        = { plainText(size, 10, textAlphabet), plainText(size, 11, textAlphabet),
+            plainText(size, 12, textAlphabet) };
+    const QByteArray serialPayload
+        = plainText(48 * 1024, 13, textAlphabet); // the line moves ~100 KB/s
 
     std::atomic<int> connections { 0 };
     std::atomic<bool> go { false };

@@ -2,6 +2,7 @@
 #include "modaldialoghelper.h"
 #include "responsiveness.h"
 #include "tcppeer.h"
+#include "testdata.h"
 #include "testenvironment.h"
 
 #include <QElapsedTimer>
@@ -80,16 +81,6 @@ struct Bench {
     ModalDialogHelper dialogs;
     MainWindow window;
 };
-
-QByteArray randomBytes(int size, quint32 seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator generator(seed);
-    generator.fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
-    for (int i = size / 4 * 4; i < size; ++i)
-        bytes[i] = char(generator.generate());
-    return bytes;
-}
 
 // Printable ASCII with a line feed after lines of random length, or with none at all.
 QByteArray randomText(int size, quint32 seed, bool lineBreaks)

@@ -2,6 +2,7 @@
 #include "modaldialoghelper.h"
 #include "pty.h"
 #include "responsiveness.h"
+#include "testdata.h"
 #include "testenvironment.h"
 
 #include <QComboBox>
@@ -27,6 +28,9 @@
 #include <unistd.h>
 
 namespace {
+
+// Text without a line break that the serial clean-up leaves alone.
+const QByteArray textAlphabet = "abcdefghijklmnopqrstuvwxyz0123456789 ";
 
 constexpr qint64 maxLatenessMs = 500;
 
@@ -95,26 +99,6 @@ QString hexOf(const QByteArray &bytes)
 QByteArray hexFromSerialLog(QByteArray log)
 {
     return log.replace('\n', "0A ");
-}
-
-QByteArray randomBytes(int size, quint32 seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator generator(seed);
-    for (char &c : bytes)
-        c = char(generator.generate());
-    return bytes;
-}
-
-// Lower-case text and digits without a line break: nothing the serial clean-up would touch.
-QByteArray plainText(int size, quint32 seed)
-{
-    static const char alphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789 ";
-    QByteArray text(size, Qt::Uninitialized);
-    QRandomGenerator generator(seed);
-    for (char &c : text)
-        c = alphabet[generator.bounded(int(sizeof alphabet - 1))];
-    return text;
 }
 
 // The view holds at most 100 paragraphs of at most a display line each, and they are the end of
@@ -236,7 +220,7 @@ void TestHostileSerial::megabyteBurst()
 {
     QFETCH(bool, hex);
     // The line moves about 100 KB/s (1 KiB per 10 ms poll), so the text row is kept shorter.
-    const QByteArray bytes = hex ? randomBytes(1 << 20, 1) : plainText(256 * 1024, 2);
+    const QByteArray bytes = hex ? randomBytes(1 << 20, 1) : plainText(256 * 1024, 2, textAlphabet);
     const QByteArray expectedLog = hex ? hexOf(bytes).toLatin1() : bytes;
     const qint64 expectedSize = hex ? expectedLog.size() - 2 * bytes.count('\n') : bytes.size();
     SerialBench bench;
