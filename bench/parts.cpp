@@ -28,6 +28,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <random>
 
@@ -203,6 +204,40 @@ int timeoutMs(const PartOptions &options)
     return options.floodTimeoutSeconds * 1000;
 }
 
+// Runs one flood: memory before, the wait with its probe (until `done` or the time-out, reporting
+// a stuck GUI thread), then time, lateness and memory after. `hookUp` connects the readers'
+// arrivals to the wait's check; `start` sets the sender going.
+void measureFlood(FloodFigures &f, const std::function<bool()> &done, const PartOptions &options,
+                  const QStringList &logs, const QByteArray &payload, bool hex, bool serial,
+                  const std::function<void(FloodWait &)> &hookUp,
+                  const std::function<void()> &start)
+{
+    settle(300);
+    resetPeakMemory();
+    f.rssBeforeMb = memoryNow().rssMb;
+    FloodWait wait(done, timeoutMs(options));
+    wait.setStuckHandler([&] { reportStuck(f, wait, logs, payload, hex, serial); },
+                         stuckGraceSeconds * 1000);
+    hookUp(wait);
+    wait.run(start);
+    f.seconds = wait.seconds();
+    f.late = wait.lateness();
+    settle(300);
+    const Memory after = memoryNow();
+    f.rssAfterMb = after.rssMb;
+    f.peakMb = after.peakMb;
+}
+
+// What the window gives back once its views are cleared, and once the allocator is trimmed.
+void measureClearedMemory(FloodFigures &f, const std::function<void()> &clearViews)
+{
+    clearViews();
+    settle(300);
+    f.rssClearedMb = memoryNow().rssMb;
+    malloc_trim(0);
+    f.rssTrimmedMb = memoryNow().rssMb;
+}
+
 FloodFigures appTcpFlood(int channels, bool hex, const QByteArray &payload,
                          const PartOptions &options)
 {
@@ -238,30 +273,21 @@ FloodFigures appTcpFlood(int channels, bool hex, const QByteArray &payload,
         return true;
     };
 
-    settle(300);
-    resetPeakMemory();
-    f.rssBeforeMb = memoryNow().rssMb;
-    FloodWait wait(done, timeoutMs(options));
-    wait.setStuckHandler([&] { reportStuck(f, wait, logs, payload, hex, false); },
-                         stuckGraceSeconds * 1000);
-    // Connected after the window's own reader, so each check sees that arrival logged.
-    for (int c = 1; c <= channels; ++c)
-        QObject::connect(app.socket(c), &QIODevice::readyRead, &wait, &FloodWait::check);
-    wait.run([&] { server.start(payload); });
-    f.seconds = wait.seconds();
-    f.late = wait.lateness();
-    settle(300);
-    const Memory after = memoryNow();
-    f.rssAfterMb = after.rssMb;
-    f.peakMb = after.peakMb;
+    measureFlood(
+        f, done, options, logs, payload, hex, false,
+        [&](FloodWait &wait) {
+            // Connected after the window's own reader, so each check sees that arrival logged.
+            for (int c = 1; c <= channels; ++c)
+                QObject::connect(app.socket(c), &QIODevice::readyRead, &wait, &FloodWait::check);
+        },
+        [&] { server.start(payload); });
     for (int c = 1; c <= channels; ++c)
         f.arrivals << app.received(c);
-    for (int c = 1; c <= channels; ++c)
-        QMetaObject::invokeMethod(&app.window, qPrintable(QStringLiteral("clearNetwork%1").arg(c)));
-    settle(300);
-    f.rssClearedMb = memoryNow().rssMb;
-    malloc_trim(0);
-    f.rssTrimmedMb = memoryNow().rssMb;
+    measureClearedMemory(f, [&] {
+        for (int c = 1; c <= channels; ++c)
+            QMetaObject::invokeMethod(&app.window,
+                                      qPrintable(QStringLiteral("clearNetwork%1").arg(c)));
+    });
 
     app.disconnectNetwork(channels);
     server.stop();
@@ -303,21 +329,13 @@ FloodFigures baselineTcpFlood(int channels, bool hex, const QByteArray &payload,
         return true;
     };
 
-    settle(300);
-    resetPeakMemory();
-    f.rssBeforeMb = memoryNow().rssMb;
-    FloodWait wait(done, timeoutMs(options));
-    wait.setStuckHandler([&] { reportStuck(f, wait, logs, payload, hex, false); },
-                         stuckGraceSeconds * 1000);
-    for (const auto &socket : sockets)
-        QObject::connect(socket.get(), &QIODevice::readyRead, &wait, &FloodWait::check);
-    wait.run([&] { server.start(payload); });
-    f.seconds = wait.seconds();
-    f.late = wait.lateness();
-    settle(300);
-    const Memory after = memoryNow();
-    f.rssAfterMb = after.rssMb;
-    f.peakMb = after.peakMb;
+    measureFlood(
+        f, done, options, logs, payload, hex, false,
+        [&](FloodWait &wait) {
+            for (const auto &socket : sockets)
+                QObject::connect(socket.get(), &QIODevice::readyRead, &wait, &FloodWait::check);
+        },
+        [&] { server.start(payload); });
     for (const auto &view : views)
         f.arrivals << view->arrivals();
 
@@ -353,25 +371,11 @@ FloodFigures appSerialFlood(bool hex, const QByteArray &payload, const PartOptio
     auto done = [&] { return fileSize(logFile) == wanted; };
 
     PtyPump device(pty.masterFd(), PtyPump::Mode::Write);
-    settle(300);
-    resetPeakMemory();
-    f.rssBeforeMb = memoryNow().rssMb;
-    FloodWait wait(done, timeoutMs(options));
-    wait.setStuckHandler([&] { reportStuck(f, wait, { log }, payload, hex, true); },
-                         stuckGraceSeconds * 1000);
-    wait.run([&] { device.start(payload); });
-    f.seconds = wait.seconds();
-    f.late = wait.lateness();
-    settle(300);
-    const Memory after = memoryNow();
-    f.rssAfterMb = after.rssMb;
-    f.peakMb = after.peakMb;
+    measureFlood(
+        f, done, options, { log }, payload, hex, true, [](FloodWait &) {},
+        [&] { device.start(payload); });
     f.arrivals << app.widget<QLineEdit>(QStringLiteral("LE_SerialRecvCount"))->text().toInt();
-    QMetaObject::invokeMethod(&app.window, "clearSerialPort");
-    settle(300);
-    f.rssClearedMb = memoryNow().rssMb;
-    malloc_trim(0);
-    f.rssTrimmedMb = memoryNow().rssMb;
+    measureClearedMemory(f, [&] { QMetaObject::invokeMethod(&app.window, "clearSerialPort"); });
 
     device.stop();
     app.closeSerial();
@@ -398,23 +402,15 @@ FloodFigures baselineSerialFlood(bool hex, const QByteArray &payload, const Part
     auto done = [&] { return view.bytesTaken() == payload.size(); };
 
     PtyPump device(pty.masterFd(), PtyPump::Mode::Write);
-    settle(300);
-    resetPeakMemory();
-    f.rssBeforeMb = memoryNow().rssMb;
-    FloodWait wait(done, timeoutMs(options));
-    wait.setStuckHandler([&] { reportStuck(f, wait, { log }, payload, hex, true); },
-                         stuckGraceSeconds * 1000);
-    QObject::connect(&port, &QIODevice::readyRead, &wait, [&] {
-        view.take(port.readAll());
-        wait.check();
-    });
-    wait.run([&] { device.start(payload); });
-    f.seconds = wait.seconds();
-    f.late = wait.lateness();
-    settle(300);
-    const Memory after = memoryNow();
-    f.rssAfterMb = after.rssMb;
-    f.peakMb = after.peakMb;
+    measureFlood(
+        f, done, options, { log }, payload, hex, true,
+        [&](FloodWait &wait) {
+            QObject::connect(&port, &QIODevice::readyRead, &wait, [&] {
+                view.take(port.readAll());
+                wait.check();
+            });
+        },
+        [&] { device.start(payload); });
     f.arrivals << view.arrivals();
 
     device.stop();
