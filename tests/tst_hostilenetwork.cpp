@@ -26,7 +26,6 @@
 
 namespace {
 
-constexpr qint64 maxLatenessMs = 500;
 constexpr int maxDisplayLine = 4096 + 16; // a view's paragraph, display breaks included
 
 // A shown main window in a throw-away home with every dialog answered.

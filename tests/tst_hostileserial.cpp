@@ -32,8 +32,6 @@ namespace {
 // Text without a line break that the serial clean-up leaves alone.
 const QByteArray textAlphabet = "abcdefghijklmnopqrstuvwxyz0123456789 ";
 
-constexpr qint64 maxLatenessMs = 500;
-
 double processCpuSeconds()
 {
     rusage usage {};
