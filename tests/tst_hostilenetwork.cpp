@@ -4,6 +4,7 @@
 #include "tcppeer.h"
 #include "testdata.h"
 #include "testenvironment.h"
+#include "viewchecks.h"
 
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -25,8 +26,6 @@
 #include <vector>
 
 namespace {
-
-constexpr int maxDisplayLine = 4096 + 16; // a view's paragraph, display breaks included
 
 // A shown main window in a throw-away home with every dialog answered.
 struct Bench {
@@ -96,33 +95,6 @@ QByteArray randomText(int size, quint32 seed, bool lineBreaks)
         }
     }
     return text;
-}
-
-QString hexOf(const QByteArray &bytes)
-{
-    QString text;
-    for (const char c : bytes)
-        text += QStringLiteral("%1 ").arg(uint(uchar(c)), 2, 16, QLatin1Char('0')).toUpper();
-    return text;
-}
-
-// The view holds at most 100 paragraphs, none longer than a display line, and they are the end
-// of what the log holds: the view only adds its own line breaks.
-void verifyViewIsTailOfLog(const QTextEdit *view, const QString &log)
-{
-    const QTextDocument *document = view->document();
-    QVERIFY2(document->blockCount() <= 100, qPrintable(QString::number(document->blockCount())));
-    for (QTextBlock block = document->begin(); block.isValid(); block = block.next())
-        QVERIFY2(block.length() - 1 <= maxDisplayLine, qPrintable(QString::number(block.length())));
-    QString shown = view->toPlainText();
-    shown.remove(QLatin1Char('\n'));
-    QString logged = log;
-    logged.remove(QLatin1Char('\n'));
-    QVERIFY(!shown.isEmpty() || logged.isEmpty());
-    QVERIFY2(
-        logged.endsWith(shown),
-        qPrintable(
-            QStringLiteral("view tail %1 / log tail %2").arg(shown.right(40), logged.right(40))));
 }
 
 void report(const char *what, const ResponsivenessProbe &probe, const QElapsedTimer &clock)

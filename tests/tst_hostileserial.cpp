@@ -1,30 +1,19 @@
-#include "mainwindow.h"
 #include "modaldialoghelper.h"
-#include "pty.h"
 #include "responsiveness.h"
+#include "serialbench.h"
 #include "testdata.h"
-#include "testenvironment.h"
+#include "viewchecks.h"
 
-#include <QComboBox>
 #include <QElapsedTimer>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QRandomGenerator>
-#include <QSerialPort>
+#include <QFileInfo>
 #include <QSpinBox>
-#include <QStatusBar>
-#include <QTextBlock>
 #include <QTextCodec>
-#include <QTextEdit>
-#include <QTimer>
 #include <QtTest>
 
 #include <atomic>
 #include <memory>
 #include <thread>
 
-#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -32,87 +21,22 @@ namespace {
 // Text without a line break that the serial clean-up leaves alone.
 const QByteArray textAlphabet = "abcdefghijklmnopqrstuvwxyz0123456789 ";
 
-double processCpuSeconds()
-{
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-// A shown main window in a throw-away home whose serial port list offers a pty; the test plays
-// the device on the master side.
-struct SerialBench {
-    SerialBench()
+// A shown window, sized as on a bench, with the counters read as numbers.
+struct ShownSerialBench : SerialBench {
+    ShownSerialBench()
     {
-        auto *box = widget<QComboBox>("CB_SerialPort");
-        box->addItem(pty.slavePath());
-        box->setCurrentIndex(box->count() - 1);
         window.resize(1200, 900);
         window.show();
     }
-
-    template<class T> T *widget(const char *name) const
-    {
-        return window.findChild<T *>(QLatin1String(name));
-    }
-    bool open(bool hex) const
-    {
-        widget<QRadioButton>(hex ? "RB_SerialHex" : "RB_SerialAscii")->click();
-        openButton()->click();
-        return port()->isOpen();
-    }
-    QSerialPort *port() const { return window.findChild<QSerialPort *>(); }
-    QTimer *sendTimer() const
-    {
-        return window.findChildren<QTimer *>(QString(), Qt::FindDirectChildrenOnly).value(0);
-    }
-    QPushButton *openButton() const { return widget<QPushButton>("PB_OpenSerialPort"); }
-    QTextEdit *console() const { return widget<QTextEdit>("TE_SerialPort"); }
-    QString status() const { return widget<QStatusBar>("statusBar")->currentMessage(); }
-    int sent() const { return widget<QLineEdit>("LE_SerialSentCount")->text().toInt(); }
-    int received() const { return widget<QLineEdit>("LE_SerialRecvCount")->text().toInt(); }
-    QString logPath() const
-    {
-        const QStringList logs = QDir(env.logDirPath()).entryList({ "*-serial.txt" });
-        return logs.isEmpty() ? QString() : env.logDirPath() + '/' + logs.first();
-    }
-    QByteArray log() const { return env.logContents(QStringLiteral("-serial.txt")); }
-
-    TestEnvironment env;
-    Pty pty;
-    MainWindow window;
+    int sent() const { return SerialBench::sent().toInt(); }
+    int received() const { return SerialBench::received().toInt(); }
 };
-
-QString hexOf(const QByteArray &bytes)
-{
-    QString text;
-    for (const char c : bytes)
-        text += QStringLiteral("%1 ").arg(uint(uchar(c)), 2, 16, QLatin1Char('0')).toUpper();
-    return text;
-}
 
 // A received line feed shows as a line break in the serial view and log; reversing that gives
 // the plain hex rendering back.
 QByteArray hexFromSerialLog(QByteArray log)
 {
     return log.replace('\n', "0A ");
-}
-
-// The view holds at most 100 paragraphs of at most a display line each, and they are the end of
-// what the log holds.
-void verifyViewIsTailOfLog(const QTextEdit *view, const QByteArray &log)
-{
-    const QTextDocument *document = view->document();
-    QVERIFY2(document->blockCount() <= 100, qPrintable(QString::number(document->blockCount())));
-    for (QTextBlock block = document->begin(); block.isValid(); block = block.next())
-        QVERIFY2(block.length() - 1 <= 4096 + 16, qPrintable(QString::number(block.length())));
-    QString shown = view->toPlainText();
-    shown.remove(QLatin1Char('\n'));
-    QString logged = QString::fromLatin1(log);
-    logged.remove(QLatin1Char('\n'));
-    QVERIFY(!shown.isEmpty());
-    QVERIFY2(logged.endsWith(shown), qPrintable(shown.right(60)));
 }
 
 // Counts the warnings and errors Qt and the program print while it lives.
@@ -180,7 +104,7 @@ void TestHostileSerial::allByteValues()
 {
     QFETCH(bool, hex);
     QFETCH(QByteArray, bytes);
-    SerialBench bench;
+    ShownSerialBench bench;
     ModalDialogHelper dialogs;
     QVERIFY(bench.open(hex));
     QVERIFY(bench.pty.write(bytes));
@@ -221,7 +145,7 @@ void TestHostileSerial::megabyteBurst()
     const QByteArray bytes = hex ? randomBytes(1 << 20, 1) : plainText(256 * 1024, 2, textAlphabet);
     const QByteArray expectedLog = hex ? hexOf(bytes).toLatin1() : bytes;
     const qint64 expectedSize = hex ? expectedLog.size() - 2 * bytes.count('\n') : bytes.size();
-    SerialBench bench;
+    ShownSerialBench bench;
     ModalDialogHelper dialogs;
     QVERIFY(bench.open(hex));
     ResponsivenessProbe probe;
@@ -248,7 +172,7 @@ void TestHostileSerial::megabyteBurst()
     QVERIFY2(bench.received() >= bytes.size() / (64 * 1024)
                  && bench.received() <= bytes.size() / 2048,
              qPrintable(QString::number(bench.received())));
-    verifyViewIsTailOfLog(bench.console(), log);
+    verifyViewIsTailOfLog(bench.console(), QString::fromLatin1(log));
     QCOMPARE(dialogs.count(), 0);
 }
 
@@ -262,7 +186,7 @@ void TestHostileSerial::masterClosed_data()
 void TestHostileSerial::masterClosed()
 {
     QFETCH(bool, periodicSend);
-    SerialBench bench;
+    ShownSerialBench bench;
     QVERIFY(bench.open(!periodicSend)); // the command goes out as text, the burst shows in hex
     const QByteArray bytes = randomBytes(1 << 20, 3);
     std::atomic<bool> closed { false };
@@ -367,7 +291,7 @@ void TestHostileSerial::consoleKeysWhileClosed_data()
 void TestHostileSerial::consoleKeysWhileClosed()
 {
     QFETCH(QString, how);
-    SerialBench bench;
+    ShownSerialBench bench;
     ModalDialogHelper dialogs;
     if (how != "never") {
         QVERIFY(bench.open(false));

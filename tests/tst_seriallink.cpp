@@ -1,65 +1,10 @@
-#include "mainwindow.h"
 #include "modaldialoghelper.h"
-#include "pty.h"
-#include "testenvironment.h"
+#include "responsiveness.h"
+#include "serialbench.h"
 
-#include <QComboBox>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QSerialPort>
-#include <QStatusBar>
 #include <QTest>
-#include <QTextEdit>
-#include <QTimer>
 
 #include <memory>
-
-#include <sys/resource.h>
-
-namespace {
-
-double processCpuSeconds()
-{
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-// A main window whose serial port list offers a pty, with the test playing the device.
-struct SerialBench {
-    SerialBench() { selectPort(pty.slavePath()); }
-
-    template<class T> T *widget(const char *name) const
-    {
-        return window.findChild<T *>(QLatin1String(name));
-    }
-    void select(const char *box, const QString &text) const
-    {
-        widget<QComboBox>(box)->setCurrentText(text);
-    }
-    void selectPort(const QString &name) const
-    {
-        auto *box = widget<QComboBox>("CB_SerialPort");
-        box->addItem(name);
-        box->setCurrentIndex(box->count() - 1);
-    }
-    QSerialPort *port() const { return window.findChild<QSerialPort *>(); }
-    QTimer *sendTimer() const
-    {
-        return window.findChildren<QTimer *>(QString(), Qt::FindDirectChildrenOnly).value(0);
-    }
-    QPushButton *openButton() const { return widget<QPushButton>("PB_OpenSerialPort"); }
-    QPushButton *timerButton() const { return widget<QPushButton>("PB_SerialTimerStart"); }
-    QTextEdit *console() const { return widget<QTextEdit>("TE_SerialPort"); }
-    QString status() const { return widget<QStatusBar>("statusBar")->currentMessage(); }
-
-    TestEnvironment env;
-    Pty pty;
-    MainWindow window;
-};
-
-} // namespace
 
 class TestSerialLink : public QObject {
     Q_OBJECT

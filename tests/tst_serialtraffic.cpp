@@ -1,19 +1,8 @@
-#include "mainwindow.h"
 #include "modaldialoghelper.h"
-#include "pty.h"
-#include "testenvironment.h"
+#include "serialbench.h"
 
-#include <QComboBox>
 #include <QElapsedTimer>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QSerialPort>
 #include <QSpinBox>
-#include <QStatusBar>
-#include <QTest>
-#include <QTextEdit>
-#include <QTimer>
 
 #include <atomic>
 #include <thread>
@@ -21,59 +10,9 @@
 
 namespace {
 
-// A main window with its serial channel open on a pty, the test playing the device.
-struct SerialBench {
-    SerialBench()
-    {
-        auto *box = widget<QComboBox>("CB_SerialPort");
-        box->addItem(pty.slavePath());
-        box->setCurrentIndex(box->count() - 1);
-        openButton()->click();
-    }
-
-    template<class T> T *widget(const char *name) const
-    {
-        return window.findChild<T *>(QLatin1String(name));
-    }
-    QSerialPort *port() const { return window.findChild<QSerialPort *>(); }
-    QTimer *timer(int index) const
-    {
-        return window.findChildren<QTimer *>(QString(), Qt::FindDirectChildrenOnly).value(index);
-    }
-    QTimer *sendTimer() const { return timer(0); }
-    QTimer *pollTimer() const { return timer(1); }
-    QPushButton *openButton() const { return widget<QPushButton>("PB_OpenSerialPort"); }
-    QPushButton *sendButton() const { return widget<QPushButton>("PB_SendSerialPort"); }
-    QPushButton *timerButton() const { return widget<QPushButton>("PB_SerialTimerStart"); }
-    QLineEdit *command() const { return widget<QLineEdit>("LE_SerialPortCmd"); }
-    QString status() const { return widget<QStatusBar>("statusBar")->currentMessage(); }
-    QString view() const { return widget<QTextEdit>("TE_SerialPort")->toPlainText(); }
-    QString sent() const { return widget<QLineEdit>("LE_SerialSentCount")->text(); }
-    QString received() const { return widget<QLineEdit>("LE_SerialRecvCount")->text(); }
-    QByteArray log() const { return env.logContents(QStringLiteral("-serial.txt")); }
-    void setHexMode(bool hex) const
-    {
-        widget<QRadioButton>(hex ? "RB_SerialHex" : "RB_SerialAscii")->click();
-    }
-
-    // Lets one poll take exactly these bytes into the channel's buffer, with the poll timer
-    // stopped so that the line cannot be judged quiet in between.
-    bool collect(const QByteArray &bytes)
-    {
-        pollTimer()->stop();
-        const qint64 before = port()->bytesAvailable();
-        if (!pty.write(bytes))
-            return false;
-        if (!QTest::qWaitFor([&] { return port()->bytesAvailable() >= before + bytes.size(); }))
-            return false;
-        return QMetaObject::invokeMethod(&window, "readSerialPort")
-            && port()->bytesAvailable() == 0;
-    }
-    void resumePolling() const { pollTimer()->start(10); }
-
-    TestEnvironment env;
-    Pty pty;
-    MainWindow window;
+// Opens the channel on the pty before the test starts.
+struct OpenSerialBench : SerialBench {
+    OpenSerialBench() { openButton()->click(); }
 };
 
 } // namespace
@@ -127,7 +66,7 @@ void TestSerialTraffic::burstShownAsOneBlock()
     QFETCH(QByteArrayList, pieces);
     QFETCH(QString, shown);
 
-    SerialBench bench;
+    OpenSerialBench bench;
     bench.setHexMode(hexMode);
     for (const QByteArray &piece : pieces)
         QVERIFY(bench.collect(piece));
@@ -141,7 +80,7 @@ void TestSerialTraffic::burstShownAsOneBlock()
 
 void TestSerialTraffic::quietLineSeparatesBlocks()
 {
-    SerialBench bench;
+    OpenSerialBench bench;
     QVERIFY(bench.pty.write("one"));
     QTRY_COMPARE(bench.received(), QStringLiteral("1"));
     QVERIFY(bench.pty.write("two"));
@@ -151,7 +90,7 @@ void TestSerialTraffic::quietLineSeparatesBlocks()
 
 void TestSerialTraffic::modeSwitchDuringBurst()
 {
-    SerialBench bench;
+    OpenSerialBench bench;
     QVERIFY(bench.collect("AB"));
     bench.setHexMode(true);
     QVERIFY(bench.collect("C"));
@@ -163,7 +102,7 @@ void TestSerialTraffic::modeSwitchDuringBurst()
 
 void TestSerialTraffic::streamingDeviceShownInBlocks()
 {
-    SerialBench bench;
+    OpenSerialBench bench;
     // A device that never pauses for a poll period: 32 bytes every millisecond for 1.5 s.
     std::atomic<bool> streaming { true };
     std::atomic<qint64> streamed { 0 };
@@ -202,7 +141,7 @@ void TestSerialTraffic::streamingDeviceShownInBlocks()
 
 void TestSerialTraffic::closedPortPollDoesNotBlock()
 {
-    SerialBench bench;
+    OpenSerialBench bench;
     QVERIFY(bench.collect("late"));
     bench.openButton()->click();
     QVERIFY(!bench.port()->isOpen());
@@ -242,7 +181,7 @@ void TestSerialTraffic::send()
     QFETCH(bool, byReturnKey);
     QFETCH(QByteArray, written);
 
-    SerialBench bench;
+    OpenSerialBench bench;
     bench.setHexMode(hexMode);
     bench.command()->setText(command);
     if (byReturnKey)
@@ -275,7 +214,7 @@ void TestSerialTraffic::refusedWhileClosed()
 {
     QFETCH(bool, byTimerButton);
 
-    SerialBench bench;
+    OpenSerialBench bench;
     bench.openButton()->click();
     QVERIFY(!bench.port()->isOpen());
     const QString sentBefore = bench.sent();
@@ -296,7 +235,7 @@ void TestSerialTraffic::refusedWhileClosed()
 
 void TestSerialTraffic::periodicSend()
 {
-    SerialBench bench;
+    OpenSerialBench bench;
     ModalDialogHelper dialogs;
     bench.widget<QSpinBox>("SB_SerialTimerSecond")->setValue(100);
     bench.command()->setText(QStringLiteral("P"));
@@ -322,7 +261,7 @@ void TestSerialTraffic::periodicSend()
 
 void TestSerialTraffic::failedWriteNotCounted()
 {
-    SerialBench bench;
+    OpenSerialBench bench;
     // Reopened read-only behind the window's back: open, yet every write fails.
     bench.openButton()->click();
     bench.port()->setPortName(bench.pty.slavePath());
@@ -341,7 +280,7 @@ void TestSerialTraffic::failedWriteNotCounted()
 
 void TestSerialTraffic::clearResetsViewAndCounters()
 {
-    SerialBench bench;
+    OpenSerialBench bench;
     bench.command()->setText(QStringLiteral("AT"));
     bench.sendButton()->click();
     QVERIFY(bench.pty.write("OK"));

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextEdit>
+
+constexpr int maxDisplayLine = 4096 + 16; // a view's paragraph, display breaks included
+
+// What the hex mode shows for these bytes: two upper-case digits and a space per byte.
+inline QString hexOf(const QByteArray &bytes)
+{
+    QString text;
+    for (const char c : bytes)
+        text += QStringLiteral("%1 ").arg(uint(uchar(c)), 2, 16, QLatin1Char('0')).toUpper();
+    return text;
+}
+
+// The view holds at most 100 paragraphs, none longer than a display line, and they are the end
+// of what the log holds: the view only adds its own line breaks.
+inline void verifyViewIsTailOfLog(const QTextEdit *view, const QString &log)
+{
+    const QTextDocument *document = view->document();
+    QVERIFY2(document->blockCount() <= 100, qPrintable(QString::number(document->blockCount())));
+    for (QTextBlock block = document->begin(); block.isValid(); block = block.next())
+        QVERIFY2(block.length() - 1 <= maxDisplayLine, qPrintable(QString::number(block.length())));
+    QString shown = view->toPlainText();
+    shown.remove(QLatin1Char('\n'));
+    QString logged = log;
+    logged.remove(QLatin1Char('\n'));
+    QVERIFY(!shown.isEmpty() || logged.isEmpty());
+    QVERIFY2(
+        logged.endsWith(shown),
+        qPrintable(
+            QStringLiteral("view tail %1 / log tail %2").arg(shown.right(40), logged.right(40))));
+}
