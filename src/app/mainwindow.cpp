@@ -5,9 +5,18 @@
 #include "ui_mainwindow.h"
 
 #include <QButtonGroup>
+#include <QCloseEvent>
+#include <QDir>
 #include <QFile>
+#include <QMessageBox>
 #include <QTcpSocket>
 #include <QTimer>
+
+namespace {
+const QStringList logSuffixes
+    = { QStringLiteral("-serial.txt"), QStringLiteral("-network1.txt"),
+        QStringLiteral("-network2.txt"), QStringLiteral("-network3.txt") };
+}
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
@@ -56,9 +65,20 @@ MainWindow::MainWindow(QWidget *parent)
     network2SendTimer = new QTimer(this);
     network3SendTimer = new QTimer(this);
     aboutDialog = new AboutDialog(this);
+    // Named for whoever looks at the window from outside (tests, the benchmark, a debugger).
+    serialPort->setObjectName(QStringLiteral("serialPort"));
+    tcpSocket1->setObjectName(QStringLiteral("tcpSocket1"));
+    tcpSocket2->setObjectName(QStringLiteral("tcpSocket2"));
+    tcpSocket3->setObjectName(QStringLiteral("tcpSocket3"));
+    serialSendTimer->setObjectName(QStringLiteral("serialSendTimer"));
+    serialPollTimer->setObjectName(QStringLiteral("serialPollTimer"));
+    network1SendTimer->setObjectName(QStringLiteral("network1SendTimer"));
+    network2SendTimer->setObjectName(QStringLiteral("network2SendTimer"));
+    network3SendTimer->setObjectName(QStringLiteral("network3SendTimer"));
     for (QTcpSocket *socket : { tcpSocket1, tcpSocket2, tcpSocket3 })
         socket->setReadBufferSize(asciiReadChunk);
 
+    makeChannels();
     makeConnections();
     fillSerialParameterLists();
     fillSerialPortList();
@@ -77,10 +97,101 @@ MainWindow::~MainWindow()
              serialPort, tcpSocket1, tcpSocket2, tcpSocket3, serialSendTimer, serialPollTimer,
              network1SendTimer, network2SendTimer, network3SendTimer })
         sender->disconnect(this);
-    delete serialLogFile;
-    delete network1LogFile;
-    delete network2LogFile;
-    delete network3LogFile;
+}
+
+void MainWindow::makeChannels()
+{
+    serialTraffic = std::make_unique<TrafficView>(ui->TE_SerialPort, channelLogs[0]);
+    serialCounters = std::make_unique<ChannelCounters>(
+        serialSentCount, serialRecvCount, ui->LE_SerialSentCount, ui->LE_SerialRecvCount);
+
+    const NetworkChannel::Shared shared { this,         ui->statusBar,     ui->LE_IPAddress1,
+                                          ui->LE_Port1, networkInputColor, networkOutputColor };
+    const std::array<QTextEdit *, 3> views { ui->TE_Network1, ui->TE_Network2, ui->TE_Network3 };
+    for (int i = 0; i < 3; ++i)
+        networkTraffic[i] = std::make_unique<TrafficView>(views[i], channelLogs[i + 1]);
+    networkChannels[0] = std::make_unique<NetworkChannel>(
+        shared,
+        NetworkChannel::Parts { 1,
+                                tcpSocket1,
+                                network1SendTimer,
+                                network1HexMode,
+                                { network1SentCount, network1RecvCount, ui->LE_Network1SentCount,
+                                  ui->LE_Network1RecvCount },
+                                *networkTraffic[0],
+                                ui->LE_Network1Cmd,
+                                ui->PB_ConnectNetwork1,
+                                ui->PB_Network1TimerStart,
+                                ui->SB_Network1TimerSecond });
+    networkChannels[1] = std::make_unique<NetworkChannel>(
+        shared,
+        NetworkChannel::Parts { 2,
+                                tcpSocket2,
+                                network2SendTimer,
+                                network2HexMode,
+                                { network2SentCount, network2RecvCount, ui->LE_Network2SentCount,
+                                  ui->LE_Network2RecvCount },
+                                *networkTraffic[1],
+                                ui->LE_Network2Cmd,
+                                ui->PB_ConnectNetwork2,
+                                ui->PB_Network2TimerStart,
+                                ui->SB_Network2TimerSecond });
+    networkChannels[2] = std::make_unique<NetworkChannel>(
+        shared,
+        NetworkChannel::Parts { 3,
+                                tcpSocket3,
+                                network3SendTimer,
+                                network3HexMode,
+                                { network3SentCount, network3RecvCount, ui->LE_Network3SentCount,
+                                  ui->LE_Network3RecvCount },
+                                *networkTraffic[2],
+                                ui->LE_Network3Cmd,
+                                ui->PB_ConnectNetwork3,
+                                ui->PB_Network3TimerStart,
+                                ui->SB_Network3TimerSecond });
+
+    for (ChannelLog &log : channelLogs)
+        log.setErrorReporter([this](const QString &fileName, const QString &reason) {
+            ui->statusBar->showMessage(tr("Log file error: %1: %2").arg(fileName, reason));
+        });
+}
+
+void MainWindow::createChannelLogs()
+{
+    const QString folder = ChannelLog::folderPath();
+    QDir dir(folder);
+    if (!dir.exists())
+        dir.mkpath(QStringLiteral("."));
+
+    const QString prefix = ChannelLog::runPrefix(folder, logSuffixes);
+    ChannelLog *firstFailure = nullptr;
+    for (int i = 0; i < 4; ++i) {
+        if (!channelLogs[i].open(prefix + logSuffixes[i]) && !firstFailure)
+            firstFailure = &channelLogs[i];
+    }
+    serialLogFile = channelLogs[0].file();
+    network1LogFile = channelLogs[1].file();
+    network2LogFile = channelLogs[2].file();
+    network3LogFile = channelLogs[3].file();
+    // The status bar holds one message: the first failure stands for all of them.
+    if (firstFailure)
+        firstFailure->reportError();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    const QMessageBox::StandardButton answer = QMessageBox::question(
+        this, QStringLiteral("TeskManager"),
+        QStringLiteral("Do you want to save log file into your Documents directory?"),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    for (ChannelLog &log : channelLogs) {
+        if (answer == QMessageBox::Yes)
+            log.keep();
+        else
+            log.discard();
+    }
+    saveSettings();
+    event->accept();
 }
 
 void MainWindow::makeConnections()

@@ -2,23 +2,29 @@
 
 // MainWindow is the whole program: one window holding four independent channels, the serial
 // line (serialPort, polled every 10 ms into serialRecvBuffer) and three TCP clients (tcpSocket1
-// to tcpSocket3). Every channel's traffic reaches its view only through appendSerialTraffic or
-// appendNetworkTraffic, which also write the very same text to that channel's log file under
-// ~/Documents/TeskManager, so a log always holds what was shown. The slots below are grouped by
-// subsystem in src/serial, src/network and src/view; construction, settings and shutdown live in
-// src/app. The three network channels share one implementation that works on a NetworkChannel,
-// a bundle of pointers to that channel's members and widgets.
+// to tcpSocket3). The window owns every member, widget and slot that a channel has; what a
+// channel does lives in the folder named after it. Each network channel is a NetworkChannel
+// (src/network), made once in the constructor, to which that channel's slots forward; the
+// serial channel's slots are in src/serial. Every channel's traffic reaches its view through a
+// TrafficView (src/view), which writes the very same text to the channel's ChannelLog
+// (src/log), a file under ~/Documents/TeskManager, so a log always holds what was shown.
+// Construction, settings and shutdown are in src/app.
 
+#include "channelcounters.h"
+#include "channellog.h"
 #include "networkchannel.h"
 #include "serialsettings.h"
+#include "trafficview.h"
 
 #include <QAbstractSocket>
 #include <QByteArray>
 #include <QColor>
 #include <QMainWindow>
 #include <QSerialPort>
-#include <QSet>
 #include <QString>
+
+#include <array>
+#include <memory>
 
 class AboutDialog;
 class QCloseEvent;
@@ -81,30 +87,21 @@ private slots:
 private:
     // src/app
     void makeConnections();
+    void makeChannels();
     void initSettings();
+    void createChannelLogs();
 
     // src/serial
     void fillSerialParameterLists();
     void fillSerialPortList();
     void updateSerialSettings();
     void handleSerialLoss();
+    void appendSerialTraffic(QString text, const QColor &colour, bool lineBreak);
 
     // src/network
-    NetworkChannel networkChannel(int number);
-    void connectNetwork(const NetworkChannel &channel, bool b);
-    void sendNetwork(const NetworkChannel &channel);
-    void readNetwork(const NetworkChannel &channel);
-    void clearNetwork(const NetworkChannel &channel);
-    void setNetworkAsciiHexMode(const NetworkChannel &channel, int id);
-    void networkTimerStartClicked(const NetworkChannel &channel, bool b);
-    void stopNetworkSendOnLinkLoss(const NetworkChannel &channel);
+    NetworkChannel &networkChannel(int number) { return *networkChannels[number - 1]; }
 
     // src/view
-    void appendSerialTraffic(QString text, const QColor &colour, bool lineBreak);
-    void appendNetworkTraffic(QTextEdit *view, QString text, const QColor &colour, bool lineBreak);
-    void createChannelLogs();
-    void writeChannelLog(QFile *file, const QString &text);
-    void reportLogError(QFile *file);
     void showColor(QPushButton *button, const QColor &colour);
 
     Ui::MainWindow *ui;
@@ -145,6 +142,12 @@ private:
     // Set while a lost serial device is being handled, so that the error storm a vanished
     // device produces ends in one report and one close.
     bool serialLossHandled = false;
-    // Log files whose failure the user has already been told about; told once per file.
-    QSet<const QFile *> reportedLogFiles;
+
+    // The channels' logs (serial, network 1 to 3; the four LogFile members point at their
+    // files), their views, counters and the network channels themselves.
+    std::array<ChannelLog, 4> channelLogs;
+    std::unique_ptr<TrafficView> serialTraffic;
+    std::unique_ptr<ChannelCounters> serialCounters;
+    std::array<std::unique_ptr<TrafficView>, 3> networkTraffic;
+    std::array<std::unique_ptr<NetworkChannel>, 3> networkChannels;
 };

@@ -2,11 +2,8 @@
 
 #include "ui_mainwindow.h"
 
-#include <QCloseEvent>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QSettings>
 
 namespace {
@@ -39,14 +36,9 @@ void MainWindow::initSettings()
     showColor(ui->PB_NetworkInputColor, networkInputColor);
     showColor(ui->PB_NetworkOutputColor, networkOutputColor);
 
-    ui->LE_SerialSentCount->setText(QString::number(serialSentCount));
-    ui->LE_SerialRecvCount->setText(QString::number(serialRecvCount));
-    ui->LE_Network1SentCount->setText(QString::number(network1SentCount));
-    ui->LE_Network1RecvCount->setText(QString::number(network1RecvCount));
-    ui->LE_Network2SentCount->setText(QString::number(network2SentCount));
-    ui->LE_Network2RecvCount->setText(QString::number(network2RecvCount));
-    ui->LE_Network3SentCount->setText(QString::number(network3SentCount));
-    ui->LE_Network3RecvCount->setText(QString::number(network3RecvCount));
+    serialCounters->show();
+    for (const auto &channel : networkChannels)
+        channel->showCounters();
 
     // The serial console limits itself; the complete history lives in the logs.
     for (QTextEdit *view : { ui->TE_Network1, ui->TE_Network2, ui->TE_Network3 })
@@ -96,20 +88,4 @@ void MainWindow::saveSettings()
     settings.setValue(QStringLiteral("network3timermsecond"), ui->SB_Network3TimerSecond->value());
     settings.endGroup();
     settings.sync();
-}
-
-void MainWindow::closeEvent(QCloseEvent *event)
-{
-    const QMessageBox::StandardButton answer = QMessageBox::question(
-        this, QStringLiteral("TeskManager"),
-        QStringLiteral("Do you want to save log file into your Documents directory?"),
-        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-    for (QFile *file : { serialLogFile, network1LogFile, network2LogFile, network3LogFile }) {
-        if (answer == QMessageBox::Yes)
-            file->close();
-        else if (file->isOpen()) // never delete a file that this run did not create
-            file->remove();
-    }
-    saveSettings();
-    event->accept();
 }

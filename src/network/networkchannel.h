@@ -1,33 +1,20 @@
 #pragma once
 
+#include "channelcounters.h"
+
+#include <QAbstractSocket>
+#include <QCoreApplication>
 #include <QString>
 
+class TrafficView;
+class QColor;
 class QLineEdit;
 class QPushButton;
 class QSpinBox;
+class QStatusBar;
 class QTcpSocket;
-class QTextEdit;
 class QTimer;
-
-// The members and widgets of one network channel, gathered so that the three channels share
-// one implementation. It only points into the main window and its form; it owns nothing.
-struct NetworkChannel {
-    int number; // 1, 2 or 3
-    QTcpSocket *socket;
-    QTextEdit *view;
-    bool *hexMode;
-    int *sentCount;
-    int *recvCount;
-    QTimer *sendTimer;
-    QLineEdit *commandLine;
-    QLineEdit *sentCountDisplay;
-    QLineEdit *recvCountDisplay;
-    QPushButton *connectButton;
-    QPushButton *timerButton;
-    QSpinBox *periodBox;
-
-    QString name() const { return QStringLiteral("Network%1").arg(number); }
-};
+class QWidget;
 
 // How much one arrival reads at most, so that a flood becomes many small appends instead of a
 // few huge ones that stall the window; every byte still arrives. Hex mode shows three characters
@@ -38,3 +25,72 @@ constexpr qint64 hexReadChunk = 16 * 1024;
 // The port typed into the port field: decimal text, anything unreadable counts as 0, and only
 // the low 16 bits are kept (70000 is port 4464, -1 is port 65535).
 quint16 networkPortFromText(const QString &text);
+
+// One TCP client channel of the main window. The three channels behave alike, so each is one of
+// these, made once by the main window; the window's per-channel slots forward to it. It holds
+// references to that channel's members of the window and to its widgets, and owns nothing.
+class NetworkChannel {
+    Q_DECLARE_TR_FUNCTIONS(MainWindow)
+
+public:
+    // What the three channels share: the window their boxes belong to, its status bar, the one
+    // address and port, and the two network colours.
+    struct Shared {
+        QWidget *window;
+        QStatusBar *statusBar;
+        QLineEdit *address;
+        QLineEdit *port;
+        const QColor &inputColour;
+        const QColor &outputColour;
+    };
+
+    // One channel's members of the main window and its widgets.
+    struct Parts {
+        int number; // 1, 2 or 3
+        QTcpSocket *socket;
+        QTimer *sendTimer;
+        bool &hexMode;
+        ChannelCounters counters;
+        TrafficView &traffic;
+        QLineEdit *commandLine;
+        QPushButton *connectButton;
+        QPushButton *timerButton;
+        QSpinBox *periodBox;
+    };
+
+    NetworkChannel(const Shared &shared, const Parts &parts);
+
+    QString name() const { return QStringLiteral("Network%1").arg(m_number); }
+    QTcpSocket *socket() const { return m_socket; }
+
+    void showCounters() const { m_counters.show(); }
+    void connectLink(bool connect);
+    void reportError(QAbstractSocket::SocketError error);
+    void send();
+    void read();
+    void clear();
+    void setMode(int id);
+    void setPeriodicSend(bool start);
+
+private:
+    void appendTraffic(QString text, const QColor &colour, bool lineBreak);
+    void stopPeriodicSendOnLinkLoss();
+
+    QWidget *m_window;
+    QStatusBar *m_statusBar;
+    QLineEdit *m_address;
+    QLineEdit *m_port;
+    const QColor &m_inputColour;
+    const QColor &m_outputColour;
+
+    int m_number;
+    QTcpSocket *m_socket;
+    QTimer *m_sendTimer;
+    bool &m_hexMode;
+    ChannelCounters m_counters;
+    TrafficView &m_traffic;
+    QLineEdit *m_commandLine;
+    QPushButton *m_connectButton;
+    QPushButton *m_timerButton;
+    QSpinBox *m_periodBox;
+};

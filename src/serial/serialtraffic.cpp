@@ -41,8 +41,7 @@ void MainWindow::readSerialPort()
     serialRecvBuffer.clear();
     appendSerialTraffic(serialHexMode ? hexRendering(block) : textRendering(block),
                         serialInputColor, false);
-    ++serialRecvCount;
-    ui->LE_SerialRecvCount->setText(QString::number(serialRecvCount, 10));
+    serialCounters->countArrival();
     if (serialPort->isOpen())
         serialPort->flush();
 }
@@ -68,18 +67,14 @@ void MainWindow::sendSerialPort()
         ui->statusBar->showMessage(tr("Send failed on Serial: ") + serialPort->errorString());
         return;
     }
-    ++serialSentCount;
-    ui->LE_SerialSentCount->setText(QString::number(serialSentCount, 10));
+    serialCounters->countSend();
     appendSerialTraffic(text, serialOutputColor, true);
 }
 
 void MainWindow::clearSerialPort()
 {
-    serialSentCount = 0;
-    ui->LE_SerialSentCount->setText(QStringLiteral("0"));
-    serialRecvCount = 0;
-    ui->LE_SerialRecvCount->setText(QStringLiteral("0"));
-    ui->TE_SerialPort->clear();
+    serialCounters->reset();
+    serialTraffic->clear();
 }
 
 void MainWindow::setSerialAsciiHexMode(int id)
@@ -100,4 +95,9 @@ void MainWindow::serialTimerStartClicked(bool b)
         serialSendTimer->stop();
         ui->PB_SerialTimerStart->setText(QStringLiteral("Start"));
     }
+}
+
+void MainWindow::appendSerialTraffic(QString text, const QColor &colour, bool lineBreak)
+{
+    serialTraffic->append(serialCleanup(std::move(text), lineBreak), colour);
 }

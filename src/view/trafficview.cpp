@@ -1,20 +1,23 @@
-#include "mainwindow.h"
-#include "rendering.h"
+#include "trafficview.h"
 
-#include "ui_mainwindow.h"
+#include "channellog.h"
+#include "rendering.h"
 
 #include <QScrollBar>
 #include <QTextBlock>
+#include <QTextEdit>
 
-namespace {
-
-// Inserts at the view's cursor in the given colour and normal weight, leaves the view's own
-// format as it was (so text the user types is not coloured as traffic) and scrolls to the end.
-void insertTraffic(QTextEdit *view, const QString &text, const QColor &colour)
+TrafficView::TrafficView(QTextEdit *view, ChannelLog &log)
+    : m_view(view)
+    , m_log(log)
 {
-    const int weight = view->fontWeight();
-    const QColor previousColour = view->textColor();
-    const QTextCursor cursor = view->textCursor();
+}
+
+void TrafficView::append(const QString &text, const QColor &colour)
+{
+    const int weight = m_view->fontWeight();
+    const QColor previousColour = m_view->textColor();
+    const QTextCursor cursor = m_view->textCursor();
     QString shown = withDisplayBreaks(text, cursor.block().length() - 1);
 
     // A large arrival at the end would push out everything the view holds and most of itself;
@@ -22,43 +25,30 @@ void insertTraffic(QTextEdit *view, const QString &text, const QColor &colour)
     // same paragraphs either way.
     // The old paragraphs are replaced in the same edit rather than cleared first: an empty view
     // in between would drop its scroll bar and lay everything out again when it comes back.
-    const int maxBlocks = view->document()->maximumBlockCount();
+    const int maxBlocks = m_view->document()->maximumBlockCount();
     if (maxBlocks > 0 && cursor.atEnd()) {
         if (const int tail = survivingTailStart(shown, maxBlocks)) {
-            QTextCursor all(view->document());
+            QTextCursor all(m_view->document());
             all.select(QTextCursor::Document);
-            view->setTextCursor(all);
+            m_view->setTextCursor(all);
             shown.remove(0, tail);
         }
     }
 
-    view->setFontWeight(QFont::Normal);
-    view->setTextColor(colour);
-    view->insertPlainText(shown);
-    view->setFontWeight(weight);
-    view->setTextColor(previousColour);
-    QScrollBar *bar = view->verticalScrollBar();
+    // The view's own format is left as it was, so text the user types is not coloured as
+    // traffic.
+    m_view->setFontWeight(QFont::Normal);
+    m_view->setTextColor(colour);
+    m_view->insertPlainText(shown);
+    m_view->setFontWeight(weight);
+    m_view->setTextColor(previousColour);
+    QScrollBar *bar = m_view->verticalScrollBar();
     bar->setValue(bar->maximum());
+
+    m_log.write(text);
 }
 
-} // namespace
-
-void MainWindow::appendSerialTraffic(QString text, const QColor &colour, bool lineBreak)
+void TrafficView::clear()
 {
-    text = serialCleanup(std::move(text), lineBreak);
-    insertTraffic(ui->TE_SerialPort, text, colour);
-    writeChannelLog(serialLogFile, text);
-}
-
-void MainWindow::appendNetworkTraffic(QTextEdit *view, QString text, const QColor &colour,
-                                      bool lineBreak)
-{
-    if (lineBreak)
-        text.append(QLatin1Char('\n'));
-    insertTraffic(view, text, colour);
-    QFile *log = view == ui->TE_Network1 ? network1LogFile
-        : view == ui->TE_Network2        ? network2LogFile
-        : view == ui->TE_Network3        ? network3LogFile
-                                         : nullptr;
-    writeChannelLog(log, text);
+    m_view->clear();
 }

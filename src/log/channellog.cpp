@@ -1,0 +1,95 @@
+#include "channellog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTextCodec>
+
+namespace {
+ChannelLog::Clock &runClock()
+{
+    static ChannelLog::Clock clock;
+    return clock;
+}
+} // namespace
+
+ChannelLog::ChannelLog() = default;
+ChannelLog::~ChannelLog() = default;
+
+QString ChannelLog::folderPath()
+{
+    return QDir::homePath() + QStringLiteral("/Documents/TeskManager");
+}
+
+void ChannelLog::setClock(Clock clock)
+{
+    runClock() = std::move(clock);
+}
+
+QString ChannelLog::runPrefix(const QString &folder, const QStringList &suffixes)
+{
+    const QDateTime now = runClock() ? runClock()() : QDateTime::currentDateTime();
+    const QString stamp = now.toString(QStringLiteral("yyyy-MM-dd_hh-mm-ss"));
+    for (int attempt = 1;; ++attempt) {
+        QString prefix = QDir(folder).absolutePath() + QLatin1Char('/') + stamp;
+        if (attempt > 1)
+            prefix += QLatin1Char('_') + QString::number(attempt);
+        bool free = true;
+        for (const QString &suffix : suffixes)
+            free = free && !QFile::exists(prefix + suffix);
+        if (free)
+            return prefix;
+    }
+}
+
+bool ChannelLog::open(const QString &path)
+{
+    m_file = std::make_unique<QFile>(path);
+    m_reported = false;
+    // NewOnly: a file that appeared since its name was chosen is never truncated.
+    // Unbuffered: every append is flushed at once anyway, and a buffer would keep growing with
+    // text that a full disk refuses.
+    return m_file->open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::NewOnly
+                        | QIODevice::Unbuffered);
+}
+
+void ChannelLog::reportError()
+{
+    if (m_reported || !m_file)
+        return;
+    m_reported = true;
+    if (m_reporter)
+        m_reporter(m_file->fileName(), m_file->errorString());
+}
+
+void ChannelLog::write(const QString &text)
+{
+    // A log that could not be opened has been reported already; writing to it would only
+    // produce a warning per append.
+    if (!m_file || !m_file->isOpen())
+        return;
+    // Encoded as a text stream on the file would, but written here: a disk that fills up (or a
+    // file size limit) takes the start of a write and refuses the rest without saying why, and
+    // only a second attempt at the rest yields the reason the user is shown.
+    const QByteArray bytes = QTextCodec::codecForLocale()->fromUnicode(text);
+    for (qint64 done = 0; done < bytes.size();) {
+        const qint64 written = m_file->write(bytes.constData() + done, bytes.size() - done);
+        if (written <= 0) {
+            reportError();
+            return;
+        }
+        done += written;
+    }
+}
+
+void ChannelLog::keep()
+{
+    if (m_file)
+        m_file->close();
+}
+
+void ChannelLog::discard()
+{
+    // Never delete a file that this run did not create.
+    if (m_file && m_file->isOpen())
+        m_file->remove();
+}

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+class QFile;
+
+// One channel's log of a run: a file under ~/Documents/TeskManager that receives exactly the
+// text its traffic view gains. A log that cannot be written never stops the view; the user is
+// told about its failure once.
+class ChannelLog {
+public:
+    using Clock = std::function<QDateTime()>;
+    using ErrorReporter = std::function<void(const QString &fileName, const QString &reason)>;
+
+    ChannelLog();
+    ~ChannelLog();
+    ChannelLog(const ChannelLog &) = delete;
+    ChannelLog &operator=(const ChannelLog &) = delete;
+
+    // The folder that every run writes into.
+    static QString folderPath();
+    // Where a new run's file names start: the folder, the run stamp, and "_2", "_3", ... when a
+    // file of that stamp with one of the suffixes exists already (two runs in one second).
+    static QString runPrefix(const QString &folder, const QStringList &suffixes);
+    // Where the run stamp takes the time from; tests set a fixed one, an empty clock restores
+    // the real one.
+    static void setClock(Clock clock);
+
+    void setErrorReporter(ErrorReporter reporter) { m_reporter = std::move(reporter); }
+
+    // Creates the file; never over an existing one. On failure nothing is reported yet, so that
+    // a start-up that fails for every log tells the user once.
+    bool open(const QString &path);
+    void reportError();
+    // Writes all of the text or reports why it could not.
+    void write(const QString &text);
+    // At exit: the file stays, or is removed when this run created it.
+    void keep();
+    void discard();
+
+    QFile *file() const { return m_file.get(); }
+
+private:
+    std::unique_ptr<QFile> m_file;
+    ErrorReporter m_reporter;
+    bool m_reported = false;
+};
