@@ -14,6 +14,8 @@ private slots:
     void hexRendering();
     void textRendering_data();
     void textRendering();
+    void textAcrossArrivals_data();
+    void textAcrossArrivals();
     void serialCleanup_data();
     void serialCleanup();
     void encodeCommand_data();
@@ -58,8 +60,10 @@ void RenderingTest::textRendering_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("expected");
     QTest::newRow("plain text with line ends") << QByteArray("OK\r\n") << QStringLiteral("OK\r\n");
-    QTest::newRow("zero byte cuts the rest") << QByteArray("A\0B", 3) << QStringLiteral("A");
-    QTest::newRow("leading zero byte shows nothing") << QByteArray("\0AB", 3) << QString();
+    QTest::newRow("zero byte shows as the NUL symbol, the rest follows")
+        << QByteArray("A\0B", 3) << QStringLiteral("A\u2400B");
+    QTest::newRow("leading and repeated zero bytes")
+        << QByteArray("\0A\0\0", 4) << QStringLiteral("\u2400A\u2400\u2400");
     QTest::newRow("utf-8 sequence") << QByteArray("caf\xc3\xa9") << QStringLiteral("caf\u00e9");
     QTest::newRow("malformed utf-8") << QByteArray("a\xff"
                                                    "b")
@@ -73,6 +77,38 @@ void RenderingTest::textRendering()
     QFETCH(QByteArray, bytes);
     QFETCH(QString, expected);
     QCOMPARE(::textRendering(bytes), expected);
+}
+
+void RenderingTest::textAcrossArrivals_data()
+{
+    QTest::addColumn<QByteArrayList>("arrivals");
+    QTest::addColumn<QStringList>("shown"); // per arrival, then what the end of the run shows
+    QTest::newRow("two-byte character split")
+        << QByteArrayList { "caf\xc3", "\xa9!" } << QStringList { "caf", "\u00e9!", "" };
+    QTest::newRow("four-byte character over three arrivals")
+        << QByteArrayList { "\xf0\x9f", "\x98", "\x80" }
+        << QStringList { "", "", "\U0001F600", "" };
+    QTest::newRow("unfinished at the end shows one replacement")
+        << QByteArrayList { "x\xe2\x82" } << QStringList { "x", "\ufffd" };
+    QTest::newRow("invalid bytes are not held back") << QByteArrayList { "a\xff",
+                                                                         "\x80"
+                                                                         "b" }
+                                                     << QStringList { "a\ufffd", "\ufffdb", "" };
+    QTest::newRow("a held byte that the next arrival does not continue")
+        << QByteArrayList { "\xc3", "A" } << QStringList { "", "\ufffdA", "" };
+}
+
+void RenderingTest::textAcrossArrivals()
+{
+    QFETCH(QByteArrayList, arrivals);
+    QFETCH(QStringList, shown);
+    ReceivedText text;
+    QStringList actual;
+    for (const QByteArray &arrival : arrivals)
+        actual << text.render(arrival);
+    actual << text.takeIncomplete();
+    QCOMPARE(actual, shown);
+    QCOMPARE(text.takeIncomplete(), QString());
 }
 
 void RenderingTest::serialCleanup_data()
@@ -122,20 +158,32 @@ void RenderingTest::encodeCommand_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("hexMode");
     QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<QString>("problem");
+    const QString noDigit = QStringLiteral("the command holds no hexadecimal digit");
+    const QString odd = QStringLiteral("the command holds an odd number of hexadecimal digits "
+                                       "(%1), and every byte needs two");
     QTest::newRow("ascii gets one line feed")
-        << QStringLiteral("AT") << false << QByteArray("AT\n");
+        << QStringLiteral("AT") << false << QByteArray("AT\n") << QString();
     QTest::newRow("ascii is not trimmed")
-        << QStringLiteral(" AT ") << false << QByteArray(" AT \n");
+        << QStringLiteral(" AT ") << false << QByteArray(" AT \n") << QString();
     QTest::newRow("ascii gets no carriage return")
-        << QStringLiteral("AT\r") << false << QByteArray("AT\r\n");
-    QTest::newRow("empty ascii command") << QString() << false << QByteArray("\n");
+        << QStringLiteral("AT\r") << false << QByteArray("AT\r\n") << QString();
+    QTest::newRow("empty ascii command") << QString() << false << QByteArray("\n") << QString();
     QTest::newRow("hex pairs in either case")
-        << QStringLiteral("01 a0 FF") << true << QByteArray("\x01\xa0\xff", 3);
+        << QStringLiteral("01 a0 FF") << true << QByteArray("\x01\xa0\xff", 3) << QString();
     QTest::newRow("hex surrounding spaces")
-        << QStringLiteral("  4F4B  ") << true << QByteArray("OK");
-    QTest::newRow("hex gets no line feed") << QStringLiteral("41") << true << QByteArray("A");
-    QTest::newRow("hex without digits") << QStringLiteral("   ") << true << QByteArray();
-    QTest::newRow("hex of non-digits") << QStringLiteral("zz") << true << QByteArray();
+        << QStringLiteral("  4F4B  ") << true << QByteArray("OK") << QString();
+    QTest::newRow("hex gets no line feed")
+        << QStringLiteral("41") << true << QByteArray("A") << QString();
+    QTest::newRow("hex, digits paired across separators")
+        << QStringLiteral("0 1a 0") << true << QByteArray("\x01\xa0", 2) << QString();
+    QTest::newRow("hex without digits") << QStringLiteral("   ") << true << QByteArray() << noDigit;
+    QTest::newRow("hex of non-digits") << QStringLiteral("zz") << true << QByteArray() << noDigit;
+    QTest::newRow("hex of a word") << QStringLiteral("ping") << true << QByteArray() << noDigit;
+    QTest::newRow("hex, odd digit left over")
+        << QStringLiteral("01 a0 FF 4") << true << QByteArray() << odd.arg(7);
+    QTest::newRow("hex, single digits")
+        << QStringLiteral("1 2 3") << true << QByteArray() << odd.arg(3);
 }
 
 void RenderingTest::encodeCommand()
@@ -143,7 +191,10 @@ void RenderingTest::encodeCommand()
     QFETCH(QString, text);
     QFETCH(bool, hexMode);
     QFETCH(QByteArray, expected);
-    QCOMPARE(::encodeCommand(text, hexMode), expected);
+    QFETCH(QString, problem);
+    QString why;
+    QCOMPARE(::encodeCommand(text, hexMode, &why), expected);
+    QCOMPARE(why, problem);
 }
 
 void RenderingTest::displayBreaks_data()

@@ -59,7 +59,8 @@ void TrafficViewTest::networkViewAndLogAgree_data()
     QTest::addColumn<QByteArray>("received");
     QTest::addColumn<QString>("logged");
     QTest::newRow("ascii text runs on") << 1 << false << QByteArray("hello\nwor") << "hello\nwor";
-    QTest::newRow("ascii stops at a zero byte") << 2 << false << QByteArray("A\0B", 3) << "A";
+    QTest::newRow("ascii zero byte as the NUL symbol")
+        << 2 << false << QByteArray("A\0B", 3) << "A\u2400B";
     QTest::newRow("no serial clean-up")
         << 3 << false << QByteArray("0A x\b \babc\r\r\n") << "0A x\b \babc\r\r\n";
     QTest::newRow("hex gives one line per arrival")
@@ -83,12 +84,14 @@ void TrafficViewTest::networkViewAndLogAgree()
 
     peer->write(received);
     QTRY_COMPARE(bench.view(name)->toPlainText(), shownAs(logged));
-    QCOMPARE(bench.log(suffix), logged.toUtf8());
+    QCOMPARE(bench.log(suffix), logged.toLocal8Bit());
 
-    bench.send(name, QStringLiteral("AT"));
-    logged += QStringLiteral("AT\n");
+    // The view shows a hex command as typed.
+    const QString command = hexMode ? QStringLiteral("41 54") : QStringLiteral("AT");
+    bench.send(name, command);
+    logged += command + QLatin1Char('\n');
     QCOMPARE(bench.view(name)->toPlainText(), shownAs(logged));
-    QCOMPARE(bench.log(suffix), logged.toUtf8());
+    QCOMPARE(bench.log(suffix), logged.toLocal8Bit());
 
     // Each channel's text reaches its own log only.
     for (const char *other : { "-serial.txt", "-network1.txt", "-network2.txt", "-network3.txt" })
@@ -107,7 +110,8 @@ void TrafficViewTest::serialViewAndLogAgree_data()
         << true << QByteArray("OK\r\n") << "4F 4B 0D \n";
     QTest::newRow("ascii CR CR LF") << false << QByteArray("abc\r\r\n") << "abc\n";
     QTest::newRow("ascii erasure") << false << QByteArray("x\b \b") << "x";
-    QTest::newRow("ascii stops at a zero byte") << false << QByteArray("A\0B", 3) << "A";
+    QTest::newRow("ascii zero byte as the NUL symbol")
+        << false << QByteArray("A\0B", 3) << "A\u2400B";
     QTest::newRow("ascii 0A text breaks the line too") << false << QByteArray("0a 0A ") << "0a \n";
 }
 
@@ -122,12 +126,13 @@ void TrafficViewTest::serialViewAndLogAgree()
         bench.widget<QRadioButton>("RB_SerialHex")->click();
 
     QVERIFY(bench.pty.write(received));
-    QTRY_COMPARE(bench.log("-serial.txt"), logged.toUtf8());
+    QTRY_COMPARE(bench.log("-serial.txt"), logged.toLocal8Bit());
     QCOMPARE(bench.view("SerialPort")->toPlainText(), shownAs(logged));
 
-    bench.send("SerialPort", QStringLiteral("AT"));
-    logged += QStringLiteral("AT\n");
-    QCOMPARE(bench.log("-serial.txt"), logged.toUtf8());
+    const QString command = hexMode ? QStringLiteral("41 54") : QStringLiteral("AT");
+    bench.send("SerialPort", command);
+    logged += command + QLatin1Char('\n');
+    QCOMPARE(bench.log("-serial.txt"), logged.toLocal8Bit());
     QCOMPARE(bench.view("SerialPort")->toPlainText(), shownAs(logged));
     QCOMPARE(bench.helper.count(), 0);
 }
@@ -235,6 +240,16 @@ void TrafficViewTest::insertsAtCursorAndScrollsToEnd()
     peer->write("X");
     QTRY_VERIFY(view->toPlainText().startsWith(QLatin1Char('X')));
     QCOMPARE(bar->value(), bar->maximum());
+
+    // Typing does not change the record, and Tab moves on to the command line.
+    bench.window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&bench.window));
+    const QString before = view->toPlainText();
+    view->setFocus();
+    QTest::keyClicks(view, QStringLiteral("typed"));
+    QTest::keyClick(view, Qt::Key_Tab);
+    QCOMPARE(view->toPlainText(), before);
+    QTRY_COMPARE(QApplication::focusWidget(), bench.widget<QLineEdit>("LE_Network1Cmd"));
 }
 
 int main(int argc, char *argv[])

@@ -17,6 +17,19 @@ inline QString hexOf(const QByteArray &bytes)
     return text;
 }
 
+// What the ASCII mode shows for these bytes when none of them is part of a valid UTF-8
+// sequence: ASCII passes unchanged, a zero byte shows as the NUL symbol, every byte from 80 on
+// as one replacement character (never as some other character), and nothing is lost.
+inline QString shownAsText(const QByteArray &bytes)
+{
+    QString text;
+    for (const char c : bytes)
+        text += c == 0        ? QChar(0x2400)
+            : uchar(c) < 0x80 ? QChar(uchar(c))
+                              : QChar(QChar::ReplacementCharacter);
+    return text;
+}
+
 // The view holds at most 100 paragraphs, none longer than a display line, and they are the end
 // of what the log holds: the view only adds its own line breaks.
 inline void verifyViewIsTailOfLog(const QTextEdit *view, const QString &log)

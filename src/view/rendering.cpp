@@ -16,8 +16,43 @@ QString hexRendering(const QByteArray &bytes)
 
 QString textRendering(const QByteArray &bytes)
 {
-    const int end = bytes.indexOf('\0');
-    return QString::fromUtf8(bytes.constData(), end < 0 ? bytes.size() : end);
+    QString text = QString::fromUtf8(bytes.constData(), bytes.size());
+    text.replace(QChar(0), QChar(0x2400));
+    return text;
+}
+
+int incompleteUtf8Tail(const QByteArray &bytes)
+{
+    // Look back over at most three continuation bytes for the byte that starts the sequence.
+    const int size = bytes.size();
+    for (int start = size - 1; start >= qMax(0, size - 4); --start) {
+        const auto byte = static_cast<unsigned char>(bytes.at(start));
+        if ((byte & 0xC0) == 0x80)
+            continue;
+        const int length = byte >= 0xC2 && byte <= 0xDF ? 2
+            : (byte & 0xF0) == 0xE0                     ? 3
+            : byte >= 0xF0 && byte <= 0xF4              ? 4
+                                                        : 1;
+        return size - start < length ? size - start : 0;
+    }
+    return 0;
+}
+
+QString ReceivedText::render(const QByteArray &bytes)
+{
+    QByteArray all = m_incomplete + bytes;
+    const int tail = incompleteUtf8Tail(all);
+    m_incomplete = all.right(tail);
+    all.chop(tail);
+    return textRendering(all);
+}
+
+QString ReceivedText::takeIncomplete()
+{
+    if (m_incomplete.isEmpty())
+        return {};
+    m_incomplete.clear();
+    return QString(QChar::ReplacementCharacter);
 }
 
 QString serialCleanup(QString text, bool lineBreak)
@@ -38,11 +73,27 @@ QString serialCleanup(QString text, bool lineBreak)
     return text;
 }
 
-QByteArray encodeCommand(const QString &text, bool hexMode)
+QByteArray encodeCommand(const QString &text, bool hexMode, QString *problem)
 {
-    if (hexMode)
-        return QByteArray::fromHex(text.trimmed().toLocal8Bit());
-    return text.toLocal8Bit() + '\n';
+    if (!hexMode)
+        return text.toLocal8Bit() + '\n';
+
+    int digits = 0;
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        digits += (u >= '0' && u <= '9') || (u >= 'a' && u <= 'f') || (u >= 'A' && u <= 'F');
+    }
+    QString why;
+    if (digits == 0)
+        why = QStringLiteral("the command holds no hexadecimal digit");
+    else if (digits % 2)
+        why = QStringLiteral("the command holds an odd number of hexadecimal digits (%1), and "
+                             "every byte needs two")
+                  .arg(digits);
+    if (problem)
+        *problem = why;
+    // With an even count, pairing from the right as fromHex does is pairing from the left.
+    return why.isEmpty() ? QByteArray::fromHex(text.trimmed().toLocal8Bit()) : QByteArray();
 }
 
 QString withDisplayBreaks(const QString &text, int column)

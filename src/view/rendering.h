@@ -9,18 +9,38 @@
 // Two upper-case hex digits and a space per byte: 3 characters per byte, no line break.
 QString hexRendering(const QByteArray &bytes);
 
-// The bytes up to the first zero byte, decoded as UTF-8 (malformed input becomes U+FFFD).
+// The bytes decoded as UTF-8 (malformed input becomes U+FFFD), each zero byte shown as U+2400,
+// the symbol for NUL, so that nothing after it is lost.
 QString textRendering(const QByteArray &bytes);
+
+// How many bytes at the end of `bytes` start a UTF-8 sequence that the next bytes would complete
+// (0 to 3).
+int incompleteUtf8Tail(const QByteArray &bytes);
+
+// Text rendering of a channel's arrivals one after another: a character whose bytes are split
+// between two arrivals (a read limit or a block size can cut anywhere) is shown whole, with the
+// later arrival.
+class ReceivedText {
+public:
+    QString render(const QByteArray &bytes);
+    // What is still waiting for the rest of its character, shown as U+FFFD since the rest will
+    // not come (the mode changes, the view is cleared, the link closes); empty when nothing is.
+    QString takeIncomplete();
+
+private:
+    QByteArray m_incomplete;
+};
 
 // What the serial view shows for a piece of traffic text: each "0A " (a rendered line feed
 // byte) becomes a line break, an optional line break is added, and terminal noise is dropped:
 // doubled carriage returns and backspace-space-backspace erasures.
 QString serialCleanup(QString text, bool lineBreak);
 
-// The bytes a command line's text stands for: in hex mode the hex digit pairs of the trimmed
-// text (anything else is skipped), otherwise the text in the local 8-bit encoding plus a line
-// feed.
-QByteArray encodeCommand(const QString &text, bool hexMode);
+// The bytes a command line's text stands for: in hex mode the hex digits of the text taken in
+// pairs (anything else, such as separating spaces, is skipped), otherwise the text in the local
+// 8-bit encoding plus a line feed. A hex command with no digit or an odd number of them gives
+// no bytes and says why in `problem`: half a command is never sent.
+QByteArray encodeCommand(const QString &text, bool hexMode, QString *problem = nullptr);
 
 // A view lays out a whole paragraph again on every insertion into it, so a peer that never sends
 // a line break would make each append slower than the last. The views therefore start a new
