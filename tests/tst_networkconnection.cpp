@@ -24,6 +24,7 @@ const QString hostNotFound
 const QString refused = QStringLiteral(
     "The connection was refused by the peer. Make sure the server is running, and check that "
     "the host name and port settings are correct.");
+const QString badPort = QStringLiteral("The port must be a number from 1 to 65535.");
 
 QPushButton *button(const MainWindow &window, const QString &name)
 {
@@ -40,9 +41,10 @@ QString statusText(const MainWindow &window)
     return window.findChild<QStatusBar *>(QStringLiteral("statusBar"))->currentMessage();
 }
 
-void setTarget(const MainWindow &window, const QString &portText)
+void setTarget(const MainWindow &window, const QString &portText,
+               const QString &address = QStringLiteral("127.0.0.1"))
 {
-    window.findChild<QLineEdit *>(QStringLiteral("LE_IPAddress1"))->setText("127.0.0.1");
+    window.findChild<QLineEdit *>(QStringLiteral("LE_IPAddress1"))->setText(address);
     window.findChild<QLineEdit *>(QStringLiteral("LE_Port1"))->setText(portText);
 }
 
@@ -125,10 +127,19 @@ void TestNetworkConnection::portFromText_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("port");
+    // 0 names no port: nothing is connected to.
     QTest::newRow("plain") << "8080" << 8080;
-    QTest::newRow("above 65535 wraps") << "70000" << 4464;
-    QTest::newRow("minus one is the top port") << "-1" << 65535;
+    QTest::newRow("white space around") << " 8080\t" << 8080;
+    QTest::newRow("lowest and highest") << "1" << 1;
+    QTest::newRow("highest") << "65535" << 65535;
+    QTest::newRow("leading zeros") << "00080" << 80;
+    QTest::newRow("above 65535 is no port") << "70000" << 0;
+    QTest::newRow("far above") << "4294967297" << 0;
+    QTest::newRow("minus one is no port") << "-1" << 0;
+    QTest::newRow("plus sign") << "+80" << 0;
+    QTest::newRow("zero") << "0" << 0;
     QTest::newRow("not a number") << "abc" << 0;
+    QTest::newRow("digits then text") << "80abc" << 0;
     QTest::newRow("empty") << "" << 0;
     QTest::newRow("hex is not read") << "0x50" << 0;
 }
@@ -143,24 +154,23 @@ void TestNetworkConnection::portFromText()
 void TestNetworkConnection::connectAndDisconnect_data()
 {
     QTest::addColumn<int>("channel");
-    QTest::addColumn<int>("portOffset");
-    QTest::newRow("Network1") << 1 << 0;
-    QTest::newRow("Network2") << 2 << 0;
-    QTest::newRow("Network3") << 3 << 0;
-    // Only the low 16 bits of the typed number count.
-    QTest::newRow("Network1, port typed plus 65536") << 1 << 65536;
+    QTest::addColumn<QString>("portPattern");
+    QTest::newRow("Network1") << 1 << "%1";
+    QTest::newRow("Network2") << 2 << "%1";
+    QTest::newRow("Network3") << 3 << "%1";
+    QTest::newRow("Network1, port typed with spaces around") << 1 << " %1 ";
 }
 
 void TestNetworkConnection::connectAndDisconnect()
 {
     QFETCH(int, channel);
-    QFETCH(int, portOffset);
+    QFETCH(QString, portPattern);
     TestEnvironment env;
     QTcpServer server;
     QVERIFY(server.listen(QHostAddress::LocalHost, 0));
     MainWindow window;
     ModalDialogHelper dialogs;
-    setTarget(window, QString::number(server.serverPort() + portOffset));
+    setTarget(window, portPattern.arg(server.serverPort()));
     QPushButton *connect = connectButton(window, channel);
 
     connect->click();
@@ -185,37 +195,54 @@ void TestNetworkConnection::connectAndDisconnect()
 
 void TestNetworkConnection::failedConnect_data()
 {
-    QTest::addColumn<bool>("late");
-    QTest::addColumn<QStringList>("boxes");
-    // The socket reports the refusal while the connect waits, before the connect's own box.
-    QTest::newRow("nothing listens") << false << QStringList { refused, hostNotFound };
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("port"); // "<closed>": nothing listens, "<late>": accepts late
+    QTest::addColumn<QString>("box");
+    // One box each, with the reason the socket gave.
+    QTest::newRow("nothing listens") << "127.0.0.1"
+                                     << "<closed>" << refused;
     // Too slow is reported like a missing host; the wait ends without any socket error.
-    QTest::newRow("server accepts only after 1.5 s") << true << QStringList { hostNotFound };
+    QTest::newRow("server accepts only after 1.5 s") << "127.0.0.1"
+                                                     << "<late>" << hostNotFound;
+    QTest::newRow("unknown host") << "no-such-host.invalid"
+                                  << "<closed>" << hostNotFound;
+    // Ports that name no port are not tried at all.
+    for (const char *port : { "70000", "-1", "0", "abc", "" })
+        QTest::addRow("port \"%s\"", port) << "127.0.0.1" << port << badPort;
 }
 
 void TestNetworkConnection::failedConnect()
 {
-    QFETCH(bool, late);
-    QFETCH(QStringList, boxes);
+    QFETCH(QString, address);
+    QFETCH(QString, port);
+    QFETCH(QString, box);
+    const bool late = port == QLatin1String("<late>");
     TestEnvironment env;
     LateListener listener;
     if (late)
         QVERIFY(listener.isReady());
     MainWindow window;
     ModalDialogHelper dialogs;
-    setTarget(window, QString::number(late ? listener.port() : closedPort()));
+    setTarget(window,
+              late                                    ? QString::number(listener.port())
+                  : port == QLatin1String("<closed>") ? QString::number(closedPort())
+                                                      : port,
+              address);
     QPushButton *connect = connectButton(window, 2);
+    QSignalSpy attempts(window.findChild<QTcpSocket *>(QStringLiteral("tcpSocket2")),
+                        &QTcpSocket::stateChanged);
 
     QElapsedTimer clock;
     clock.start();
     connect->click();
     if (late)
         QVERIFY2(clock.elapsed() >= 990, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(dialogs.texts(), boxes);
-    for (const QString &title : dialogs.titles())
-        QCOMPARE(title, QStringLiteral("Client"));
+    QCOMPARE(dialogs.texts(), QStringList { box });
+    QCOMPARE(dialogs.titles(), QStringList { "Client" });
     QVERIFY(!connect->isChecked());
     QCOMPARE(connect->text(), QStringLiteral("Connect"));
+    if (box == badPort)
+        QCOMPARE(attempts.count(), 0);
 
     // The next request starts afresh (the old attempt is aborted) and may succeed.
     QTcpServer server;
@@ -282,8 +309,9 @@ void TestNetworkConnection::errorAffectsOnlyItsChannel()
 
     QTRY_VERIFY(!connectButton(window, channel)->isChecked());
     QCOMPARE(dialogs.texts(), box.isEmpty() ? QStringList() : QStringList { box });
-    // Only the button is unchecked: the caption still offers the disconnect.
-    QCOMPARE(connectButton(window, channel)->text(), QStringLiteral("Disconnect"));
+    // The window tells the truth: the link is down, and the next click connects.
+    QCOMPARE(connectButton(window, channel)->text(), QStringLiteral("Connect"));
+    QCOMPARE(statusText(window), QStringLiteral("disconnected Network%1.").arg(channel));
     for (int n = 1; n <= 3; ++n) {
         QPushButton *timerButton = button(window, QStringLiteral("PB_Network%1TimerStart").arg(n));
         if (n == channel) {

@@ -106,14 +106,22 @@ void TestNetworkTraffic::sendBytes_data()
     QTest::addColumn<bool>("byReturn");
     QTest::addColumn<QString>("command");
     QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("failure"); // status text of a send that must not leave
     QTest::newRow("Network1 ASCII gets a line feed, no CR")
-        << 1 << false << false << "AT" << QByteArray("AT\n");
+        << 1 << false << false << "AT" << QByteArray("AT\n") << QString();
     QTest::newRow("Network2 ASCII is not trimmed, Return sends")
-        << 2 << false << true << " a b " << QByteArray(" a b \n");
+        << 2 << false << true << " a b " << QByteArray(" a b \n") << QString();
     QTest::newRow("Network3 hex, either case")
-        << 3 << true << false << "01 a0 FF" << QByteArray::fromHex("01a0ff");
+        << 3 << true << false << "01 a0 FF" << QByteArray::fromHex("01a0ff") << QString();
     QTest::newRow("Network1 hex, spaces around are not sent")
-        << 1 << true << true << "  01 a0 FF  " << QByteArray::fromHex("01a0ff");
+        << 1 << true << true << "  01 a0 FF  " << QByteArray::fromHex("01a0ff") << QString();
+    QTest::newRow("Network2 hex without a digit is not sent")
+        << 2 << true << false << "ping" << QByteArray()
+        << "Send failed on Network2: the command holds no hexadecimal digit";
+    QTest::newRow("Network3 hex with an odd digit is not sent")
+        << 3 << true << true << "01 a0 FF 4" << QByteArray()
+        << "Send failed on Network3: the command holds an odd number of hexadecimal digits (7), "
+           "and every byte needs two";
 }
 
 void TestNetworkTraffic::sendBytes()
@@ -123,6 +131,7 @@ void TestNetworkTraffic::sendBytes()
     QFETCH(bool, byReturn);
     QFETCH(QString, command);
     QFETCH(QByteArray, bytes);
+    QFETCH(QString, failure);
     Bench bench(channel);
     QVERIFY(bench.connectChannel());
     bench.widget<QRadioButton>(hex ? "RB_Network%1Hex" : "RB_Network%1Ascii")->click();
@@ -134,6 +143,17 @@ void TestNetworkTraffic::sendBytes()
     else
         bench.widget<QPushButton>("PB_SendNetwork%1")->click();
 
+    if (!failure.isEmpty()) {
+        QCOMPARE(bench.status(), failure);
+        QCOMPARE(bench.sent(), QStringLiteral("0"));
+        QVERIFY(bench.view().isEmpty());
+        QVERIFY(bench.log().isEmpty());
+        // Nothing went out ahead of the next good command.
+        commandLine->setText(QStringLiteral("41"));
+        bench.widget<QPushButton>("PB_SendNetwork%1")->click();
+        QTRY_COMPARE(bench.peerBytes(), QByteArray("A"));
+        return;
+    }
     QTRY_COMPARE(bench.peerBytes(), bytes);
     QCOMPARE(bench.sent(), QStringLiteral("1"));
     // The view and the log show the command as typed, not the bytes.
@@ -180,31 +200,73 @@ void TestNetworkTraffic::receive_data()
 {
     QTest::addColumn<int>("channel");
     QTest::addColumn<bool>("hex");
-    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QByteArrayList>("arrivals");
+    QTest::addColumn<QString>("then"); // what the user does after the last arrival
     QTest::addColumn<QString>("shown");
-    const QByteArray hNulI("H\0I", 3);
-    QTest::newRow("Network1 ASCII ends at the zero byte") << 1 << false << hNulI << "H";
-    QTest::newRow("Network2 hex, one line per arrival") << 2 << true << hNulI << "48 00 49 \n";
+    QTest::addColumn<QString>("logged");
+    const QByteArrayList hNulI { QByteArray("H\0I", 3) };
+    QTest::newRow("Network1 ASCII shows a zero byte as the NUL symbol") << 1 << false << hNulI << ""
+                                                                        << "H\u2400I"
+                                                                        << "H\u2400I";
+    QTest::newRow("Network2 hex, one line per arrival") << 2 << true << hNulI << ""
+                                                        << "48 00 49 \n"
+                                                        << "48 00 49 \n";
     QTest::newRow("Network3 hex, high bytes")
-        << 3 << true << QByteArray::fromHex("01abff") << "01 AB FF \n";
+        << 3 << true << QByteArrayList { QByteArray::fromHex("01abff") } << ""
+        << "01 AB FF \n"
+        << "01 AB FF \n";
     QTest::newRow("Network3 ASCII keeps the peer's line breaks")
-        << 3 << false << QByteArray("one\ntwo\n") << "one\ntwo\n";
+        << 3 << false << QByteArrayList { "one\ntwo\n" } << ""
+        << "one\ntwo\n"
+        << "one\ntwo\n";
+    QTest::newRow("Network1 character split across two arrivals")
+        << 1 << false << QByteArrayList { "caf\xc3", "\xa9!" } << ""
+        << "caf\u00e9!"
+        << "caf\u00e9!";
+    const QByteArrayList unfinished { "x\xe2\x82" };
+    QTest::newRow("Network2 unfinished character at a mode switch")
+        << 2 << false << unfinished << "hex"
+        << "x\ufffd"
+        << "x\ufffd";
+    QTest::newRow("Network3 unfinished character at a clear") << 3 << false << unfinished << "clear"
+                                                              << ""
+                                                              << "x\ufffd";
+    QTest::newRow("Network1 unfinished character at the disconnect")
+        << 1 << false << unfinished << "disconnect"
+        << "x\ufffd"
+        << "x\ufffd";
+    QTest::newRow("Network2 unfinished character when the peer closes")
+        << 2 << false << unfinished << "peer closes"
+        << "x\ufffd"
+        << "x\ufffd";
 }
 
 void TestNetworkTraffic::receive()
 {
     QFETCH(int, channel);
     QFETCH(bool, hex);
-    QFETCH(QByteArray, bytes);
+    QFETCH(QByteArrayList, arrivals);
+    QFETCH(QString, then);
     QFETCH(QString, shown);
+    QFETCH(QString, logged);
     Bench bench(channel);
     QVERIFY(bench.connectChannel());
     bench.widget<QRadioButton>(hex ? "RB_Network%1Hex" : "RB_Network%1Ascii")->click();
 
-    bench.peer->write(bytes);
-    QTRY_COMPARE(bench.received(), QStringLiteral("1"));
+    for (int i = 0; i < arrivals.size(); ++i) {
+        bench.peer->write(arrivals.at(i));
+        QTRY_COMPARE(bench.received(), QString::number(i + 1));
+    }
+    if (then == "hex")
+        bench.widget<QRadioButton>("RB_Network%1Hex")->click();
+    else if (then == "clear")
+        bench.widget<QPushButton>("PB_ClearNetwork%1")->click();
+    else if (then == "disconnect")
+        bench.widget<QPushButton>("PB_ConnectNetwork%1")->click();
+    else if (then == "peer closes")
+        bench.peer->close();
+    QTRY_COMPARE(bench.log(), logged.toLocal8Bit());
     QCOMPARE(bench.view(), shown);
-    QCOMPARE(bench.log(), shown.toLocal8Bit());
 }
 
 void TestNetworkTraffic::emptyCommandArrivalsAndClear()
@@ -276,7 +338,11 @@ void TestNetworkTraffic::periodicSendStopsWhenLinkEnds_data()
     QTest::newRow("user disconnects") << "disconnect"
                                       << "disconnected Network2.";
     QTest::newRow("peer closes") << "peer"
-                                 << "connected Network2.";
+                                 << "disconnected Network2.";
+    // The command stops being one the channel can send whole.
+    QTest::newRow("hex command without a digit")
+        << "hex"
+        << "Send failed on Network2: the command holds no hexadecimal digit";
     // Closed behind the window's back: no socket error, only the next tick notices.
     QTest::newRow("socket closed under it") << "close"
                                             << "connected Network2.";
@@ -298,6 +364,8 @@ void TestNetworkTraffic::periodicSendStopsWhenLinkEnds()
         bench.widget<QPushButton>("PB_ConnectNetwork%1")->click();
     else if (how == "peer")
         bench.peer->close();
+    else if (how == "hex")
+        bench.widget<QRadioButton>("RB_Network%1Hex")->click();
     else
         bench.socket()->close();
 

@@ -13,7 +13,13 @@
 
 quint16 networkPortFromText(const QString &text)
 {
-    return static_cast<quint16>(text.toInt(nullptr, 10));
+    const QString digits = text.trimmed();
+    for (const QChar c : digits)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return 0;
+    bool ok = false;
+    const qlonglong port = digits.toLongLong(&ok, 10);
+    return ok && port >= 1 && port <= 65535 ? static_cast<quint16>(port) : 0;
 }
 
 NetworkChannel::NetworkChannel(const Shared &shared, const Parts &parts)
@@ -36,30 +42,77 @@ NetworkChannel::NetworkChannel(const Shared &shared, const Parts &parts)
 {
 }
 
+namespace {
+const char *const hostNotFound
+    = QT_TRANSLATE_NOOP("MainWindow",
+                        "The host was not found. Please check the host name and "
+                        "port settings.");
+const char *const refused = QT_TRANSLATE_NOOP(
+    "MainWindow",
+    "The connection was refused by the peer. Make sure the server is running, and "
+    "check that the host name and port settings are correct.");
+} // namespace
+
 void NetworkChannel::connectLink(bool connect)
 {
-    if (connect) {
-        m_socket->abort();
-        m_socket->connectToHost(m_address->text(), networkPortFromText(m_port->text()),
-                                QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
-        if (m_socket->waitForConnected(1000)) {
-            m_statusBar->showMessage(tr("connected Network%1.").arg(m_number));
-            m_connectButton->setText(QStringLiteral("Disconnect"));
-        } else {
-            // Whatever the cause (refused, unreachable, too slow), the user is pointed at the
-            // two fields that decide where the channel connects.
-            QMessageBox::information(m_window, tr("Client"),
-                                     tr("The host was not found. Please check the host name "
-                                        "and port settings."));
-            m_connectButton->setChecked(false);
-        }
+    if (connect)
+        connectToPeer();
+    else
+        disconnectFromPeer();
+}
+
+void NetworkChannel::connectToPeer()
+{
+    const quint16 port = networkPortFromText(m_port->text());
+    if (port == 0) {
+        // Rather no connection than one to a port the user did not name.
+        QMessageBox::information(m_window, tr("Client"),
+                                 tr("The port must be a number from 1 to 65535."));
+        m_connectButton->setChecked(false);
+        m_connectButton->setText(QStringLiteral("Connect"));
         return;
     }
 
+    m_socket->abort();
+    m_connecting = true;
+    m_connectError = QAbstractSocket::UnknownSocketError;
+    m_socket->connectToHost(m_address->text(), port, QIODevice::ReadWrite,
+                            QAbstractSocket::AnyIPProtocol);
+    const bool connected = m_socket->waitForConnected(1000);
+    m_connecting = false;
+    if (connected) {
+        m_statusBar->showMessage(tr("connected Network%1.").arg(m_number));
+        m_connectButton->setText(QStringLiteral("Disconnect"));
+        return;
+    }
+
+    // One box, with the reason the socket gave; no reason at all means no answer in time.
+    QString text;
+    switch (m_connectError) {
+    case QAbstractSocket::ConnectionRefusedError:
+        text = tr(refused);
+        break;
+    case QAbstractSocket::UnknownSocketError:
+    case QAbstractSocket::HostNotFoundError:
+    case QAbstractSocket::SocketTimeoutError:
+        text = tr(hostNotFound);
+        break;
+    default:
+        text = tr("The following error occurred: %1.").arg(m_socket->errorString());
+        break;
+    }
+    QMessageBox::information(m_window, tr("Client"), text);
+    m_connectButton->setChecked(false);
+    m_connectButton->setText(QStringLiteral("Connect"));
+}
+
+void NetworkChannel::disconnectFromPeer()
+{
     // Stopped while the socket is still open, so that the periodic send takes its stop path
     // and not its refusal.
     setPeriodicSend(false);
     m_timerButton->setChecked(false);
+    showIncompleteText();
     m_socket->close();
     m_statusBar->showMessage(tr("disconnected Network%1.").arg(m_number));
     m_connectButton->setText(QStringLiteral("Connect"));
@@ -67,22 +120,22 @@ void NetworkChannel::connectLink(bool connect)
 
 void NetworkChannel::reportError(QAbstractSocket::SocketError error)
 {
-    // Before any box: its nested event loop would otherwise go on ticking into a dead link.
-    stopPeriodicSendOnLinkLoss();
+    if (m_connecting) {
+        m_connectError = error;
+        return;
+    }
 
+    // The window shows the ended link before any box, and the box's nested event loop must not
+    // go on ticking into a dead link.
+    endLink();
     switch (error) {
     case QAbstractSocket::RemoteHostClosedError:
         break;
     case QAbstractSocket::HostNotFoundError:
-        QMessageBox::information(m_window, tr("Client"),
-                                 tr("The host was not found. Please check the host name and "
-                                    "port settings."));
+        QMessageBox::information(m_window, tr("Client"), tr(hostNotFound));
         break;
     case QAbstractSocket::ConnectionRefusedError:
-        QMessageBox::information(m_window, tr("Client"),
-                                 tr("The connection was refused by the peer. Make sure the "
-                                    "server is running, and check that the host name and port "
-                                    "settings are correct."));
+        QMessageBox::information(m_window, tr("Client"), tr(refused));
         break;
     default:
         QMessageBox::information(
@@ -90,7 +143,15 @@ void NetworkChannel::reportError(QAbstractSocket::SocketError error)
             tr("The following error occurred: %1.").arg(m_socket->errorString()));
         break;
     }
+}
+
+void NetworkChannel::endLink()
+{
+    stopPeriodicSend();
+    showIncompleteText();
     m_connectButton->setChecked(false);
+    m_connectButton->setText(QStringLiteral("Connect"));
+    m_statusBar->showMessage(tr("disconnected Network%1.").arg(m_number));
 }
 
 void NetworkChannel::send()
@@ -98,10 +159,9 @@ void NetworkChannel::send()
     // A periodic send runs only on an open link: when the link is gone under it, the tick ends
     // the periodic send instead of opening a box, whose event loop would let the next tick open
     // another one.
-    const bool periodic = m_sendTimer->isActive();
     if (!m_socket->isOpen()) {
-        if (periodic)
-            stopPeriodicSendOnLinkLoss();
+        if (m_sendTimer->isActive())
+            stopPeriodicSend();
         else
             QMessageBox::critical(m_window, tr("Error"),
                                   QStringLiteral("Please, First Connect Network%1!").arg(m_number));
@@ -111,13 +171,16 @@ void NetworkChannel::send()
     const QString text = m_commandLine->text();
     if (text.isEmpty())
         return;
-
+    QString problem;
+    const QByteArray bytes = encodeCommand(text, m_hexMode, &problem);
+    if (!problem.isEmpty()) {
+        failSend(problem);
+        return;
+    }
     // A socket whose peer has gone stays open but refuses the write; such a send never left,
     // so it is neither counted nor shown.
-    if (m_socket->write(encodeCommand(text, m_hexMode)) < 0) {
-        if (periodic)
-            stopPeriodicSendOnLinkLoss();
-        m_statusBar->showMessage(tr("Send failed on %1: %2").arg(name(), m_socket->errorString()));
+    if (m_socket->write(bytes) < 0) {
+        failSend(m_socket->errorString());
         return;
     }
     m_socket->flush();
@@ -126,22 +189,31 @@ void NetworkChannel::send()
     appendTraffic(text, m_outputColour, true);
 }
 
+void NetworkChannel::failSend(const QString &reason)
+{
+    // The same command would fail again at every tick.
+    stopPeriodicSend();
+    m_statusBar->showMessage(tr("Send failed on %1: %2").arg(name(), reason));
+}
+
 void NetworkChannel::read()
 {
     const QByteArray bytes = m_socket->readAll();
     const bool hex = m_hexMode;
-    appendTraffic(hex ? hexRendering(bytes) : textRendering(bytes), m_inputColour, hex);
+    appendTraffic(hex ? hexRendering(bytes) : m_receivedText.render(bytes), m_inputColour, hex);
     m_counters.countArrival();
 }
 
 void NetworkChannel::clear()
 {
+    showIncompleteText();
     m_counters.reset();
     m_traffic.clear();
 }
 
 void NetworkChannel::setMode(int id)
 {
+    showIncompleteText();
     m_hexMode = id != 0;
     m_socket->setReadBufferSize(m_hexMode ? hexReadChunk : asciiReadChunk);
 }
@@ -171,7 +243,14 @@ void NetworkChannel::appendTraffic(QString text, const QColor &colour, bool line
     m_traffic.append(text, colour);
 }
 
-void NetworkChannel::stopPeriodicSendOnLinkLoss()
+void NetworkChannel::showIncompleteText()
+{
+    const QString rest = m_receivedText.takeIncomplete();
+    if (!rest.isEmpty())
+        appendTraffic(rest, m_inputColour, false);
+}
+
+void NetworkChannel::stopPeriodicSend()
 {
     m_sendTimer->stop();
     m_timerButton->setChecked(false);

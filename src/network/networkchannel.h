@@ -1,6 +1,7 @@
 #pragma once
 
 #include "channelcounters.h"
+#include "rendering.h"
 
 #include <QAbstractSocket>
 #include <QCoreApplication>
@@ -22,8 +23,8 @@ class QWidget;
 constexpr qint64 asciiReadChunk = 64 * 1024;
 constexpr qint64 hexReadChunk = 16 * 1024;
 
-// The port typed into the port field: decimal text, anything unreadable counts as 0, and only
-// the low 16 bits are kept (70000 is port 4464, -1 is port 65535).
+// The port typed into the port field: decimal digits, white space around them aside, naming a
+// port from 1 to 65535; 0 for anything else, which names no port a channel can connect to.
 quint16 networkPortFromText(const QString &text);
 
 // One TCP client channel of the main window. The three channels behave alike, so each is one of
@@ -73,8 +74,14 @@ public:
     void setPeriodicSend(bool start);
 
 private:
+    void connectToPeer();
+    void disconnectFromPeer();
+    // The link has ended without the user asking (the peer closed, a socket error).
+    void endLink();
+    void failSend(const QString &reason);
     void appendTraffic(QString text, const QColor &colour, bool lineBreak);
-    void stopPeriodicSendOnLinkLoss();
+    void showIncompleteText();
+    void stopPeriodicSend();
 
     QWidget *m_window;
     QStatusBar *m_statusBar;
@@ -93,4 +100,9 @@ private:
     QPushButton *m_connectButton;
     QPushButton *m_timerButton;
     QSpinBox *m_periodBox;
+
+    ReceivedText m_receivedText;
+    // While a connect waits, the socket's errors only say why it failed; the connect reports.
+    bool m_connecting = false;
+    QAbstractSocket::SocketError m_connectError = QAbstractSocket::UnknownSocketError;
 };
