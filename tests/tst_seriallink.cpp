@@ -6,6 +6,19 @@
 
 #include <memory>
 
+namespace {
+// How many of the line's six settings can be changed: all of them exactly while the port is
+// closed.
+int lineSettingsEnabled(const SerialBench &bench)
+{
+    int enabled = 0;
+    for (const char *name : { "CB_SerialPort", "CB_BandRate", "CB_DataBit", "CB_Parity",
+                              "CB_StopBit", "CB_FlowControl" })
+        enabled += bench.widget<QComboBox>(name)->isEnabled();
+    return enabled;
+}
+} // namespace
+
 class TestSerialLink : public QObject {
     Q_OBJECT
 
@@ -72,6 +85,7 @@ void TestSerialLink::openSucceeds()
     QCOMPARE(bench.port()->baudRate(), baud.toInt());
     QCOMPARE(bench.port()->readBufferSize(), qint64(1024));
     QCOMPARE(dialogs.count(), 0);
+    QCOMPARE(lineSettingsEnabled(bench), 0);
 }
 
 void TestSerialLink::openFails_data()
@@ -115,18 +129,17 @@ void TestSerialLink::openFails()
     QCOMPARE(dialogs.texts().constFirst(), bench.port()->errorString());
     QCOMPARE(bench.status(), expectedStatus);
     QVERIFY(!bench.port()->isOpen());
-    QVERIFY(bench.openButton()->isChecked());
+    QVERIFY(!bench.openButton()->isChecked());
     QCOMPARE(bench.openButton()->text(), QStringLiteral("Open"));
+    QCOMPARE(lineSettingsEnabled(bench), 6);
 
-    // The button is still checked, so the next click closes: the timer slot refuses first.
+    // The button was released, so the next click tries to open again.
     dialogs.clear();
     bench.openButton()->click();
     QCOMPARE(dialogs.titles(), QStringList { "Error" });
-    QCOMPARE(dialogs.texts(), QStringList { "Please, First Open the Serial Port!" });
-    QCOMPARE(bench.status(), QStringLiteral("Disconnected"));
+    QCOMPARE(dialogs.texts().constFirst(), bench.port()->errorString());
+    QCOMPARE(bench.status(), expectedStatus);
     QVERIFY(!bench.openButton()->isChecked());
-    QCOMPARE(bench.openButton()->text(), QStringLiteral("Open"));
-    QVERIFY(!bench.console()->isEnabled());
 }
 
 void TestSerialLink::closeByButton()
@@ -143,6 +156,7 @@ void TestSerialLink::closeByButton()
     QVERIFY(!bench.openButton()->isChecked());
     QVERIFY(!bench.console()->isEnabled());
     QCOMPARE(dialogs.count(), 0);
+    QCOMPARE(lineSettingsEnabled(bench), 6);
 
     // The same port opens again.
     bench.openButton()->click();
@@ -241,7 +255,12 @@ void TestSerialLink::deviceLoss()
           cpuWhileUp, cpuAfter);
 
     QCOMPARE(dialogs->titles(), QStringList { "Critical Error" });
-    QVERIFY(!dialogs->texts().constFirst().isEmpty());
+    const QString text = dialogs->texts().constFirst();
+    QVERIFY2(text.startsWith(QStringLiteral("The device on %1 was disconnected or stopped "
+                                            "responding.")
+                                 .arg(bench.pty.slavePath())),
+             qPrintable(text));
+    QVERIFY2(!text.contains(QLatin1String("Unknown error")), qPrintable(text));
     QVERIFY(statusAtBox.startsWith(QLatin1String("Connected to ")));
     QCOMPARE(captionAtBox, QStringLiteral("Close"));
     QVERIFY2(cpuWhileUp < 0.1, qPrintable(QString::number(cpuWhileUp)));
@@ -250,11 +269,19 @@ void TestSerialLink::deviceLoss()
     QVERIFY(!bench.port()->isOpen());
     QCOMPARE(bench.status(), QStringLiteral("Disconnected"));
     QCOMPARE(bench.openButton()->text(), QStringLiteral("Open"));
-    QVERIFY(bench.openButton()->isChecked());
+    QVERIFY(!bench.openButton()->isChecked());
+    QCOMPARE(lineSettingsEnabled(bench), 6);
     QVERIFY(!bench.console()->isEnabled());
     QVERIFY(!bench.sendTimer()->isActive());
     QVERIFY(!bench.timerButton()->isChecked());
     QCOMPARE(bench.timerButton()->text(), QStringLiteral("Start"));
+
+    // With the device back, one click opens the port again.
+    if (!hangUp) {
+        bench.openButton()->click();
+        QVERIFY(bench.port()->isOpen());
+        QCOMPARE(dialogs->count(), 1);
+    }
 }
 
 void TestSerialLink::consoleKeysGoToTheLine()

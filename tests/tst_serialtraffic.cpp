@@ -24,6 +24,7 @@ private slots:
     void initTestCase();
     void burstShownAsOneBlock_data();
     void burstShownAsOneBlock();
+    void quietLineSeparatesBlocks_data();
     void quietLineSeparatesBlocks();
     void modeSwitchDuringBurst();
     void streamingDeviceShownInBlocks();
@@ -33,7 +34,8 @@ private slots:
     void refusedWhileClosed_data();
     void refusedWhileClosed();
     void periodicSend();
-    void failedWriteNotCounted();
+    void failedSendNotCounted_data();
+    void failedSendNotCounted();
     void clearResetsViewAndCounters();
 };
 
@@ -53,7 +55,8 @@ void TestSerialTraffic::burstShownAsOneBlock_data()
     QTest::newRow("text in one poll") << false << QByteArrayList { "hello" } << "hello";
     QTest::newRow("text over three polls")
         << false << QByteArrayList { "hel", "lo wor", "ld" } << "hello world";
-    QTest::newRow("text ends at NUL") << false << QByteArrayList { QByteArray("A\0B", 3) } << "A";
+    QTest::newRow("zero byte shows as the NUL symbol")
+        << false << QByteArrayList { QByteArray("A\0B", 3) } << "A\u2400B";
     QTest::newRow("hex, line feed breaks the line")
         << true << QByteArrayList { "\x4F\x4B", "\x0D\x0A" } << "4F 4B 0D \n";
     QTest::newRow("hex, high bytes")
@@ -78,14 +81,50 @@ void TestSerialTraffic::burstShownAsOneBlock()
     QCOMPARE(bench.log(), shown.toUtf8());
 }
 
+void TestSerialTraffic::quietLineSeparatesBlocks_data()
+{
+    QTest::addColumn<QByteArray>("second"); // empty: the user acts after the first block
+    QTest::addColumn<QString>("then");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("logged");
+    QTest::newRow("two blocks") << QByteArray("two") << ""
+                                << "onetwo"
+                                << "onetwo";
+    QTest::newRow("character split between blocks") << QByteArray("\xa9!") << ""
+                                                    << "one\u00e9!"
+                                                    << "one\u00e9!";
+    QTest::newRow("unfinished character at a mode switch") << QByteArray() << "hex"
+                                                           << "one\ufffd"
+                                                           << "one\ufffd";
+    QTest::newRow("unfinished character at a clear") << QByteArray() << "clear"
+                                                     << ""
+                                                     << "one\ufffd";
+    QTest::newRow("unfinished character at the close") << QByteArray() << "close"
+                                                       << "one\ufffd"
+                                                       << "one\ufffd";
+}
+
 void TestSerialTraffic::quietLineSeparatesBlocks()
 {
+    QFETCH(QByteArray, second);
+    QFETCH(QString, then);
+    QFETCH(QString, shown);
+    QFETCH(QString, logged);
     OpenSerialBench bench;
-    QVERIFY(bench.pty.write("one"));
+    QVERIFY(bench.pty.write(second == "two" ? "one" : "one\xc3"));
     QTRY_COMPARE(bench.received(), QStringLiteral("1"));
-    QVERIFY(bench.pty.write("two"));
-    QTRY_COMPARE(bench.received(), QStringLiteral("2"));
-    QCOMPARE(bench.view(), QStringLiteral("onetwo"));
+    if (!second.isEmpty()) {
+        QVERIFY(bench.pty.write(second));
+        QTRY_COMPARE(bench.received(), QStringLiteral("2"));
+    } else if (then == "hex") {
+        bench.setHexMode(true);
+    } else if (then == "clear") {
+        bench.widget<QPushButton>("PB_ClearSerialPort")->click();
+    } else {
+        bench.openButton()->click();
+    }
+    QCOMPARE(bench.view(), shown);
+    QCOMPARE(bench.log(), logged.toLocal8Bit());
 }
 
 void TestSerialTraffic::modeSwitchDuringBurst()
@@ -163,7 +202,7 @@ void TestSerialTraffic::send_data()
     QTest::addColumn<bool>("hexMode");
     QTest::addColumn<QString>("command");
     QTest::addColumn<bool>("byReturnKey");
-    QTest::addColumn<QByteArray>("written");
+    QTest::addColumn<QByteArray>("written"); // empty: nothing may be written, sent or shown
 
     QTest::newRow("ascii") << false << "AT" << false << QByteArray("AT\n");
     QTest::newRow("ascii by Return") << false << "AT" << true << QByteArray("AT\n");
@@ -172,6 +211,7 @@ void TestSerialTraffic::send_data()
     QTest::newRow("hex pairs, either case")
         << true << " 01 a0 FF " << false << QByteArray("\x01\xA0\xFF");
     QTest::newRow("hex without digits") << true << "zz" << false << QByteArray();
+    QTest::newRow("hex with an odd digit") << true << "01 a0 FF 4" << true << QByteArray();
 }
 
 void TestSerialTraffic::send()
@@ -189,17 +229,23 @@ void TestSerialTraffic::send()
     else
         bench.sendButton()->click();
 
-    QCOMPARE(bench.sent(), QStringLiteral("1"));
-    QCOMPARE(bench.view(), command + QLatin1Char('\n'));
-    QCOMPARE(bench.log(), (command + QLatin1Char('\n')).toUtf8());
     QCOMPARE(bench.command()->text(), command);
     QByteArray line;
     if (written.isEmpty()) {
-        QTest::qWait(50);
-        QCOMPARE(bench.pty.readAvailable(), QByteArray());
-    } else {
-        QTRY_COMPARE(line += bench.pty.readAvailable(), written);
+        QVERIFY(bench.status().startsWith(QLatin1String("Send failed on Serial: the command")));
+        QCOMPARE(bench.sent(), QStringLiteral("0"));
+        QCOMPARE(bench.view(), QString());
+        QCOMPARE(bench.log(), QByteArray());
+        // Nothing went out ahead of the next good command.
+        bench.command()->setText(QStringLiteral("41"));
+        bench.sendButton()->click();
+        QTRY_COMPARE(line += bench.pty.readAvailable(), QByteArray("A"));
+        return;
     }
+    QCOMPARE(bench.sent(), QStringLiteral("1"));
+    QCOMPARE(bench.view(), command + QLatin1Char('\n'));
+    QCOMPARE(bench.log(), (command + QLatin1Char('\n')).toUtf8());
+    QTRY_COMPARE(line += bench.pty.readAvailable(), written);
 }
 
 void TestSerialTraffic::refusedWhileClosed_data()
@@ -259,24 +305,50 @@ void TestSerialTraffic::periodicSend()
     QCOMPARE(dialogs.count(), 0);
 }
 
-void TestSerialTraffic::failedWriteNotCounted()
+void TestSerialTraffic::failedSendNotCounted_data()
 {
-    OpenSerialBench bench;
-    // Reopened read-only behind the window's back: open, yet every write fails.
-    bench.openButton()->click();
-    bench.port()->setPortName(bench.pty.slavePath());
-    QVERIFY(bench.port()->open(QIODevice::ReadOnly));
-    const QString sentBefore = bench.sent();
-    bench.command()->setText(QStringLiteral("AT"));
-    QTest::ignoreMessage(QtWarningMsg,
-                         "QIODevice::write (QSerialPort, \"serialPort\"): ReadOnly device");
-    bench.sendButton()->click();
+    QTest::addColumn<bool>("writeFails"); // else the command is no hex command
+    QTest::addColumn<bool>("periodic");
+    QTest::newRow("write fails, Send button") << true << false;
+    QTest::newRow("write fails during a periodic send") << true << true;
+    QTest::newRow("periodic send meets a hex command without digits") << false << true;
+}
 
-    QCOMPARE(bench.status(),
-             QStringLiteral("Send failed on Serial: ") + bench.port()->errorString());
+void TestSerialTraffic::failedSendNotCounted()
+{
+    QFETCH(bool, writeFails);
+    QFETCH(bool, periodic);
+    OpenSerialBench bench;
+    if (writeFails) {
+        // Reopened read-only behind the window's back: open, yet every write fails.
+        bench.openButton()->click();
+        bench.port()->setPortName(bench.pty.slavePath());
+        QVERIFY(bench.port()->open(QIODevice::ReadOnly));
+        QTest::ignoreMessage(QtWarningMsg,
+                             "QIODevice::write (QSerialPort, \"serialPort\"): ReadOnly device");
+    } else {
+        bench.setHexMode(true);
+    }
+    const QString sentBefore = bench.sent();
+    bench.command()->setText(QStringLiteral("ping"));
+    if (periodic) {
+        bench.widget<QSpinBox>("SB_SerialTimerSecond")->setValue(100);
+        bench.timerButton()->click();
+        QVERIFY(bench.sendTimer()->isActive());
+    } else {
+        bench.sendButton()->click();
+    }
+
+    QTRY_VERIFY(bench.status().startsWith(QLatin1String("Send failed on Serial: ")));
+    if (writeFails)
+        QCOMPARE(bench.status(),
+                 QStringLiteral("Send failed on Serial: ") + bench.port()->errorString());
     QCOMPARE(bench.sent(), sentBefore);
     QCOMPARE(bench.view(), QString());
     QVERIFY(bench.log().isEmpty());
+    QVERIFY(!bench.sendTimer()->isActive());
+    QVERIFY(!bench.timerButton()->isChecked());
+    QCOMPARE(bench.timerButton()->text(), QStringLiteral("Start"));
 }
 
 void TestSerialTraffic::clearResetsViewAndCounters()

@@ -13,6 +13,7 @@
 #include "channelcounters.h"
 #include "channellog.h"
 #include "networkchannel.h"
+#include "rendering.h"
 #include "serialsettings.h"
 #include "trafficview.h"
 
@@ -96,6 +97,9 @@ private:
     void fillSerialPortList();
     void updateSerialSettings();
     void handleSerialLoss();
+    void enableSerialSettings(bool enable);
+    void showSerialBlock();
+    void showIncompleteSerialText();
     void appendSerialTraffic(QString text, const QColor &colour, bool lineBreak);
 
     // src/network
@@ -148,6 +152,7 @@ private:
     std::array<ChannelLog, 4> channelLogs;
     std::unique_ptr<TrafficView> serialTraffic;
     std::unique_ptr<ChannelCounters> serialCounters;
+    ReceivedText serialReceivedText;
     std::array<std::unique_ptr<TrafficView>, 3> networkTraffic;
     std::array<std::unique_ptr<NetworkChannel>, 3> networkChannels;
 };

@@ -38,9 +38,11 @@ void MainWindow::openSerialPort()
     updateSerialSettings();
     const SerialSettings p = serialSettings;
     serialPort->setPortName(p.portName);
+    // A failed open leaves the button released, so that one click tries again.
     if (!serialPort->open(QIODevice::ReadWrite)) {
         QMessageBox::critical(this, tr("Error"), serialPort->errorString(), QMessageBox::Ok);
         ui->statusBar->showMessage(tr("Open serial error"));
+        ui->PB_OpenSerialPort->setChecked(false);
         return;
     }
     const bool configured = serialPort->setBaudRate(p.baudRate, QSerialPort::AllDirections)
@@ -50,8 +52,11 @@ void MainWindow::openSerialPort()
         serialPort->close();
         QMessageBox::critical(this, tr("Error"), serialPort->errorString(), QMessageBox::Ok);
         ui->statusBar->showMessage(tr("Configure error"));
+        ui->PB_OpenSerialPort->setChecked(false);
         return;
     }
+    // The line runs with what the boxes show: they are not changed while it does.
+    enableSerialSettings(false);
     ui->PB_OpenSerialPort->setText(QStringLiteral("Close"));
     ui->TE_SerialPort->setEnabled(true);
     ui->statusBar->showMessage(tr("Connected to %1 : %2, %3, %4, %5, %6")
@@ -75,9 +80,24 @@ void MainWindow::closeSerialPort()
     }
     ui->PB_SerialTimerStart->setChecked(false);
     serialPort->close();
+    // What came in before the close is shown now, and a character it left unfinished will
+    // not be finished.
+    if (!serialRecvBuffer.isEmpty())
+        showSerialBlock();
+    showIncompleteSerialText();
     ui->TE_SerialPort->setEnabled(false);
+    ui->PB_OpenSerialPort->setChecked(false);
     ui->PB_OpenSerialPort->setText(QStringLiteral("Open"));
+    enableSerialSettings(true);
     ui->statusBar->showMessage(tr("Disconnected"));
+}
+
+void MainWindow::enableSerialSettings(bool enable)
+{
+    for (QWidget *box :
+         std::initializer_list<QWidget *> { ui->CB_SerialPort, ui->CB_BandRate, ui->CB_DataBit,
+                                            ui->CB_Parity, ui->CB_StopBit, ui->CB_FlowControl })
+        box->setEnabled(enable);
 }
 
 void MainWindow::handleError(QSerialPort::SerialPortError error)
@@ -97,8 +117,13 @@ void MainWindow::handleSerialLoss()
     if (serialLossHandled)
         return;
     serialLossHandled = true;
+    // Qt's own text adds nothing when it is only "Unknown error".
+    QString text = tr("The device on %1 was disconnected or stopped responding.")
+                       .arg(serialSettings.portName);
     const QString reason = serialPort->errorString();
-    QTimer::singleShot(0, this, [this, reason] {
+    if (!reason.isEmpty() && reason != QLatin1String("Unknown error"))
+        text += QLatin1Char(' ') + tr("The system reported: %1.").arg(reason);
+    QTimer::singleShot(0, this, [this, text] {
         // Close before the box: its event loop would otherwise spin on the reports, and the
         // periodic send would be refused with a box of its own at every tick. What the port
         // had received is kept for the next poll.
@@ -107,7 +132,7 @@ void MainWindow::handleSerialLoss()
             serialRecvBuffer.append(serialPort->readAll());
             serialPort->close();
         }
-        QMessageBox::critical(this, tr("Critical Error"), reason, QMessageBox::Ok);
+        QMessageBox::critical(this, tr("Critical Error"), text, QMessageBox::Ok);
         closeSerialPort();
         serialLossHandled = false;
     });

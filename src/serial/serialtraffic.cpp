@@ -37,20 +37,32 @@ void MainWindow::readSerialPort()
     if (serialRecvBuffer.isEmpty())
         return;
 
-    const QByteArray block = serialRecvBuffer;
-    serialRecvBuffer.clear();
-    appendSerialTraffic(serialHexMode ? hexRendering(block) : textRendering(block),
-                        serialInputColor, false);
-    serialCounters->countArrival();
+    showSerialBlock();
     if (serialPort->isOpen())
         serialPort->flush();
+}
+
+void MainWindow::showSerialBlock()
+{
+    const QByteArray block = serialRecvBuffer;
+    serialRecvBuffer.clear();
+    appendSerialTraffic(serialHexMode ? hexRendering(block) : serialReceivedText.render(block),
+                        serialInputColor, false);
+    serialCounters->countArrival();
+}
+
+void MainWindow::showIncompleteSerialText()
+{
+    const QString rest = serialReceivedText.takeIncomplete();
+    if (!rest.isEmpty())
+        appendSerialTraffic(rest, serialInputColor, false);
 }
 
 void MainWindow::readData()
 {
     const QByteArray data = serialPort->readAll();
-    appendSerialTraffic(serialHexMode ? hexRendering(data) : textRendering(data), serialInputColor,
-                        false);
+    appendSerialTraffic(serialHexMode ? hexRendering(data) : serialReceivedText.render(data),
+                        serialInputColor, false);
     if (serialPort->isOpen())
         serialPort->clear(QSerialPort::Input);
 }
@@ -63,8 +75,17 @@ void MainWindow::sendSerialPort()
         return;
     }
     const QString text = ui->LE_SerialPortCmd->text();
-    if (serialPort->write(encodeCommand(text, serialHexMode)) < 0) {
-        ui->statusBar->showMessage(tr("Send failed on Serial: ") + serialPort->errorString());
+    QString problem;
+    const QByteArray bytes = encodeCommand(text, serialHexMode, &problem);
+    if (problem.isEmpty() && serialPort->write(bytes) < 0)
+        problem = serialPort->errorString();
+    if (!problem.isEmpty()) {
+        // Neither counted nor shown: it never left. The same command would fail again at
+        // every tick.
+        serialSendTimer->stop();
+        ui->PB_SerialTimerStart->setChecked(false);
+        ui->PB_SerialTimerStart->setText(QStringLiteral("Start"));
+        ui->statusBar->showMessage(tr("Send failed on Serial: ") + problem);
         return;
     }
     serialCounters->countSend();
@@ -73,12 +94,14 @@ void MainWindow::sendSerialPort()
 
 void MainWindow::clearSerialPort()
 {
+    showIncompleteSerialText();
     serialCounters->reset();
     serialTraffic->clear();
 }
 
 void MainWindow::setSerialAsciiHexMode(int id)
 {
+    showIncompleteSerialText();
     serialHexMode = id != 0;
 }
 
