@@ -5,6 +5,7 @@
 #include <QColorDialog>
 #include <QDialog>
 #include <QPushButton>
+#include <QTest>
 
 ModalDialogHelper::ModalDialogHelper(QObject *parent)
     : QObject(parent)
@@ -42,7 +43,9 @@ void ModalDialogHelper::poll()
             if (!button)
                 button = box->escapeButton() ? box->escapeButton() : box->defaultButton();
             emit answered(box->windowTitle(), box->text());
-            if (button)
+            if (m_key)
+                QTest::keyClick(box, Qt::Key(m_key));
+            else if (button)
                 button->click();
             else
                 box->reject();

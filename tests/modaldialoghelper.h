@@ -24,6 +24,8 @@ public:
 
     // The button pressed on message boxes; when a box lacks it, its escape or default button.
     void setMessageBoxAnswer(QMessageBox::StandardButton button) { m_answer = button; }
+    // Answers message boxes with this key instead (Return, Escape); 0 goes back to buttons.
+    void setMessageBoxKey(int key) { m_key = key; }
     // The colour picked in a colour dialog; an invalid colour cancels the dialog.
     void setColorAnswer(const QColor &color) { m_color = color; }
     // Whether plain dialogs (not message boxes or colour dialogs) are rejected too.
@@ -44,6 +46,7 @@ private:
     QTimer m_timer;
     QList<Record> m_records;
     QMessageBox::StandardButton m_answer = QMessageBox::Ok;
+    int m_key = 0;
     QColor m_color;
     bool m_handleOthers = true;
 };

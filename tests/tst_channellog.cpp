@@ -127,14 +127,19 @@ void ChannelLogTest::logsCreatedAtStartUp()
 void ChannelLogTest::closeQuestion_data()
 {
     QTest::addColumn<int>("answer");
+    QTest::addColumn<int>("key"); // answered with this key instead of a button
     QTest::addColumn<bool>("kept");
-    QTest::newRow("Yes keeps this run's logs") << int(QMessageBox::Yes) << true;
-    QTest::newRow("No removes this run's logs") << int(QMessageBox::No) << false;
+    QTest::newRow("Yes keeps this run's logs") << int(QMessageBox::Yes) << 0 << true;
+    QTest::newRow("No removes this run's logs") << int(QMessageBox::No) << 0 << false;
+    // Only an explicit No deletes: a reflexive key keeps the logs.
+    QTest::newRow("Return keeps them") << 0 << int(Qt::Key_Return) << true;
+    QTest::newRow("Escape keeps them") << 0 << int(Qt::Key_Escape) << true;
 }
 
 void ChannelLogTest::closeQuestion()
 {
     QFETCH(int, answer);
+    QFETCH(int, key);
     QFETCH(bool, kept);
     TestEnvironment env;
     QVERIFY(QDir().mkpath(env.logDirPath()));
@@ -144,6 +149,7 @@ void ChannelLogTest::closeQuestion()
 
     ModalDialogHelper helper;
     helper.setMessageBoxAnswer(QMessageBox::StandardButton(answer));
+    helper.setMessageBoxKey(key);
     QStringList thisRun;
     {
         MainWindow window;

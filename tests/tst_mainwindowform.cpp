@@ -293,8 +293,15 @@ void MainWindowFormTest::properties()
                      && edit->maxLength() == 32767,
                  qPrintable(name));
     }
-    for (const QString &name : formObjectNames(&m_window, "QTextEdit"))
-        QVERIFY(!m_window.findChild<QTextEdit *>(name)->isReadOnly());
+    // The network views are records of the traffic: read-only, yet selectable, and Tab leaves
+    // them. The serial view is the raw terminal.
+    for (const QString &name : formObjectNames(&m_window, "QTextEdit")) {
+        const auto *view = m_window.findChild<QTextEdit *>(name);
+        const bool network = name.startsWith(QLatin1String("TE_Network"));
+        QCOMPARE(view->isReadOnly(), network);
+        QCOMPARE(view->tabChangesFocus(), network);
+        QVERIFY(view->textInteractionFlags() & Qt::TextSelectableByMouse);
+    }
 }
 
 void MainWindowFormTest::windowAndMenus()

@@ -180,12 +180,17 @@ void MainWindow::createChannelLogs()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    const QMessageBox::StandardButton answer = QMessageBox::question(
-        this, QStringLiteral("TeskManager"),
-        QStringLiteral("Do you want to save log file into your Documents directory?"),
-        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    // Only an explicit No deletes a run's logs: Return, Escape and the window's close button
+    // all keep them.
+    QMessageBox question(QMessageBox::Question, QStringLiteral("TeskManager"),
+                         QStringLiteral("Do you want to save log file into your Documents "
+                                        "directory?"),
+                         QMessageBox::Yes | QMessageBox::No, this);
+    question.setDefaultButton(QMessageBox::Yes);
+    question.setEscapeButton(QMessageBox::Yes);
+    const bool keep = question.exec() != QMessageBox::No;
     for (ChannelLog &log : channelLogs) {
-        if (answer == QMessageBox::Yes)
+        if (keep)
             log.keep();
         else
             log.discard();

@@ -40,9 +40,14 @@ void MainWindow::initSettings()
     for (const auto &channel : networkChannels)
         channel->showCounters();
 
-    // The serial console limits itself; the complete history lives in the logs.
-    for (QTextEdit *view : { ui->TE_Network1, ui->TE_Network2, ui->TE_Network3 })
+    // The serial console limits itself; the complete history lives in the logs. The network
+    // views are records of the traffic: typing into one would make it differ from its log, and
+    // Tab leaves them like any other field. Their text can still be selected and copied.
+    for (QTextEdit *view : { ui->TE_Network1, ui->TE_Network2, ui->TE_Network3 }) {
         view->document()->setMaximumBlockCount(100);
+        view->setReadOnly(true);
+        view->setTabChangesFocus(true);
+    }
 }
 
 void MainWindow::loadSettings()
