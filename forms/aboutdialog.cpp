@@ -1,11 +1,13 @@
 #include "aboutdialog.h"
 
 #include "ui_aboutdialog.h"
+#include "version.h"
 
 QString aboutBuildLine()
 {
-    return QStringLiteral("TeskManager, Version: 0.2 Build: ") + QLatin1Char(' ')
-        + QLatin1String(__DATE__) + QLatin1Char(' ') + QLatin1String(__TIME__);
+    return QStringLiteral("TeskManager, Version: ") + QLatin1String(teskManagerVersion)
+        + QLatin1String(" Build:  ") + QLatin1String(__DATE__) + QLatin1Char(' ')
+        + QLatin1String(__TIME__);
 }
 
 AboutDialog::AboutDialog(QWidget *parent)
