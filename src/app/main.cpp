@@ -1,17 +1,27 @@
+#include "application.h"
+#include "commandline.h"
 #include "mainwindow.h"
 
 #include <QApplication>
-#include <QIcon>
+
+#include <cstdio>
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("ORTAVE"));
-    QCoreApplication::setOrganizationDomain(QStringLiteral("ortave.example.org"));
-    QCoreApplication::setApplicationName(QStringLiteral("Test Application"));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/Velmarin.ico")));
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const CommandLine commandLine = parseCommandLine(arguments);
+    if (commandLine.exitCode) {
+        std::fputs(commandLine.text.toLocal8Bit().constData(),
+                   *commandLine.exitCode == 0 ? stdout : stderr);
+        return *commandLine.exitCode;
+    }
 
+    QApplication app(argc, argv);
+    setUpApplication();
     MainWindow window;
+    window.addSerialPorts(commandLine.serialPorts);
     window.showMaximized();
     return app.exec();
 }

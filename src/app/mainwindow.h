@@ -23,6 +23,7 @@
 #include <QMainWindow>
 #include <QSerialPort>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <memory>
@@ -44,6 +45,10 @@ class MainWindow : public QMainWindow {
 public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
+
+    // Lists device paths (from the command line) after the found ports, and selects the first
+    // one over whatever the settings chose.
+    void addSerialPorts(const QStringList &paths);
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -63,3 +63,20 @@ void MainWindow::fillSerialPortList()
         ui->CB_SerialPort->addItem(data.first(), data);
     }
 }
+
+void MainWindow::addSerialPorts(const QStringList &paths)
+{
+    const auto ports = QSerialPortInfo::availablePorts();
+    for (const QString &path : paths) {
+        QStringList data = serialPortItemData(QSerialPortInfo());
+        // A device the system also found keeps what the system knows about it.
+        for (const QSerialPortInfo &info : ports)
+            if (info.systemLocation() == path)
+                data = serialPortItemData(info);
+        data[0] = path;
+        data[3] = path;
+        ui->CB_SerialPort->addItem(path, data);
+    }
+    if (!paths.isEmpty())
+        ui->CB_SerialPort->setCurrentIndex(ui->CB_SerialPort->count() - paths.size());
+}
