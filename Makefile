@@ -5,7 +5,7 @@ JOBS ?= 2
 CMAKE_FLAGS ?=
 
 BUILD_PACKAGES := cmake make g++ ccache pkg-config qtbase5-dev qtbase5-dev-tools \
-                  libqt5serialport5-dev
+                  libqt5serialport5-dev help2man
 TEST_PACKAGES := socat redis-server
 PACKAGE_PACKAGES := dpkg-dev file
 RELEASE_DIR ?= build-release
