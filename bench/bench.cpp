@@ -3,6 +3,7 @@
 // view fed the same floods in the same run. This process only starts the parts (each in a
 // process of its own, see parts.h), prints the table and the BENCH_JSON line.
 
+#include "application.h"
 #include "parts.h"
 #include "report.h"
 #include "testenvironment.h"
@@ -10,7 +11,6 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QIcon>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
@@ -427,10 +427,7 @@ bool parseOptions(const QStringList &args, Options &options)
 int runOnePart(int argc, char *argv[], const Options &options)
 {
     QApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("ORTAVE"));
-    QCoreApplication::setOrganizationDomain(QStringLiteral("ortave.example.org"));
-    QCoreApplication::setApplicationName(QStringLiteral("Test Application"));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/Velmarin.ico")));
+    setUpApplication();
     const QJsonObject figures = runPart(options.part, options.sizes);
     if (figures.isEmpty()) {
         usage();

@@ -1,5 +1,6 @@
 #include "parts.h"
 
+#include "application.h"
 #include "baseline.h"
 #include "floodserver.h"
 #include "mainwindow.h"
@@ -13,7 +14,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHostAddress>
-#include <QIcon>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLineEdit>
@@ -700,10 +700,7 @@ QJsonObject partFiguresFromLine(const QByteArray &line)
 int startupChild(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("ORTAVE"));
-    QCoreApplication::setOrganizationDomain(QStringLiteral("ortave.example.org"));
-    QCoreApplication::setApplicationName(QStringLiteral("Test Application"));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/Velmarin.ico")));
+    setUpApplication();
 
     MainWindow window;
     window.showMaximized();
