@@ -1,0 +1,118 @@
+#include "mainwindow.h"
+#include "testenvironment.h"
+#include "version.h"
+
+#include <QComboBox>
+#include <QProcess>
+#include <QSerialPortInfo>
+#include <QSettings>
+#include <QtTest>
+
+class CommandLineTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void run_data();
+    void run();
+    void serialPortsInWindow();
+};
+
+void CommandLineTest::run_data()
+{
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<int>("exitCode"); // -1: the window opens and stays
+    QTest::addColumn<QString>("firstLine"); // of standard output on 0, of standard error on 2
+    QTest::addColumn<QStringList>("mentions");
+    const QString usage = QStringLiteral("Usage: teskmanager [options]");
+    const QString version = QStringLiteral("TeskManager ") + QLatin1String(teskManagerVersion);
+    const QStringList files = { "~/Documents/TeskManager/<date>_<time>-serial.txt", "-network3.txt",
+                                "demosettings.ini", "directory TeskManager is started from" };
+    QTest::newRow("--help") << "--help" << 0 << usage << files;
+    QTest::newRow("-h") << "-h" << 0 << usage << files;
+    QTest::newRow("--version") << "--version" << 0 << version << QStringList();
+    QTest::newRow("-v") << "-v" << 0 << version << QStringList();
+    QTest::newRow("unknown option")
+        << "--bogus" << 2 << "Unknown option 'bogus'." << QStringList(usage);
+    QTest::newRow("missing value")
+        << "--serial-port" << 2 << "Missing value after '--serial-port'." << QStringList(usage);
+    QTest::newRow("stray argument")
+        << "ttyS0" << 2 << "Unexpected argument 'ttyS0'." << QStringList(usage);
+    QTest::newRow("Qt options pass, the wrong one is named")
+        << "-platform offscreen -style=fusion -reverse -geometry 640x480 --bogus" << 2
+        << "Unknown option 'bogus'." << QStringList(usage);
+    QTest::newRow("repeated --serial-port and -platform offscreen open the window")
+        << "-platform offscreen --serial-port /dev/ttyV0 -style fusion --serial-port /dev/ttyV1"
+        << -1 << QString() << QStringList();
+}
+
+void CommandLineTest::run()
+{
+    QFETCH(QString, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, firstLine);
+    QFETCH(QStringList, mentions);
+    TestEnvironment env;
+    // No display at all: a window can only come up through -platform.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
+        environment.remove(QLatin1String(name));
+    QProcess program;
+    program.setProcessEnvironment(environment);
+    program.setWorkingDirectory(env.workPath());
+    program.start(qEnvironmentVariable("TESKMANAGER"), arguments.split(QLatin1Char(' ')));
+    QVERIFY2(program.waitForStarted(), "TESKMANAGER names no program");
+    if (exitCode < 0) { // the window creates its four logs while it is built
+        QTRY_COMPARE_WITH_TIMEOUT(env.logFiles().size(), 4, 30000);
+        QCOMPARE(program.state(), QProcess::Running);
+        program.kill();
+        QVERIFY(program.waitForFinished());
+        return;
+    }
+    QVERIFY(program.waitForFinished());
+    QCOMPARE(program.exitCode(), exitCode);
+    const QString out = QString::fromLocal8Bit(program.readAllStandardOutput());
+    const QString err = QString::fromLocal8Bit(program.readAllStandardError());
+    QCOMPARE(exitCode == 0 ? err : out, QString());
+    const QString text = exitCode == 0 ? out : err;
+    QCOMPARE(text.section(QLatin1Char('\n'), 0, 0), firstLine);
+    for (const QString &mention : mentions)
+        QVERIFY2(text.contains(mention), qPrintable(mention));
+
+    // Only our options are listed, each on one line; Qt's stay hidden.
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    QStringList options;
+    const QRegularExpression optionLine(QStringLiteral("^  (-\\S.*\\S)  +\\S"));
+    for (int i = lines.indexOf(QStringLiteral("Options:")) + 1; i > 0 && !lines.at(i).isEmpty();
+         ++i)
+        options << optionLine.match(lines.at(i)).captured(1);
+    if (text.contains(QLatin1String("Usage:")))
+        QCOMPARE(options, QStringList({ "-h, --help", "-v, --version", "--serial-port <path>" }));
+}
+
+void CommandLineTest::serialPortsInWindow()
+{
+    TestEnvironment env;
+    const auto found = QSerialPortInfo::availablePorts();
+    const QStringList paths = { env.workPath() + "/ttyV0", "/dev/no-such-tty" };
+    // The settings choose another port, which must not win over the command line.
+    QSettings(env.settingsPath(), QSettings::IniFormat)
+        .setValue("Setup_Parameter/portname",
+                  found.isEmpty() ? paths.last() : found.last().portName());
+    MainWindow window;
+    window.addSerialPorts(paths);
+
+    const auto *combo = window.findChild<QComboBox *>(QStringLiteral("CB_SerialPort"));
+    QCOMPARE(combo->count(), found.size() + 2);
+    for (int i = 0; i < combo->count(); ++i) {
+        const QString name = i < found.size() ? found.at(i).portName() : paths.at(i - found.size());
+        QCOMPARE(combo->itemText(i), name);
+        QCOMPARE(combo->itemData(i).userType(), int(QMetaType::QStringList));
+        if (i >= found.size())
+            QCOMPARE(combo->itemData(i).toStringList(),
+                     QStringList({ name, "", "", name, "", "" }));
+    }
+    QCOMPARE(combo->currentIndex(), found.size());
+}
+
+QTEST_MAIN(CommandLineTest)
+#include "tst_commandline.moc"
