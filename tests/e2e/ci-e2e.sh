@@ -21,8 +21,9 @@ check() {
 }
 
 # fonts-dejavu-core: the X run must not depend on whichever fonts happen to be around.
+# man-db and groff-base: the installed manual page is rendered as `man` would.
 packages="xvfb openbox xdotool imagemagick socat x11-utils desktop-file-utils appstream dpkg-dev
-          file fonts-dejavu-core"
+          file fonts-dejavu-core man-db groff-base"
 missing=""
 for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
@@ -48,6 +49,7 @@ $SUDO apt-get install -y -q --reinstall "./$deb"
 
 metainfo=/usr/share/metainfo/org.example.teskmanager.metainfo.xml
 desktop=/usr/share/applications/teskmanager.desktop
+manpage=/usr/share/man/man1/teskmanager.1.gz
 check "teskmanager is on PATH at /usr/bin/teskmanager" \
     test "$(command -v teskmanager || true)" = /usr/bin/teskmanager
 installed() { dpkg-query -W -f='${Status}' teskmanager 2>/dev/null | grep -q "ok installed"; }
@@ -56,10 +58,27 @@ check "package teskmanager is installed" installed
 check "package depends on the Qt libraries found by dpkg-shlibdeps" qt_depends
 for f in "$desktop" "$metainfo" /usr/share/doc/teskmanager/copyright \
     /usr/share/icons/hicolor/{32x32,48x48,128x128,256x256}/apps/teskmanager.png \
-    /usr/share/icons/hicolor/scalable/apps/teskmanager.svg; do
+    /usr/share/icons/hicolor/scalable/apps/teskmanager.svg "$manpage"; do
     check "installed $f" test -s "$f"
 done
 check "desktop-file-validate $desktop" desktop-file-validate "$desktop"
+# Any complaint of man or groff (on standard error) counts, not only the exit status.
+man_clean() {
+    local out
+    out=$(MANWIDTH=80 man --warnings -l "$manpage" 2>&1 >/dev/null) || return 1
+    [ -z "$out" ] || { echo "$out"; return 1; }
+}
+check "man --warnings -l $manpage renders without warnings" man_clean
+man_options() {
+    local page
+    page=$(MANWIDTH=80 man -l "$manpage" 2>/dev/null) || return 1
+    local option
+    for option in --help --version --serial-port; do
+        grep -q -e "$option" <<<"$page" || { echo "no $option in the manual page"; return 1; }
+    done
+}
+check "the manual page lists --help, --version and --serial-port" man_options
+check "man -w teskmanager finds $manpage" test "$(man -w teskmanager 2>/dev/null)" = "$manpage"
 check "appstreamcli validate --no-net $metainfo" appstreamcli validate --no-net "$metainfo"
 # validate-tree also checks that the launchable names a desktop entry of the same package.
 tree=$(mktemp -d)
