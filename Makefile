@@ -3,6 +3,9 @@
 BUILD_DIR ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
+# WERROR=1 treats compiler warnings as errors (CI does); a user's build never does by default.
+WERROR ?= 0
+WERROR_FLAG := -DWITH_WARNINGS_AS_ERRORS=$(if $(filter 1,$(WERROR)),ON,OFF)
 
 BUILD_PACKAGES := cmake make g++ ccache pkg-config qtbase5-dev qtbase5-dev-tools \
                   libqt5serialport5-dev help2man
@@ -40,7 +43,7 @@ test-deps: deps
 	$(call install_missing,$(TEST_PACKAGES))
 
 configure: deps
-	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD_DIR) $(WERROR_FLAG) $(CMAKE_FLAGS)
 
 build: configure
 	cmake --build $(BUILD_DIR) -j$(JOBS)
@@ -49,7 +52,7 @@ run: build
 	./$(BUILD_DIR)/teskmanager
 
 test: test-deps build
-	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 900
+	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest -j$(JOBS) --output-on-failure --timeout 900
 
 package-deps: deps
 	$(call install_missing,$(PACKAGE_PACKAGES))
@@ -58,15 +61,15 @@ package-deps: deps
 # developer's tree; cpack leaves the .deb in $(RELEASE_DIR)/.
 package: package-deps
 	cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=Release -DWITH_TESTS=OFF -DWITH_BENCH=OFF \
-	    -DWITH_FUZZERS=OFF -DWITH_SANITIZERS=OFF $(CMAKE_FLAGS)
+	    -DWITH_FUZZERS=OFF -DWITH_SANITIZERS=OFF $(WERROR_FLAG) $(CMAKE_FLAGS)
 	cmake --build $(RELEASE_DIR) -j$(JOBS)
 	cd $(RELEASE_DIR) && cpack -G DEB
 
 # The same suite again under AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer.
 test-sanitized: test-deps
-	cmake -S . -B $(ASAN_DIR) -DWITH_SANITIZERS=ON $(CMAKE_FLAGS)
+	cmake -S . -B $(ASAN_DIR) -DWITH_SANITIZERS=ON $(WERROR_FLAG) $(CMAKE_FLAGS)
 	cmake --build $(ASAN_DIR) -j$(JOBS)
-	cd $(ASAN_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 1800
+	cd $(ASAN_DIR) && QT_QPA_PLATFORM=offscreen ctest -j$(JOBS) --output-on-failure --timeout 1800
 
 fuzz-deps: deps
 	$(call install_missing,$(FUZZ_PACKAGES))
@@ -74,7 +77,7 @@ fuzz-deps: deps
 # Each libFuzzer target for FUZZ_SECONDS, starting from the committed seed corpus.
 fuzz: fuzz-deps
 	cmake -S . -B $(FUZZ_DIR) -DCMAKE_CXX_COMPILER=clang++-14 -DWITH_FUZZERS=ON \
-	    -DWITH_TESTS=OFF -DWITH_BENCH=OFF $(CMAKE_FLAGS)
+	    -DWITH_TESTS=OFF -DWITH_BENCH=OFF $(WERROR_FLAG) $(CMAKE_FLAGS)
 	cmake --build $(FUZZ_DIR) -j$(JOBS)
 	@for t in hexrendering textrendering serialcleanup hexcommand portparse; do \
 	    mkdir -p $(FUZZ_DIR)/corpus/$$t; \
