@@ -62,43 +62,58 @@ void ConsoleTest::keyPress_data()
     QTest::addColumn<QString>("keyText");
     QTest::addColumn<QByteArrayList>("emitted");
     QTest::addColumn<QString>("viewAfter");
+    QTest::addColumn<int>("focusMove"); // -1: to the control before the view, 1: after it
 
     const int none = Qt::NoModifier;
     const QByteArrayList nothing;
     const QByteArrayList backspace { "\x08" };
     QTest::newRow("letter A is sent, not echoed")
         << "> " << -1 << int(Qt::Key_A) << int(Qt::ShiftModifier) << "A" << QByteArrayList { "A" }
-        << "> ";
+        << "> " << 0;
     QTest::newRow("backspace at the prompt")
-        << "login> " << -1 << int(Qt::Key_Backspace) << none << "\x08" << nothing << "login> ";
+        << "login> " << -1 << int(Qt::Key_Backspace) << none << "\x08" << nothing << "login> " << 0;
     QTest::newRow("backspace after the prompt")
-        << "> ls" << -1 << int(Qt::Key_Backspace) << none << "\x08" << backspace << "> l";
+        << "> ls" << -1 << int(Qt::Key_Backspace) << none << "\x08" << backspace << "> l" << 0;
     QTest::newRow("backspace after an earlier prompt")
-        << "> ls\n> x" << -1 << int(Qt::Key_Backspace) << none << "\x08" << backspace << "> ls\n> ";
+        << "> ls\n> x" << -1 << int(Qt::Key_Backspace) << none << "\x08" << backspace << "> ls\n> "
+        << 0;
     QTest::newRow("backspace without prompt")
-        << "abc" << -1 << int(Qt::Key_Backspace) << none << "\x08" << backspace << "ab";
+        << "abc" << -1 << int(Qt::Key_Backspace) << none << "\x08" << backspace << "ab" << 0;
     QTest::newRow("backspace on a single character")
-        << "a" << -1 << int(Qt::Key_Backspace) << none << "\x08" << nothing << "a";
+        << "a" << -1 << int(Qt::Key_Backspace) << none << "\x08" << nothing << "a" << 0;
     QTest::newRow("backspace on an empty view")
-        << "" << -1 << int(Qt::Key_Backspace) << none << "\x08" << backspace << "";
+        << "" << -1 << int(Qt::Key_Backspace) << none << "\x08" << backspace << "" << 0;
 
     // The cursor sits inside the text, where every arrow would move it in a plain text edit.
     const QString lines = QStringLiteral("ab\ncd\nef");
-    QTest::newRow("left") << lines << 4 << int(Qt::Key_Left) << none << "" << nothing << lines;
-    QTest::newRow("up") << lines << 4 << int(Qt::Key_Up) << none << "" << nothing << lines;
-    QTest::newRow("right") << lines << 4 << int(Qt::Key_Right) << none << "" << nothing << lines;
-    QTest::newRow("down") << lines << 4 << int(Qt::Key_Down) << none << "" << nothing << lines;
+    QTest::newRow("left") << lines << 4 << int(Qt::Key_Left) << none << "" << nothing << lines << 0;
+    QTest::newRow("up") << lines << 4 << int(Qt::Key_Up) << none << "" << nothing << lines << 0;
+    QTest::newRow("right") << lines << 4 << int(Qt::Key_Right) << none << "" << nothing << lines
+                           << 0;
+    QTest::newRow("down") << lines << 4 << int(Qt::Key_Down) << none << "" << nothing << lines << 0;
 
     QTest::newRow("return") << "> " << -1 << int(Qt::Key_Return) << none << "\r"
-                            << QByteArrayList { "\r" } << "> ";
+                            << QByteArrayList { "\r" } << "> " << 0;
     QTest::newRow("tab") << "> " << -1 << int(Qt::Key_Tab) << none << "\t"
-                         << QByteArrayList { "\t" } << "> ";
+                         << QByteArrayList { "\t" } << "> " << 0;
     QTest::newRow("ctrl+c") << "> " << -1 << int(Qt::Key_C) << int(Qt::ControlModifier) << "\x03"
-                            << QByteArrayList { "\x03" } << "> ";
+                            << QByteArrayList { "\x03" } << "> " << 0;
     QTest::newRow("F1 without text")
-        << "> " << -1 << int(Qt::Key_F1) << none << "" << QByteArrayList { "" } << "> ";
+        << "> " << -1 << int(Qt::Key_F1) << none << "" << QByteArrayList { "" } << "> " << 0;
     QTest::newRow("shift alone") << "> " << -1 << int(Qt::Key_Shift) << int(Qt::ShiftModifier) << ""
-                                 << QByteArrayList { "" } << "> ";
+                                 << QByteArrayList { "" } << "> " << 0;
+
+    // The only keys that never reach the device: the way out of the view.
+    const int control = Qt::ControlModifier;
+    const int controlShift = Qt::ControlModifier | Qt::ShiftModifier;
+    QTest::newRow("ctrl+tab moves to the next control")
+        << "> " << -1 << int(Qt::Key_Tab) << control << "\t" << nothing << "> " << 1;
+    QTest::newRow("ctrl+shift+tab moves to the previous control")
+        << "> " << -1 << int(Qt::Key_Backtab) << controlShift << "" << nothing << "> " << -1;
+    QTest::newRow("ctrl+shift+tab reported as tab moves to the previous control")
+        << "> " << -1 << int(Qt::Key_Tab) << controlShift << "\t" << nothing << "> " << -1;
+    QTest::newRow("ctrl+backtab moves to the previous control")
+        << "> " << -1 << int(Qt::Key_Backtab) << control << "" << nothing << "> " << -1;
 }
 
 void ConsoleTest::keyPress()
@@ -110,8 +125,22 @@ void ConsoleTest::keyPress()
     QFETCH(QString, keyText);
     QFETCH(QByteArrayList, emitted);
     QFETCH(QString, viewAfter);
+    QFETCH(int, focusMove);
 
-    Console console;
+    // Shown between two other controls, so that the focus has somewhere to go.
+    QWidget window;
+    auto *layout = new QVBoxLayout(&window);
+    QWidget *const controls[]
+        = { new QLineEdit(&window), new Console(&window), new QLineEdit(&window) };
+    for (QWidget *control : controls)
+        layout->addWidget(control);
+    Console &console = *static_cast<Console *>(controls[1]);
+    window.show();
+    QApplication::setActiveWindow(&window);
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    console.setFocus();
+    QTRY_VERIFY(console.hasFocus());
+
     console.setPlainText(view);
     QTextCursor textCursor = console.textCursor();
     if (cursor < 0)
@@ -133,6 +162,7 @@ void ConsoleTest::keyPress()
     if (view == viewAfter)
         QCOMPARE(console.textCursor().position(), positionBefore);
     QVERIFY(event.isAccepted()); // handled here, never passed on to the parent
+    QTRY_COMPARE(QApplication::focusWidget(), controls[1 + focusMove]);
 }
 
 void ConsoleTest::clickFocusesWithoutMovingCursor()

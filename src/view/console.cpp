@@ -22,6 +22,15 @@ void Console::mouseDoubleClickEvent(QMouseEvent *e)
 
 void Console::keyPressEvent(QKeyEvent *e)
 {
+    // Every key belongs to the device, Tab included, so Ctrl+Tab and Ctrl+Shift+Tab are the way
+    // out of the view, as in any Qt text area.
+    const bool control = e->modifiers() & Qt::ControlModifier;
+    if (control && (e->key() == Qt::Key_Tab || e->key() == Qt::Key_Backtab)) {
+        const bool next = e->key() == Qt::Key_Tab && !(e->modifiers() & Qt::ShiftModifier);
+        // QTextEdit's own version keeps the focus in an editable view.
+        QWidget::focusNextPrevChild(next);
+        return;
+    }
     switch (e->key()) {
     case Qt::Key_Backspace: {
         // Never erase into the device's prompt.
