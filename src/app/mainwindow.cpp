@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "aboutdialog.h"
+#include "accessiblenames.h"
 #include "console.h"
 #include "ui_mainwindow.h"
 
@@ -53,6 +54,7 @@ MainWindow::MainWindow(QWidget *parent)
     , network3LogFile(nullptr)
 {
     ui->setupUi(this);
+    nameAccessibleControls(ui);
     setWindowTitle(tr("TeskManager"));
 
     serialPort = new QSerialPort(this);

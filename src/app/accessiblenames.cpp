@@ -1,0 +1,161 @@
+#include "accessiblenames.h"
+
+#include "ui_mainwindow.h"
+
+#include <QAbstractItemView>
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QCoreApplication>
+
+namespace {
+
+// On Linux Qt names a combo box after its current item, so a screen reader would announce
+// "9600" where a sighted user reads "Band Rate". This one takes its name like any other field
+// (its accessible name, else its label) and keeps the item as its value; the rest is what Qt's
+// own combo box interface does.
+class AccessibleComboBox : public QAccessibleWidget {
+public:
+    explicit AccessibleComboBox(QComboBox *box)
+        : QAccessibleWidget(box, QAccessible::ComboBox)
+    {
+    }
+
+    QString text(QAccessible::Text t) const override
+    {
+        const QString current
+            = comboBox()->isEditable() ? comboBox()->lineEdit()->text() : comboBox()->currentText();
+        if (t == QAccessible::Value)
+            return current;
+        const QString text = QAccessibleWidget::text(t);
+        return text.isEmpty() && t == QAccessible::Name ? current : text;
+    }
+
+    int childCount() const override { return comboBox()->isEditable() ? 2 : 1; }
+
+    QAccessibleInterface *child(int index) const override
+    {
+        if (index == 0)
+            return QAccessible::queryAccessibleInterface(comboBox()->view());
+        if (index == 1 && comboBox()->isEditable())
+            return QAccessible::queryAccessibleInterface(comboBox()->lineEdit());
+        return nullptr;
+    }
+
+    int indexOfChild(const QAccessibleInterface *child) const override
+    {
+        if (child->object() == comboBox()->view())
+            return 0;
+        if (comboBox()->isEditable() && child->object() == comboBox()->lineEdit())
+            return 1;
+        return -1;
+    }
+
+    QAccessibleInterface *childAt(int x, int y) const override
+    {
+        if (comboBox()->isEditable() && comboBox()->lineEdit()->rect().contains(x, y))
+            return child(1);
+        return nullptr;
+    }
+
+    QStringList actionNames() const override
+    {
+        return QStringList { showMenuAction(), pressAction() } + QAccessibleWidget::actionNames();
+    }
+
+    void doAction(const QString &actionName) override
+    {
+        if (actionName != showMenuAction() && actionName != pressAction()) {
+            QAccessibleWidget::doAction(actionName);
+            return;
+        }
+        if (comboBox()->view()->isVisible())
+            comboBox()->hidePopup();
+        else
+            comboBox()->showPopup();
+    }
+
+private:
+    QComboBox *comboBox() const { return static_cast<QComboBox *>(widget()); }
+};
+
+QAccessibleInterface *comboBoxFactory(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("QComboBox") && object && object->isWidgetType())
+        return new AccessibleComboBox(static_cast<QComboBox *>(object));
+    return nullptr;
+}
+
+QString translated(const char *text)
+{
+    return QCoreApplication::translate("MainWindow", text);
+}
+
+} // namespace
+
+void nameAccessibleControls(Ui::MainWindow *ui)
+{
+    static const bool comboBoxesNamed = (QAccessible::installFactory(comboBoxFactory), true);
+    Q_UNUSED(comboBoxesNamed)
+
+    const std::pair<QLabel *, QWidget *> buddies[] = {
+        { ui->label, ui->CB_SerialPort },
+        { ui->label_6, ui->CB_BandRate },
+        { ui->label_3, ui->CB_DataBit },
+        { ui->label_2, ui->CB_Parity },
+        { ui->label_4, ui->CB_StopBit },
+        { ui->label_5, ui->CB_FlowControl },
+        { ui->label_9, ui->PB_SerialInputColor },
+        { ui->label_10, ui->PB_SerialOutputColor },
+        { ui->label_7, ui->LE_IPAddress1 },
+        { ui->label_8, ui->LE_Port1 },
+        { ui->label_16, ui->PB_NetworkInputColor },
+        { ui->label_17, ui->PB_NetworkOutputColor },
+    };
+    for (const auto &[label, field] : buddies)
+        label->setBuddy(field);
+
+    // Two labels read "Input Color" and two "Output Color"; the names say whose colour it is.
+    const std::pair<QWidget *, const char *> colours[] = {
+        { ui->PB_SerialInputColor, QT_TRANSLATE_NOOP("MainWindow", "Serial input colour") },
+        { ui->PB_SerialOutputColor, QT_TRANSLATE_NOOP("MainWindow", "Serial output colour") },
+        { ui->PB_NetworkInputColor, QT_TRANSLATE_NOOP("MainWindow", "Network input colour") },
+        { ui->PB_NetworkOutputColor, QT_TRANSLATE_NOOP("MainWindow", "Network output colour") },
+    };
+    for (const auto &[button, name] : colours)
+        button->setAccessibleName(translated(name));
+
+    struct Channel {
+        QString name;
+        QLineEdit *sentCount;
+        QLineEdit *receivedCount;
+        QTextEdit *view;
+        QLineEdit *command;
+        QSpinBox *period;
+    };
+    const Channel channels[] = {
+        { translated("Serial"), ui->LE_SerialSentCount, ui->LE_SerialRecvCount, ui->TE_SerialPort,
+          ui->LE_SerialPortCmd, ui->SB_SerialTimerSecond },
+        { QStringLiteral("Network1"), ui->LE_Network1SentCount, ui->LE_Network1RecvCount,
+          ui->TE_Network1, ui->LE_Network1Cmd, ui->SB_Network1TimerSecond },
+        { QStringLiteral("Network2"), ui->LE_Network2SentCount, ui->LE_Network2RecvCount,
+          ui->TE_Network2, ui->LE_Network2Cmd, ui->SB_Network2TimerSecond },
+        { QStringLiteral("Network3"), ui->LE_Network3SentCount, ui->LE_Network3RecvCount,
+          ui->TE_Network3, ui->LE_Network3Cmd, ui->SB_Network3TimerSecond },
+    };
+    for (const Channel &channel : channels) {
+        channel.sentCount->setAccessibleName(translated("%1 sent count").arg(channel.name));
+        channel.receivedCount->setAccessibleName(translated("%1 received count").arg(channel.name));
+        channel.view->setAccessibleName(translated("%1 traffic").arg(channel.name));
+        channel.command->setAccessibleName(translated("%1 command").arg(channel.name));
+        channel.period->setAccessibleName(
+            translated("%1 period in milliseconds").arg(channel.name));
+    }
+
+    // Without a name of its own, Qt names a group box inside another after the outer one's
+    // title: "Serial Configuration" would be read as "Serial Communication".
+    for (QGroupBox *box : ui->centralWidget->findChildren<QGroupBox *>())
+        box->setAccessibleName(box->title());
+    // It sits in the first network panel but serves all three.
+    ui->groupBox_6->setAccessibleDescription(
+        translated("Address, port and colours shared by the three network channels"));
+}
