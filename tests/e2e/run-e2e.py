@@ -28,7 +28,7 @@ import sys
 import tempfile
 import time
 
-TESKMANAGER = os.environ.get("TESKMANAGER", "/usr/bin/teskmanager")
+TESKMANAGER = os.path.abspath(os.environ.get("TESKMANAGER", "/usr/bin/teskmanager"))
 REPO_ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 SCREEN = (1920, 1080)
 # Every wait is bounded, so that a hang fails the run instead of stalling it.
