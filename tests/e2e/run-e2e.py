@@ -244,6 +244,8 @@ def connect_bus():
     from gi.repository import Atspi as atspi_module
     import pyatspi as pyatspi_module
     pyatspi, Atspi = pyatspi_module, atspi_module
+    # No single request may outlast the bound of a wait, even to a program that hangs.
+    Atspi.set_timeout(int(WAIT * 1000), int(WAIT * 1000))
 
 
 def role(node):
