@@ -19,8 +19,6 @@ class AboutDialogTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { qputenv("QTEST_FUNCTION_TIMEOUT", "120000"); }
-
     void titleAndBuildLine();
     void logo();
     void linkLine();

@@ -275,12 +275,5 @@ void ChannelLogTest::failedWriteReportedOnce()
     QCOMPARE(helper.count(), 0);
 }
 
-int main(int argc, char *argv[])
-{
-    qputenv("QTEST_FUNCTION_TIMEOUT", "120000");
-    QApplication app(argc, argv);
-    ChannelLogTest test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_MAIN(ChannelLogTest)
 #include "tst_channellog.moc"

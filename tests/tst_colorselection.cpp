@@ -147,12 +147,5 @@ void ColorSelectionTest::networkPairAppliesToAllViews()
     QCOMPARE(colourOf(serialView, QStringLiteral("reply")), QColor(Qt::black));
 }
 
-int main(int argc, char *argv[])
-{
-    qputenv("QTEST_FUNCTION_TIMEOUT", "120000");
-    QApplication app(argc, argv);
-    ColorSelectionTest test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_MAIN(ColorSelectionTest)
 #include "tst_colorselection.moc"

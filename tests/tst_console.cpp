@@ -16,8 +16,6 @@ class ConsoleTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { qputenv("QTEST_FUNCTION_TIMEOUT", "120000"); }
-
     void signalsInMetaObjectOrder();
     void keepsTheLastHundredBlocks();
     void keyPress_data();

@@ -602,12 +602,5 @@ void TestHostileFiles::closeWhileTrafficFlows()
     QVERIFY(QFileInfo(env.settingsPath()).isFile());
 }
 
-int main(int argc, char *argv[])
-{
-    qputenv("QTEST_FUNCTION_TIMEOUT", "300000");
-    QApplication app(argc, argv);
-    TestHostileFiles test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_MAIN(TestHostileFiles)
 #include "tst_hostilefiles.moc"

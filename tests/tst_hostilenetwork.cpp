@@ -420,12 +420,5 @@ void TestHostileNetwork::allChannelsFloodedAtOnce()
     QCOMPARE(bench.dialogs.count(), 0);
 }
 
-int main(int argc, char *argv[])
-{
-    qputenv("QTEST_FUNCTION_TIMEOUT", "300000");
-    QApplication app(argc, argv);
-    TestHostileNetwork test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_MAIN(TestHostileNetwork)
 #include "tst_hostilenetwork.moc"

@@ -336,12 +336,5 @@ void TestHostileSerial::consoleKeysWhileClosed()
     }
 }
 
-int main(int argc, char *argv[])
-{
-    qputenv("QTEST_FUNCTION_TIMEOUT", "300000");
-    QApplication app(argc, argv);
-    TestHostileSerial test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_MAIN(TestHostileSerial)
 #include "tst_hostileserial.moc"

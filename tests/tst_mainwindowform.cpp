@@ -78,8 +78,6 @@ class MainWindowFormTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { qputenv("QTEST_FUNCTION_TIMEOUT", "120000"); }
-
     void counts_data();
     void counts();
     void layouts_data();

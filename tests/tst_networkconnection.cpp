@@ -110,8 +110,6 @@ class TestNetworkConnection : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { qputenv("QTEST_FUNCTION_TIMEOUT", "120000"); }
-
     void portFromText_data();
     void portFromText();
     void connectAndDisconnect_data();

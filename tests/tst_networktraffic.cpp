@@ -83,8 +83,6 @@ class TestNetworkTraffic : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { qputenv("QTEST_FUNCTION_TIMEOUT", "120000"); }
-
     void sendBytes_data();
     void sendBytes();
     void refusedWhenNotConnected_data();

@@ -96,8 +96,6 @@ class TestRealPeers : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { qputenv("QTEST_FUNCTION_TIMEOUT", "120000"); }
-
     void echoServerReturnsEveryPeriodicSend();
     void redisAnswersPingAndInfo();
 };

@@ -1,6 +1,5 @@
 #include "rendering.h"
 
-#include <QGuiApplication>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QtTest>
@@ -271,12 +270,5 @@ void RenderingTest::survivingTail()
     QCOMPARE(shortcut.toPlainText(), whole.toPlainText());
 }
 
-int main(int argc, char *argv[])
-{
-    qputenv("QTEST_FUNCTION_TIMEOUT", "120000");
-    QGuiApplication app(argc, argv);
-    RenderingTest test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_MAIN(RenderingTest)
 #include "tst_rendering.moc"

@@ -38,7 +38,6 @@ private slots:
 
 void TestSerialLink::initTestCase()
 {
-    qputenv("QTEST_FUNCTION_TIMEOUT", "120000");
     Pty pty;
     QVERIFY2(pty.isValid(), "no pseudo-terminal available");
 }

@@ -10,8 +10,6 @@ class SerialListsTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { qputenv("QTEST_FUNCTION_TIMEOUT", "120000"); }
-
     void parameterList_data();
     void parameterList();
     void parityDatum_data();

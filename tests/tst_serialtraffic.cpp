@@ -41,7 +41,6 @@ private slots:
 
 void TestSerialTraffic::initTestCase()
 {
-    qputenv("QTEST_FUNCTION_TIMEOUT", "120000");
     Pty pty;
     QVERIFY2(pty.isValid(), "no pseudo-terminal available");
 }

@@ -180,12 +180,5 @@ void SettingsTest::fileFollowsWorkingDirectory()
              2);
 }
 
-int main(int argc, char *argv[])
-{
-    qputenv("QTEST_FUNCTION_TIMEOUT", "120000");
-    QApplication app(argc, argv);
-    SettingsTest test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_MAIN(SettingsTest)
 #include "tst_settings.moc"

@@ -252,12 +252,5 @@ void TrafficViewTest::insertsAtCursorAndScrollsToEnd()
     QTRY_COMPARE(QApplication::focusWidget(), bench.widget<QLineEdit>("LE_Network1Cmd"));
 }
 
-int main(int argc, char *argv[])
-{
-    qputenv("QTEST_FUNCTION_TIMEOUT", "120000");
-    QApplication app(argc, argv);
-    TrafficViewTest test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_MAIN(TrafficViewTest)
 #include "tst_trafficview.moc"
