@@ -12,6 +12,7 @@ ModalDialogHelper::ModalDialogHelper(QObject *parent)
 {
     connect(&m_timer, &QTimer::timeout, this, &ModalDialogHelper::poll);
     m_timer.start(5);
+    m_clock.start();
 }
 
 QStringList ModalDialogHelper::titles() const
@@ -30,14 +31,38 @@ QStringList ModalDialogHelper::texts() const
     return list;
 }
 
+namespace {
+// When the helper first met a dialog, kept on the dialog itself.
+const char seenAt[] = "modalDialogHelperSeenAt";
+} // namespace
+
+bool ModalDialogHelper::heldBack(QDialog *dialog)
+{
+    if (!dialog->property(seenAt).isValid()) {
+        dialog->setProperty(seenAt, m_clock.elapsed());
+        emit seen(dialog->windowTitle());
+    }
+    if (m_clock.elapsed() - dialog->property(seenAt).toLongLong() < m_delay
+        || (m_condition && !m_condition()))
+        return true;
+    // A dialog that is shown again (the About box) is met afresh.
+    dialog->setProperty(seenAt, QVariant());
+    return false;
+}
+
 void ModalDialogHelper::poll()
 {
     const auto widgets = QApplication::topLevelWidgets();
     for (QWidget *widget : widgets) {
         auto *dialog = qobject_cast<QDialog *>(widget);
-        if (!dialog || !dialog->isVisible())
+        if (!dialog || !dialog->isVisible()
+            || (m_scope && dialog->parentWidget() && dialog->parentWidget()->window() != m_scope))
             continue;
-        if (auto *box = qobject_cast<QMessageBox *>(dialog)) {
+        auto *box = qobject_cast<QMessageBox *>(dialog);
+        auto *colorDialog = qobject_cast<QColorDialog *>(dialog);
+        if ((!box && !colorDialog && !dialog->isModal()) || heldBack(dialog))
+            continue;
+        if (box) {
             m_records.append({ QStringLiteral("QMessageBox"), box->windowTitle(), box->text() });
             QAbstractButton *button = box->button(m_answer);
             if (!button)
@@ -49,7 +74,7 @@ void ModalDialogHelper::poll()
                 button->click();
             else
                 box->reject();
-        } else if (auto *colorDialog = qobject_cast<QColorDialog *>(dialog)) {
+        } else if (colorDialog) {
             m_records.append({ QStringLiteral("QColorDialog"), colorDialog->windowTitle(), {} });
             emit answered(colorDialog->windowTitle(), {});
             if (m_color.isValid()) {
@@ -58,7 +83,7 @@ void ModalDialogHelper::poll()
             } else {
                 colorDialog->reject();
             }
-        } else if (m_handleOthers && dialog->isModal()) {
+        } else {
             m_records.append({ QString::fromLatin1(dialog->metaObject()->className()),
                                dialog->windowTitle(),
                                {} });

@@ -1,11 +1,18 @@
 #pragma once
 
 #include <QColor>
+#include <QElapsedTimer>
 #include <QList>
 #include <QMessageBox>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QTimer>
+
+#include <functional>
+
+class QDialog;
+class QWidget;
 
 // Answers every modal dialog that a test provokes, so that no test can hang on one: message
 // boxes get the chosen button, the colour dialog the chosen colour (or Cancel), any other dialog
@@ -28,8 +35,13 @@ public:
     void setMessageBoxKey(int key) { m_key = key; }
     // The colour picked in a colour dialog; an invalid colour cancels the dialog.
     void setColorAnswer(const QColor &color) { m_color = color; }
-    // Whether plain dialogs (not message boxes or colour dialogs) are rejected too.
-    void setHandleOtherDialogs(bool handle) { m_handleOthers = handle; }
+    // Leaves every dialog up for this long before answering it, as a user reading it would.
+    void setAnswerDelay(int ms) { m_delay = ms; }
+    // Answers only while this holds (asked at every poll); an empty one always holds.
+    void setAnswerCondition(std::function<bool()> condition) { m_condition = std::move(condition); }
+    // Leaves the dialogs of other windows to their own helpers; those without a parent are
+    // answered all the same.
+    void setScope(QWidget *window) { m_scope = window; }
 
     const QList<Record> &records() const { return m_records; }
     int count() const { return m_records.size(); }
@@ -38,15 +50,22 @@ public:
     void clear() { m_records.clear(); }
 
 signals:
+    // A dialog is up, before any delay or condition holds it back.
+    void seen(const QString &title);
+    // A dialog is about to be answered.
     void answered(const QString &title, const QString &text);
 
 private:
     void poll();
+    bool heldBack(QDialog *dialog);
 
     QTimer m_timer;
+    QElapsedTimer m_clock;
     QList<Record> m_records;
     QMessageBox::StandardButton m_answer = QMessageBox::Ok;
     int m_key = 0;
     QColor m_color;
-    bool m_handleOthers = true;
+    int m_delay = 0;
+    std::function<bool()> m_condition;
+    QPointer<QWidget> m_scope;
 };
