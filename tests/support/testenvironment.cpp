@@ -3,6 +3,11 @@
 #include <QDir>
 #include <QFile>
 
+const QStringList TestEnvironment::logSuffixes { QStringLiteral("-serial.txt"),
+                                                 QStringLiteral("-network1.txt"),
+                                                 QStringLiteral("-network2.txt"),
+                                                 QStringLiteral("-network3.txt") };
+
 TestEnvironment::TestEnvironment()
     : m_oldHome(qgetenv("HOME"))
     , m_oldWorkPath(QDir::currentPath())
@@ -44,16 +49,27 @@ QStringList TestEnvironment::logFiles() const
     return QDir(logDirPath()).entryList(QDir::Files, QDir::Name);
 }
 
-QByteArray TestEnvironment::logContents(const QString &suffix) const
+QString TestEnvironment::logPath(const QString &suffix) const
 {
     const QStringList serialLogs
         = QDir(logDirPath()).entryList({ QStringLiteral("*-serial.txt") }, QDir::Files, QDir::Name);
     if (serialLogs.isEmpty())
         return {};
-    QString name = serialLogs.last();
-    name.chop(int(qstrlen("-serial.txt")));
-    QFile file(logDirPath() + QLatin1Char('/') + name + suffix);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
+    return logDirPath() + QLatin1Char('/') + serialLogs.last().chopped(int(qstrlen("-serial.txt")))
+        + suffix;
+}
+
+QByteArray TestEnvironment::logContents(const QString &suffix) const
+{
+    QFile file(logPath(suffix));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList TestEnvironment::runFiles(const QString &stamp)
+{
+    QStringList names;
+    for (const QString &suffix : logSuffixes)
+        names << stamp + suffix;
+    names.sort();
+    return names;
 }

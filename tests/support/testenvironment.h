@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 // A throw-away home and working directory for one test: logs and settings land there and
@@ -11,14 +12,20 @@ public:
     TestEnvironment();
     ~TestEnvironment();
 
+    // The ends of a run's four log names: serial, then network 1 to 3.
+    static const QStringList logSuffixes;
+
     bool isValid() const { return m_dir.isValid(); }
     QString homePath() const;
     QString workPath() const;
     QString logDirPath() const; // ~/Documents/TeskManager
     QString settingsPath() const; // demosettings.ini in the working directory
-    // The log files of the run whose serial log is the newest one; empty when there is none.
-    QStringList logFiles() const;
-    QByteArray logContents(const QString &suffix) const; // suffix e.g. "-network1.txt"
+    QStringList logFiles() const; // every file in the log folder, sorted by name
+    // A log of the run whose serial log is the newest one; empty when there is none.
+    QString logPath(const QString &suffix) const; // suffix e.g. "-network1.txt"
+    QByteArray logContents(const QString &suffix) const;
+    // The four log names of the run with this stamp, sorted.
+    static QStringList runFiles(const QString &stamp);
 
 private:
     QTemporaryDir m_dir;
