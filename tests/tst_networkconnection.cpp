@@ -1,15 +1,6 @@
-#include "mainwindow.h"
-#include "modaldialoghelper.h"
-#include "testenvironment.h"
+#include "windowfixture.h"
 
 #include <QElapsedTimer>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QSpinBox>
-#include <QStatusBar>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTimer>
 #include <QtTest>
 
 #include <arpa/inet.h>
@@ -25,43 +16,6 @@ const QString refused = QStringLiteral(
     "The connection was refused by the peer. Make sure the server is running, and check that "
     "the host name and port settings are correct.");
 const QString badPort = QStringLiteral("The port must be a number from 1 to 65535.");
-
-QPushButton *button(const MainWindow &window, const QString &name)
-{
-    return window.findChild<QPushButton *>(name);
-}
-
-QPushButton *connectButton(const MainWindow &window, int channel)
-{
-    return button(window, QStringLiteral("PB_ConnectNetwork%1").arg(channel));
-}
-
-QString statusText(const MainWindow &window)
-{
-    return window.findChild<QStatusBar *>(QStringLiteral("statusBar"))->currentMessage();
-}
-
-void setTarget(const MainWindow &window, const QString &portText,
-               const QString &address = QStringLiteral("127.0.0.1"))
-{
-    window.findChild<QLineEdit *>(QStringLiteral("LE_IPAddress1"))->setText(address);
-    window.findChild<QLineEdit *>(QStringLiteral("LE_Port1"))->setText(portText);
-}
-
-QTcpSocket *nextPeer(QTcpServer &server)
-{
-    if (!server.hasPendingConnections())
-        server.waitForNewConnection(2000);
-    return server.nextPendingConnection();
-}
-
-// A port on which nothing listens: taken from the kernel, then given back.
-quint16 closedPort()
-{
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    return server.serverPort();
-}
 
 // The kernel completes handshakes on its own, so a listener that merely delays accept() would
 // still let a connect succeed at once. With a backlog of 0 the accept queue holds a single
@@ -163,32 +117,27 @@ void TestNetworkConnection::connectAndDisconnect()
 {
     QFETCH(int, channel);
     QFETCH(QString, portPattern);
-    TestEnvironment env;
-    QTcpServer server;
-    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
-    MainWindow window;
-    ModalDialogHelper dialogs;
-    setTarget(window, portPattern.arg(server.serverPort()));
-    QPushButton *connect = connectButton(window, channel);
+    WindowFixture fixture;
+    fixture.setTarget(portPattern.arg(fixture.server.serverPort()));
+    QPushButton *connect = fixture.linkButton(channel);
 
     connect->click();
-    QCOMPARE(statusText(window), QStringLiteral("connected Network%1.").arg(channel));
+    QCOMPARE(fixture.status(), QStringLiteral("connected Network%1.").arg(channel));
     QCOMPARE(connect->text(), QStringLiteral("Disconnect"));
     QVERIFY(connect->isChecked());
-    QTcpSocket *peer = nextPeer(server);
+    QTcpSocket *peer = fixture.nextPeer();
     QVERIFY(peer);
-    QTcpSocket *socket
-        = window.findChildren<QTcpSocket *>(QString(), Qt::FindDirectChildrenOnly).at(channel - 1);
+    QTcpSocket *socket = fixture.socket(channel);
     QCOMPARE(socket->state(), QAbstractSocket::ConnectedState);
 
     QSignalSpy peerGone(peer, &QTcpSocket::disconnected);
     connect->click();
-    QCOMPARE(statusText(window), QStringLiteral("disconnected Network%1.").arg(channel));
+    QCOMPARE(fixture.status(), QStringLiteral("disconnected Network%1.").arg(channel));
     QCOMPARE(connect->text(), QStringLiteral("Connect"));
     QVERIFY(!connect->isChecked());
     QVERIFY(!socket->isOpen());
     QTRY_COMPARE(peerGone.count(), 1);
-    QCOMPARE(dialogs.count(), 0);
+    QCOMPARE(fixture.dialogs.count(), 0);
 }
 
 void TestNetworkConnection::failedConnect_data()
@@ -215,39 +164,33 @@ void TestNetworkConnection::failedConnect()
     QFETCH(QString, port);
     QFETCH(QString, box);
     const bool late = port == QLatin1String("<late>");
-    TestEnvironment env;
     LateListener listener;
     if (late)
         QVERIFY(listener.isReady());
-    MainWindow window;
-    ModalDialogHelper dialogs;
-    setTarget(window,
-              late                                    ? QString::number(listener.port())
-                  : port == QLatin1String("<closed>") ? QString::number(closedPort())
-                                                      : port,
-              address);
-    QPushButton *connect = connectButton(window, 2);
-    QSignalSpy attempts(window.findChild<QTcpSocket *>(QStringLiteral("tcpSocket2")),
-                        &QTcpSocket::stateChanged);
+    WindowFixture fixture;
+    QString target = port;
+    if (late)
+        target = QString::number(listener.port());
+    else if (port == QLatin1String("<closed>"))
+        target = QString::number(WindowFixture::unusedPort());
+    fixture.setTarget(target, address);
+    QPushButton *connect = fixture.linkButton(2);
+    QSignalSpy attempts(fixture.socket(2), &QTcpSocket::stateChanged);
 
     QElapsedTimer clock;
     clock.start();
     connect->click();
     if (late)
         QVERIFY2(clock.elapsed() >= 990, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(dialogs.texts(), QStringList { box });
-    QCOMPARE(dialogs.titles(), QStringList { "Client" });
+    QCOMPARE(fixture.dialogs.texts(), QStringList { box });
+    QCOMPARE(fixture.dialogs.titles(), QStringList { "Client" });
     QVERIFY(!connect->isChecked());
     QCOMPARE(connect->text(), QStringLiteral("Connect"));
     if (box == badPort)
         QCOMPARE(attempts.count(), 0);
 
     // The next request starts afresh (the old attempt is aborted) and may succeed.
-    QTcpServer server;
-    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
-    setTarget(window, QString::number(server.serverPort()));
-    connect->click();
-    QVERIFY(connect->isChecked());
+    QVERIFY(fixture.connectNetwork(2));
     QCOMPARE(connect->text(), QStringLiteral("Disconnect"));
 }
 
@@ -274,53 +217,32 @@ void TestNetworkConnection::errorAffectsOnlyItsChannel()
     QFETCH(int, channel);
     QFETCH(int, error);
     QFETCH(QString, box);
-    TestEnvironment env;
-    QTcpServer server;
-    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
-    MainWindow window;
-    ModalDialogHelper dialogs;
-    setTarget(window, QString::number(server.serverPort()));
-    const QList<QTcpSocket *> sockets
-        = window.findChildren<QTcpSocket *>(QString(), Qt::FindDirectChildrenOnly);
-    const QList<QTimer *> timers
-        = window.findChildren<QTimer *>(QString(), Qt::FindDirectChildrenOnly);
+    WindowFixture fixture;
     QList<QTcpSocket *> peers;
     for (int n = 1; n <= 3; ++n) {
-        window.findChild<QLineEdit *>(QStringLiteral("LE_Network%1Cmd").arg(n))->setText("tick");
-        window.findChild<QSpinBox *>(QStringLiteral("SB_Network%1TimerSecond").arg(n))
-            ->setValue(100);
-        connectButton(window, n)->click();
-        peers << nextPeer(server);
+        peers << fixture.connectNetwork(n);
         QVERIFY(peers.last());
-        button(window, QStringLiteral("PB_Network%1TimerStart").arg(n))->click();
-        QVERIFY(timers.at(n + 1)->isActive());
+        fixture.startPeriodicSend(n, QStringLiteral("tick"), 100);
+        QCOMPARE(fixture.periodicSend(n), QStringLiteral("Stop checked running"));
     }
     // The fields are read at each connect; later edits leave connected channels alone.
-    setTarget(window, QString::number(closedPort()));
-    for (QTcpSocket *socket : sockets)
-        QCOMPARE(socket->peerPort(), server.serverPort());
+    fixture.setTarget(QString::number(WindowFixture::unusedPort()));
+    for (int n = 1; n <= 3; ++n)
+        QCOMPARE(fixture.socket(n)->peerPort(), fixture.server.serverPort());
 
     if (error < 0)
         peers.at(channel - 1)->close();
     else
-        emit sockets.at(channel - 1)->errorOccurred(QAbstractSocket::SocketError(error));
+        emit fixture.socket(channel)->errorOccurred(QAbstractSocket::SocketError(error));
 
-    QTRY_VERIFY(!connectButton(window, channel)->isChecked());
-    QCOMPARE(dialogs.texts(), box.isEmpty() ? QStringList() : QStringList { box });
+    QTRY_VERIFY(!fixture.linkButton(channel)->isChecked());
+    QCOMPARE(fixture.dialogs.texts(), box.isEmpty() ? QStringList() : QStringList { box });
     // The window tells the truth: the link is down, and the next click connects.
-    QCOMPARE(connectButton(window, channel)->text(), QStringLiteral("Connect"));
-    QCOMPARE(statusText(window), QStringLiteral("disconnected Network%1.").arg(channel));
+    QCOMPARE(fixture.linkButton(channel)->text(), QStringLiteral("Connect"));
+    QCOMPARE(fixture.status(), QStringLiteral("disconnected Network%1.").arg(channel));
     for (int n = 1; n <= 3; ++n) {
-        QPushButton *timerButton = button(window, QStringLiteral("PB_Network%1TimerStart").arg(n));
-        if (n == channel) {
-            QVERIFY(!timers.at(n + 1)->isActive());
-            QVERIFY(!timerButton->isChecked());
-            QCOMPARE(timerButton->text(), QStringLiteral("Start"));
-        } else {
-            QVERIFY(connectButton(window, n)->isChecked());
-            QVERIFY(timers.at(n + 1)->isActive());
-            QCOMPARE(timerButton->text(), QStringLiteral("Stop"));
-        }
+        QCOMPARE(fixture.linkButton(n)->isChecked(), n != channel);
+        QCOMPARE(fixture.periodicSend(n), n == channel ? "Start" : "Stop checked running");
     }
 }
 

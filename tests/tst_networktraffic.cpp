@@ -1,83 +1,7 @@
-#include "mainwindow.h"
-#include "modaldialoghelper.h"
-#include "testenvironment.h"
+#include "windowfixture.h"
 
 #include <QElapsedTimer>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QSpinBox>
-#include <QStatusBar>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTextEdit>
-#include <QTimer>
 #include <QtTest>
-
-namespace {
-
-// One main window in a throw-away home, a server on 127.0.0.1 for it to reach and the server
-// side of the channel under test.
-struct Bench {
-    explicit Bench(int channel)
-        : channel(channel)
-    {
-        server.listen(QHostAddress::LocalHost, 0);
-        window.findChild<QLineEdit *>(QStringLiteral("LE_IPAddress1"))->setText("127.0.0.1");
-        window.findChild<QLineEdit *>(QStringLiteral("LE_Port1"))
-            ->setText(QString::number(server.serverPort()));
-    }
-
-    template<class T> T *widget(const char *pattern) const
-    {
-        return window.findChild<T *>(QString::fromLatin1(pattern).arg(channel));
-    }
-
-    bool connectChannel()
-    {
-        widget<QPushButton>("PB_ConnectNetwork%1")->click();
-        if (!server.hasPendingConnections())
-            server.waitForNewConnection(2000);
-        peer = server.nextPendingConnection();
-        return peer && widget<QPushButton>("PB_ConnectNetwork%1")->isChecked();
-    }
-
-    QTcpSocket *socket() const
-    {
-        return window.findChildren<QTcpSocket *>(QString(), Qt::FindDirectChildrenOnly)
-            .at(channel - 1);
-    }
-    QTimer *sendTimer() const
-    {
-        return window.findChildren<QTimer *>(QString(), Qt::FindDirectChildrenOnly).at(channel + 1);
-    }
-    QString view() const { return widget<QTextEdit>("TE_Network%1")->toPlainText(); }
-    QString sent() const { return widget<QLineEdit>("LE_Network%1SentCount")->text(); }
-    QString received() const { return widget<QLineEdit>("LE_Network%1RecvCount")->text(); }
-    QString status() const
-    {
-        return window.findChild<QStatusBar *>(QStringLiteral("statusBar"))->currentMessage();
-    }
-    QByteArray log() const
-    {
-        return env.logContents(QStringLiteral("-network%1.txt").arg(channel));
-    }
-    QByteArray peerBytes()
-    {
-        peerReceived += peer->readAll();
-        return peerReceived;
-    }
-
-    const int channel;
-    TestEnvironment env;
-    QTcpServer server;
-    MainWindow window;
-    ModalDialogHelper dialogs;
-    QTcpSocket *peer = nullptr;
-    QByteArray peerReceived;
-};
-
-} // namespace
 
 class TestNetworkTraffic : public QObject {
     Q_OBJECT
@@ -130,34 +54,31 @@ void TestNetworkTraffic::sendBytes()
     QFETCH(QString, command);
     QFETCH(QByteArray, bytes);
     QFETCH(QString, failure);
-    Bench bench(channel);
-    QVERIFY(bench.connectChannel());
-    bench.widget<QRadioButton>(hex ? "RB_Network%1Hex" : "RB_Network%1Ascii")->click();
-    auto *commandLine = bench.widget<QLineEdit>("LE_Network%1Cmd");
-    commandLine->setText(command);
+    WindowFixture fixture;
+    QVERIFY(fixture.open(channel, hex));
+    fixture.commandLine(channel)->setText(command);
 
     if (byReturn)
-        QTest::keyClick(commandLine, Qt::Key_Return);
+        QTest::keyClick(fixture.commandLine(channel), Qt::Key_Return);
     else
-        bench.widget<QPushButton>("PB_SendNetwork%1")->click();
+        fixture.sendButton(channel)->click();
 
     if (!failure.isEmpty()) {
-        QCOMPARE(bench.status(), failure);
-        QCOMPARE(bench.sent(), QStringLiteral("0"));
-        QVERIFY(bench.view().isEmpty());
-        QVERIFY(bench.log().isEmpty());
+        QCOMPARE(fixture.status(), failure);
+        QCOMPARE(fixture.sent(channel), 0);
+        QVERIFY(fixture.shown(channel).isEmpty());
+        QVERIFY(fixture.log(channel).isEmpty());
         // Nothing went out ahead of the next good command.
-        commandLine->setText(QStringLiteral("41"));
-        bench.widget<QPushButton>("PB_SendNetwork%1")->click();
-        QTRY_COMPARE(bench.peerBytes(), QByteArray("A"));
+        fixture.send(channel, QStringLiteral("41"));
+        QTRY_COMPARE(fixture.written(channel), QByteArray("A"));
         return;
     }
-    QTRY_COMPARE(bench.peerBytes(), bytes);
-    QCOMPARE(bench.sent(), QStringLiteral("1"));
+    QTRY_COMPARE(fixture.written(channel), bytes);
+    QCOMPARE(fixture.sent(channel), 1);
     // The view and the log show the command as typed, not the bytes.
-    QCOMPARE(bench.view(), command + QLatin1Char('\n'));
-    QCOMPARE(bench.log(), (command + QLatin1Char('\n')).toLocal8Bit());
-    QCOMPARE(commandLine->text(), command);
+    QCOMPARE(fixture.shown(channel), command + QLatin1Char('\n'));
+    QCOMPARE(fixture.log(channel), (command + QLatin1Char('\n')).toLocal8Bit());
+    QCOMPARE(fixture.commandLine(channel)->text(), command);
 }
 
 void TestNetworkTraffic::refusedWhenNotConnected_data()
@@ -176,22 +97,19 @@ void TestNetworkTraffic::refusedWhenNotConnected()
     QFETCH(int, channel);
     QFETCH(QString, sendRefusal);
     QFETCH(QString, timerRefusal);
-    Bench bench(channel);
-    const QString sentBefore = bench.sent();
+    WindowFixture fixture;
+    const int sentBefore = fixture.sent(channel);
 
     // The link is checked before the command: an empty one is refused as well.
-    bench.widget<QPushButton>("PB_SendNetwork%1")->click();
-    bench.widget<QLineEdit>("LE_Network%1Cmd")->setText("AT");
-    bench.widget<QPushButton>("PB_SendNetwork%1")->click();
-    auto *timerButton = bench.widget<QPushButton>("PB_Network%1TimerStart");
-    timerButton->click();
+    fixture.sendButton(channel)->click();
+    fixture.send(channel, QStringLiteral("AT"));
+    fixture.timerButton(channel)->click();
 
-    QCOMPARE(bench.dialogs.texts(), QStringList({ sendRefusal, sendRefusal, timerRefusal }));
-    QCOMPARE(bench.dialogs.titles(), QStringList({ "Error", "Error", "Error" }));
-    QCOMPARE(bench.sent(), sentBefore);
-    QVERIFY(bench.view().isEmpty());
-    QVERIFY(!timerButton->isChecked());
-    QVERIFY(!bench.sendTimer()->isActive());
+    QCOMPARE(fixture.dialogs.texts(), QStringList({ sendRefusal, sendRefusal, timerRefusal }));
+    QCOMPARE(fixture.dialogs.titles(), QStringList({ "Error", "Error", "Error" }));
+    QCOMPARE(fixture.sent(channel), sentBefore);
+    QVERIFY(fixture.shown(channel).isEmpty());
+    QCOMPARE(fixture.periodicSend(channel), QStringLiteral("Start"));
 }
 
 void TestNetworkTraffic::receive_data()
@@ -247,86 +165,77 @@ void TestNetworkTraffic::receive()
     QFETCH(QString, then);
     QFETCH(QString, shown);
     QFETCH(QString, logged);
-    Bench bench(channel);
-    QVERIFY(bench.connectChannel());
-    bench.widget<QRadioButton>(hex ? "RB_Network%1Hex" : "RB_Network%1Ascii")->click();
+    WindowFixture fixture;
+    QVERIFY(fixture.open(channel, hex));
 
     for (int i = 0; i < arrivals.size(); ++i) {
-        bench.peer->write(arrivals.at(i));
-        QTRY_COMPARE(bench.received(), QString::number(i + 1));
+        QVERIFY(fixture.deliver(channel, arrivals.at(i)));
+        QTRY_COMPARE(fixture.received(channel), i + 1);
     }
     if (then == "hex")
-        bench.widget<QRadioButton>("RB_Network%1Hex")->click();
+        fixture.setHexMode(channel, true);
     else if (then == "clear")
-        bench.widget<QPushButton>("PB_ClearNetwork%1")->click();
+        fixture.clearButton(channel)->click();
     else if (then == "disconnect")
-        bench.widget<QPushButton>("PB_ConnectNetwork%1")->click();
+        fixture.linkButton(channel)->click();
     else if (then == "peer closes")
-        bench.peer->close();
-    QTRY_COMPARE(bench.log(), logged.toLocal8Bit());
-    QCOMPARE(bench.view(), shown);
+        fixture.peer(channel)->close();
+    QTRY_COMPARE(fixture.log(channel), logged.toLocal8Bit());
+    QCOMPARE(fixture.shown(channel), shown);
 }
 
 void TestNetworkTraffic::emptyCommandArrivalsAndClear()
 {
-    Bench bench(1);
-    QVERIFY(bench.connectChannel());
-    bench.peer->write("a");
-    QTRY_COMPARE(bench.view(), QStringLiteral("a"));
-    bench.peer->write("bb");
-    QTRY_COMPARE(bench.received(), QStringLiteral("2"));
+    WindowFixture fixture;
+    QVERIFY(fixture.open(1));
+    QVERIFY(fixture.deliver(1, "a"));
+    QTRY_COMPARE(fixture.shown(1), QStringLiteral("a"));
+    QVERIFY(fixture.deliver(1, "bb"));
+    QTRY_COMPARE(fixture.received(1), 2);
     // An empty command does nothing at all; whatever it wrote would arrive ahead of "cmd".
-    auto *send = bench.widget<QPushButton>("PB_SendNetwork%1");
-    send->click();
-    bench.widget<QLineEdit>("LE_Network%1Cmd")->setText("cmd");
-    send->click();
-    QTRY_COMPARE(bench.peerBytes(), QByteArray("cmd\n"));
-    QCOMPARE(bench.sent(), QStringLiteral("1"));
-    QCOMPARE(bench.view(), QStringLiteral("abbcmd\n"));
-    QCOMPARE(bench.dialogs.count(), 0);
+    fixture.sendButton(1)->click();
+    fixture.send(1, QStringLiteral("cmd"));
+    QTRY_COMPARE(fixture.written(1), QByteArray("cmd\n"));
+    QCOMPARE(fixture.sent(1), 1);
+    QCOMPARE(fixture.shown(1), QStringLiteral("abbcmd\n"));
+    QCOMPARE(fixture.dialogs.count(), 0);
 
-    bench.widget<QPushButton>("PB_ClearNetwork%1")->click();
-    QCOMPARE(bench.sent(), QStringLiteral("0"));
-    QCOMPARE(bench.received(), QStringLiteral("0"));
-    QVERIFY(bench.view().isEmpty());
+    fixture.clearButton(1)->click();
+    QCOMPARE(fixture.sent(1), 0);
+    QCOMPARE(fixture.received(1), 0);
+    QVERIFY(fixture.shown(1).isEmpty());
 
     // The log keeps what was cleared from the view and goes on with what follows.
-    bench.peer->write("c");
-    QTRY_COMPARE(bench.received(), QStringLiteral("1"));
-    QCOMPARE(bench.view(), QStringLiteral("c"));
-    QCOMPARE(bench.log(), QByteArray("abbcmd\nc"));
-    QVERIFY(bench.socket()->isOpen());
+    QVERIFY(fixture.deliver(1, "c"));
+    QTRY_COMPARE(fixture.received(1), 1);
+    QCOMPARE(fixture.shown(1), QStringLiteral("c"));
+    QCOMPARE(fixture.log(1), QByteArray("abbcmd\nc"));
+    QVERIFY(fixture.socket(1)->isOpen());
 }
 
 void TestNetworkTraffic::periodicSendTicksAtSpinBoxPeriod()
 {
-    Bench bench(3);
-    QVERIFY(bench.connectChannel());
-    bench.widget<QLineEdit>("LE_Network%1Cmd")->setText("t");
-    auto *period = bench.widget<QSpinBox>("SB_Network%1TimerSecond");
-    period->setValue(200);
-    auto *timerButton = bench.widget<QPushButton>("PB_Network%1TimerStart");
-    QSignalSpy ticks(bench.sendTimer(), &QTimer::timeout);
+    WindowFixture fixture;
+    QVERIFY(fixture.open(3));
+    QTimer *sendTimer = fixture.sendTimer(3);
+    QSignalSpy ticks(sendTimer, &QTimer::timeout);
 
     QElapsedTimer clock;
     clock.start();
-    timerButton->click();
-    QCOMPARE(timerButton->text(), QStringLiteral("Stop"));
-    QVERIFY(timerButton->isChecked());
+    fixture.startPeriodicSend(3, QStringLiteral("t"), 200);
+    QCOMPARE(fixture.periodicSend(3), QStringLiteral("Stop checked running"));
     // The period is read only at the start.
-    period->setValue(5000);
+    fixture.periodBox(3)->setValue(5000);
     QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 5, 10000);
     const qint64 elapsed = clock.elapsed();
     QVERIFY2(elapsed >= 900, qPrintable(QString::number(elapsed)));
-    QCOMPARE(bench.sendTimer()->interval(), 200);
+    QCOMPARE(sendTimer->interval(), 200);
 
-    timerButton->click();
-    QCOMPARE(timerButton->text(), QStringLiteral("Start"));
-    QVERIFY(!bench.sendTimer()->isActive());
-    const QByteArray expected = QByteArray("t\n").repeated(ticks.count());
-    QCOMPARE(bench.sent(), QString::number(ticks.count()));
-    QTRY_COMPARE(bench.peerBytes(), expected);
-    QCOMPARE(bench.dialogs.count(), 0);
+    fixture.timerButton(3)->click();
+    QCOMPARE(fixture.periodicSend(3), QStringLiteral("Start"));
+    QCOMPARE(fixture.sent(3), ticks.count());
+    QTRY_COMPARE(fixture.written(3), QByteArray("t\n").repeated(ticks.count()));
+    QCOMPARE(fixture.dialogs.count(), 0);
 }
 
 void TestNetworkTraffic::periodicSendStopsWhenLinkEnds_data()
@@ -350,29 +259,24 @@ void TestNetworkTraffic::periodicSendStopsWhenLinkEnds()
 {
     QFETCH(QString, how);
     QFETCH(QString, status);
-    Bench bench(2);
-    QVERIFY(bench.connectChannel());
-    bench.widget<QLineEdit>("LE_Network%1Cmd")->setText("t");
-    bench.widget<QSpinBox>("SB_Network%1TimerSecond")->setValue(100);
-    auto *timerButton = bench.widget<QPushButton>("PB_Network%1TimerStart");
-    timerButton->click();
-    QTRY_COMPARE(bench.sent(), QStringLiteral("2"));
+    WindowFixture fixture;
+    QVERIFY(fixture.open(2));
+    fixture.startPeriodicSend(2, QStringLiteral("t"), 100);
+    QTRY_COMPARE(fixture.sent(2), 2);
 
     if (how == "disconnect")
-        bench.widget<QPushButton>("PB_ConnectNetwork%1")->click();
+        fixture.linkButton(2)->click();
     else if (how == "peer")
-        bench.peer->close();
+        fixture.peer(2)->close();
     else if (how == "hex")
-        bench.widget<QRadioButton>("RB_Network%1Hex")->click();
+        fixture.setHexMode(2, true);
     else
-        bench.socket()->close();
+        fixture.socket(2)->close();
 
-    QTRY_VERIFY(!bench.sendTimer()->isActive());
-    QVERIFY(!timerButton->isChecked());
-    QCOMPARE(timerButton->text(), QStringLiteral("Start"));
-    QCOMPARE(bench.status(), status);
-    QCOMPARE(bench.dialogs.count(), 0);
-    QCOMPARE(bench.view(), QString("t\n").repeated(bench.sent().toInt()));
+    QTRY_COMPARE(fixture.periodicSend(2), QStringLiteral("Start"));
+    QCOMPARE(fixture.status(), status);
+    QCOMPARE(fixture.dialogs.count(), 0);
+    QCOMPARE(fixture.shown(2), QString("t\n").repeated(fixture.sent(2)));
 }
 
 void TestNetworkTraffic::sendOnLostLinkIsNotCounted_data()
@@ -388,34 +292,29 @@ void TestNetworkTraffic::sendOnLostLinkIsNotCounted()
 {
     QFETCH(int, channel);
     QFETCH(bool, periodic);
-    Bench bench(channel);
-    QVERIFY(bench.connectChannel());
-    bench.widget<QLineEdit>("LE_Network%1Cmd")->setText("lost");
-    bench.peer->close();
-    QTRY_VERIFY(!bench.widget<QPushButton>("PB_ConnectNetwork%1")->isChecked());
+    WindowFixture fixture;
+    QVERIFY(fixture.open(channel));
+    fixture.peer(channel)->close();
+    QTRY_VERIFY(!fixture.linkButton(channel)->isChecked());
     // A socket whose peer has gone still counts as open.
-    QVERIFY(bench.socket()->isOpen());
-    const QString sentBefore = bench.sent();
+    QVERIFY(fixture.socket(channel)->isOpen());
+    const int sentBefore = fixture.sent(channel);
 
-    auto *timerButton = bench.widget<QPushButton>("PB_Network%1TimerStart");
     if (periodic) {
-        bench.widget<QSpinBox>("SB_Network%1TimerSecond")->setValue(100);
-        timerButton->click();
-        QVERIFY(bench.sendTimer()->isActive());
+        fixture.startPeriodicSend(channel, QStringLiteral("lost"), 100);
+        QCOMPARE(fixture.periodicSend(channel), QStringLiteral("Stop checked running"));
     } else {
-        bench.widget<QPushButton>("PB_SendNetwork%1")->click();
+        fixture.send(channel, QStringLiteral("lost"));
     }
 
     const QString failure
         = QStringLiteral("Send failed on Network%1: Socket is not connected").arg(channel);
-    QTRY_COMPARE(bench.status(), failure);
-    QCOMPARE(bench.sent(), sentBefore);
-    QVERIFY(bench.view().isEmpty());
-    QVERIFY(bench.log().isEmpty());
-    QVERIFY(!bench.sendTimer()->isActive());
-    QVERIFY(!timerButton->isChecked());
-    QCOMPARE(timerButton->text(), QStringLiteral("Start"));
-    QCOMPARE(bench.dialogs.count(), 0);
+    QTRY_COMPARE(fixture.status(), failure);
+    QCOMPARE(fixture.sent(channel), sentBefore);
+    QVERIFY(fixture.shown(channel).isEmpty());
+    QVERIFY(fixture.log(channel).isEmpty());
+    QCOMPARE(fixture.periodicSend(channel), QStringLiteral("Start"));
+    QCOMPARE(fixture.dialogs.count(), 0);
 }
 
 QTEST_MAIN(TestNetworkTraffic)
