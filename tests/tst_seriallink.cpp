@@ -1,20 +1,18 @@
-#include "modaldialoghelper.h"
 #include "responsiveness.h"
-#include "serialbench.h"
+#include "windowfixture.h"
 
 #include <QTest>
 
-#include <memory>
-
 namespace {
+
 // How many of the line's six settings can be changed: all of them exactly while the port is
 // closed.
-int lineSettingsEnabled(const SerialBench &bench)
+int lineSettingsEnabled(const WindowFixture &fixture)
 {
     int enabled = 0;
     for (const char *name : { "CB_SerialPort", "CB_BandRate", "CB_DataBit", "CB_Parity",
                               "CB_StopBit", "CB_FlowControl" })
-        enabled += bench.widget<QComboBox>(name)->isEnabled();
+        enabled += fixture.widget<QComboBox>(name)->isEnabled();
     return enabled;
 }
 } // namespace
@@ -23,7 +21,7 @@ class TestSerialLink : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
+    void initTestCase() { QVERIFY2(Pty().isValid(), "no pseudo-terminal available"); }
     void openSucceeds_data();
     void openSucceeds();
     void openFails_data();
@@ -35,12 +33,6 @@ private slots:
     void deviceLoss();
     void consoleKeysGoToTheLine();
 };
-
-void TestSerialLink::initTestCase()
-{
-    Pty pty;
-    QVERIFY2(pty.isValid(), "no pseudo-terminal available");
-}
 
 void TestSerialLink::openSucceeds_data()
 {
@@ -66,25 +58,23 @@ void TestSerialLink::openSucceeds()
     QFETCH(QString, flow);
     QFETCH(QString, expectedLine);
 
-    SerialBench bench;
-    bench.select("CB_BandRate", baud);
-    bench.select("CB_StopBit", stopBits);
-    bench.select("CB_FlowControl", flow);
-    bench.console()->setEnabled(false);
-    ModalDialogHelper dialogs;
-    bench.openButton()->click();
+    WindowFixture fixture;
+    fixture.widget<QComboBox>("CB_BandRate")->setCurrentText(baud);
+    fixture.widget<QComboBox>("CB_StopBit")->setCurrentText(stopBits);
+    fixture.widget<QComboBox>("CB_FlowControl")->setCurrentText(flow);
+    fixture.view(serial)->setEnabled(false);
+    QVERIFY(fixture.open(serial));
 
-    QVERIFY(bench.port()->isOpen());
-    QCOMPARE(bench.status(),
-             QStringLiteral("Connected to %1 : %2").arg(bench.pty.slavePath(), expectedLine));
-    QCOMPARE(bench.openButton()->text(), QStringLiteral("Close"));
-    QVERIFY(bench.openButton()->isChecked());
-    QVERIFY(bench.console()->isEnabled());
+    QCOMPARE(fixture.status(),
+             QStringLiteral("Connected to %1 : %2").arg(fixture.pty.slavePath(), expectedLine));
+    QCOMPARE(fixture.linkButton(serial)->text(), QStringLiteral("Close"));
+    QVERIFY(fixture.linkButton(serial)->isChecked());
+    QVERIFY(fixture.view(serial)->isEnabled());
     // The number behind the item is what the port gets, not its text.
-    QCOMPARE(bench.port()->baudRate(), baud.toInt());
-    QCOMPARE(bench.port()->readBufferSize(), qint64(1024));
-    QCOMPARE(dialogs.count(), 0);
-    QCOMPARE(lineSettingsEnabled(bench), 0);
+    QCOMPARE(fixture.serialPort()->baudRate(), baud.toInt());
+    QCOMPARE(fixture.serialPort()->readBufferSize(), qint64(1024));
+    QCOMPARE(fixture.dialogs.count(), 0);
+    QCOMPARE(lineSettingsEnabled(fixture), 0);
 }
 
 void TestSerialLink::openFails_data()
@@ -113,53 +103,54 @@ void TestSerialLink::openFails()
     QFETCH(QString, parity);
     QFETCH(QString, expectedStatus);
 
-    SerialBench bench;
+    WindowFixture fixture;
     if (portName == QLatin1String("<none>"))
-        bench.widget<QComboBox>("CB_SerialPort")->setCurrentIndex(-1);
-    else if (portName != QLatin1String("<pty>"))
-        bench.selectPort(bench.env.workPath() + QLatin1Char('/') + portName);
-    bench.select("CB_DataBit", dataBits);
-    bench.select("CB_Parity", parity);
-    ModalDialogHelper dialogs;
-    bench.openButton()->click();
+        fixture.widget<QComboBox>("CB_SerialPort")->setCurrentIndex(-1);
+    else
+        fixture.selectSerialPort(portName == QLatin1String("<pty>")
+                                     ? QString()
+                                     : fixture.env.workPath() + QLatin1Char('/') + portName);
+    fixture.widget<QComboBox>("CB_DataBit")->setCurrentText(dataBits);
+    fixture.widget<QComboBox>("CB_Parity")->setCurrentText(parity);
+    QPushButton *open = fixture.linkButton(serial);
+    open->click();
 
-    QCOMPARE(dialogs.titles(), QStringList { "Error" });
-    QVERIFY(!dialogs.texts().constFirst().isEmpty());
-    QCOMPARE(dialogs.texts().constFirst(), bench.port()->errorString());
-    QCOMPARE(bench.status(), expectedStatus);
-    QVERIFY(!bench.port()->isOpen());
-    QVERIFY(!bench.openButton()->isChecked());
-    QCOMPARE(bench.openButton()->text(), QStringLiteral("Open"));
-    QCOMPARE(lineSettingsEnabled(bench), 6);
+    QCOMPARE(fixture.dialogs.titles(), QStringList { "Error" });
+    QVERIFY(!fixture.dialogs.texts().constFirst().isEmpty());
+    QCOMPARE(fixture.dialogs.texts().constFirst(), fixture.serialPort()->errorString());
+    QCOMPARE(fixture.status(), expectedStatus);
+    QVERIFY(!fixture.serialPort()->isOpen());
+    QVERIFY(!open->isChecked());
+    QCOMPARE(open->text(), QStringLiteral("Open"));
+    QCOMPARE(lineSettingsEnabled(fixture), 6);
 
     // The button was released, so the next click tries to open again.
-    dialogs.clear();
-    bench.openButton()->click();
-    QCOMPARE(dialogs.titles(), QStringList { "Error" });
-    QCOMPARE(dialogs.texts().constFirst(), bench.port()->errorString());
-    QCOMPARE(bench.status(), expectedStatus);
-    QVERIFY(!bench.openButton()->isChecked());
+    fixture.dialogs.clear();
+    open->click();
+    QCOMPARE(fixture.dialogs.titles(), QStringList { "Error" });
+    QCOMPARE(fixture.dialogs.texts().constFirst(), fixture.serialPort()->errorString());
+    QCOMPARE(fixture.status(), expectedStatus);
+    QVERIFY(!open->isChecked());
 }
 
 void TestSerialLink::closeByButton()
 {
-    SerialBench bench;
-    ModalDialogHelper dialogs;
-    bench.openButton()->click();
-    QVERIFY(bench.port()->isOpen());
-    bench.openButton()->click();
+    WindowFixture fixture;
+    QVERIFY(fixture.open(serial));
+    QPushButton *open = fixture.linkButton(serial);
+    open->click();
 
-    QVERIFY(!bench.port()->isOpen());
-    QCOMPARE(bench.status(), QStringLiteral("Disconnected"));
-    QCOMPARE(bench.openButton()->text(), QStringLiteral("Open"));
-    QVERIFY(!bench.openButton()->isChecked());
-    QVERIFY(!bench.console()->isEnabled());
-    QCOMPARE(dialogs.count(), 0);
-    QCOMPARE(lineSettingsEnabled(bench), 6);
+    QVERIFY(!fixture.serialPort()->isOpen());
+    QCOMPARE(fixture.status(), QStringLiteral("Disconnected"));
+    QCOMPARE(open->text(), QStringLiteral("Open"));
+    QVERIFY(!open->isChecked());
+    QVERIFY(!fixture.view(serial)->isEnabled());
+    QCOMPARE(fixture.dialogs.count(), 0);
+    QCOMPARE(lineSettingsEnabled(fixture), 6);
 
     // The same port opens again.
-    bench.openButton()->click();
-    QVERIFY(bench.port()->isOpen());
+    open->click();
+    QVERIFY(fixture.serialPort()->isOpen());
 }
 
 void TestSerialLink::otherErrorsIgnored_data()
@@ -179,20 +170,19 @@ void TestSerialLink::otherErrorsIgnored()
     QFETCH(bool, open);
     QFETCH(QSerialPort::SerialPortError, error);
 
-    SerialBench bench;
-    ModalDialogHelper dialogs;
+    WindowFixture fixture;
     if (open)
-        bench.openButton()->click();
-    QCOMPARE(bench.port()->isOpen(), open);
-    const QString status = bench.status();
+        QVERIFY(fixture.open(serial));
+    QCOMPARE(fixture.serialPort()->isOpen(), open);
+    const QString status = fixture.status();
 
-    QVERIFY(QMetaObject::invokeMethod(&bench.window, "handleError",
+    QVERIFY(QMetaObject::invokeMethod(&fixture.window(), "handleError",
                                       Q_ARG(QSerialPort::SerialPortError, error)));
     QTest::qWait(100); // a loss would be handled from the event loop
 
-    QCOMPARE(dialogs.count(), 0);
-    QCOMPARE(bench.status(), status);
-    QCOMPARE(bench.port()->isOpen(), open);
+    QCOMPARE(fixture.dialogs.count(), 0);
+    QCOMPARE(fixture.status(), status);
+    QCOMPARE(fixture.serialPort()->isOpen(), open);
 }
 
 void TestSerialLink::deviceLoss_data()
@@ -211,99 +201,82 @@ void TestSerialLink::deviceLoss()
     QFETCH(bool, periodicSend);
     QFETCH(bool, hangUp);
 
-    SerialBench bench;
-    bench.openButton()->click();
-    QVERIFY(bench.port()->isOpen());
+    WindowFixture fixture;
+    QVERIFY(fixture.open(serial));
+    QPushButton *open = fixture.linkButton(serial);
     if (periodicSend) {
-        bench.timerButton()->click();
-        QVERIFY(bench.sendTimer()->isActive());
-        QCOMPARE(bench.timerButton()->text(), QStringLiteral("Stop"));
+        fixture.timerButton(serial)->click();
+        QCOMPARE(fixture.periodicSend(serial), QStringLiteral("Stop checked running"));
     }
 
     // The box is left up for a while before it is answered, as a user would: the process must
     // be idle while it is up, and stay idle in the second after the answer.
-    std::unique_ptr<ModalDialogHelper> dialogs;
+    fixture.dialogs.setAnswerDelay(300);
+    const CpuWhileDialogUp cpu(fixture.dialogs);
     QString statusAtBox;
     QString captionAtBox;
-    const double cpuAtLoss = processCpuSeconds();
-    double cpuWhileUp = 0;
-    double cpuAtAnswer = 0;
-    QTimer answerLater;
-    answerLater.setSingleShot(true);
-    connect(&answerLater, &QTimer::timeout, this, [&] {
-        cpuWhileUp = processCpuSeconds() - cpuAtLoss;
-        dialogs = std::make_unique<ModalDialogHelper>();
-        connect(dialogs.get(), &ModalDialogHelper::answered, this, [&] {
-            statusAtBox = bench.status();
-            captionAtBox = bench.openButton()->text();
-            cpuAtAnswer = processCpuSeconds();
-        });
+    connect(&fixture.dialogs, &ModalDialogHelper::answered, this, [&] {
+        statusAtBox = fixture.status();
+        captionAtBox = open->text();
     });
-    answerLater.start(300);
 
     if (hangUp)
-        bench.pty.closeMaster();
+        fixture.pty.closeMaster();
     else
         QVERIFY(QMetaObject::invokeMethod(
-            &bench.window, "handleError",
+            &fixture.window(), "handleError",
             Q_ARG(QSerialPort::SerialPortError, QSerialPort::ResourceError)));
-    QTRY_VERIFY(dialogs && dialogs->count() == 1);
+    QTRY_COMPARE(fixture.dialogs.count(), 1);
     QTest::qWait(1000);
-    const double cpuAfter = processCpuSeconds() - cpuAtAnswer;
+    const double cpuAfter = cpu.sinceAnswer();
     qInfo("CPU time: %.3f s in the 0.3 s with the box up, %.3f s in the second after it",
-          cpuWhileUp, cpuAfter);
+          cpu.whileUp(), cpuAfter);
 
-    QCOMPARE(dialogs->titles(), QStringList { "Critical Error" });
-    const QString text = dialogs->texts().constFirst();
+    QCOMPARE(fixture.dialogs.titles(), QStringList { "Critical Error" });
+    const QString text = fixture.dialogs.texts().constFirst();
     QVERIFY2(text.startsWith(QStringLiteral("The device on %1 was disconnected or stopped "
                                             "responding.")
-                                 .arg(bench.pty.slavePath())),
+                                 .arg(fixture.pty.slavePath())),
              qPrintable(text));
     QVERIFY2(!text.contains(QLatin1String("Unknown error")), qPrintable(text));
     QVERIFY(statusAtBox.startsWith(QLatin1String("Connected to ")));
     QCOMPARE(captionAtBox, QStringLiteral("Close"));
-    QVERIFY2(cpuWhileUp < 0.1, qPrintable(QString::number(cpuWhileUp)));
+    QVERIFY2(cpu.whileUp() < 0.1, qPrintable(QString::number(cpu.whileUp())));
     QVERIFY2(cpuAfter < 0.3, qPrintable(QString::number(cpuAfter)));
 
-    QVERIFY(!bench.port()->isOpen());
-    QCOMPARE(bench.status(), QStringLiteral("Disconnected"));
-    QCOMPARE(bench.openButton()->text(), QStringLiteral("Open"));
-    QVERIFY(!bench.openButton()->isChecked());
-    QCOMPARE(lineSettingsEnabled(bench), 6);
-    QVERIFY(!bench.console()->isEnabled());
-    QVERIFY(!bench.sendTimer()->isActive());
-    QVERIFY(!bench.timerButton()->isChecked());
-    QCOMPARE(bench.timerButton()->text(), QStringLiteral("Start"));
+    QVERIFY(!fixture.serialPort()->isOpen());
+    QCOMPARE(fixture.status(), QStringLiteral("Disconnected"));
+    QCOMPARE(open->text(), QStringLiteral("Open"));
+    QVERIFY(!open->isChecked());
+    QCOMPARE(lineSettingsEnabled(fixture), 6);
+    QVERIFY(!fixture.view(serial)->isEnabled());
+    QCOMPARE(fixture.periodicSend(serial), QStringLiteral("Start"));
 
     // With the device back, one click opens the port again.
     if (!hangUp) {
-        bench.openButton()->click();
-        QVERIFY(bench.port()->isOpen());
-        QCOMPARE(dialogs->count(), 1);
+        open->click();
+        QVERIFY(fixture.serialPort()->isOpen());
+        QCOMPARE(fixture.dialogs.count(), 1);
     }
 }
 
 void TestSerialLink::consoleKeysGoToTheLine()
 {
-    SerialBench bench;
-    bench.openButton()->click();
-    QVERIFY(bench.port()->isOpen());
-    auto *sent = bench.widget<QLineEdit>("LE_SerialSentCount");
-    auto *received = bench.widget<QLineEdit>("LE_SerialRecvCount");
-    const QString sentBefore = sent->text();
-    const QString receivedBefore = received->text();
+    WindowFixture fixture;
+    QVERIFY(fixture.open(serial));
+    const int sentBefore = fixture.sent(serial);
+    const int receivedBefore = fixture.received(serial);
 
-    QTest::keyClicks(bench.console(), QStringLiteral("at+x"));
-    QTest::keyClick(bench.console(), Qt::Key_Return);
-    QTest::keyClick(bench.console(), Qt::Key_Backspace);
+    QTest::keyClicks(fixture.view(serial), QStringLiteral("at+x"));
+    QTest::keyClick(fixture.view(serial), Qt::Key_Return);
+    QTest::keyClick(fixture.view(serial), Qt::Key_Backspace);
 
-    QByteArray line;
-    QTRY_COMPARE(line += bench.pty.readAvailable(), QByteArray("at+x\r\x08"));
+    QTRY_COMPARE(fixture.written(serial), QByteArray("at+x\r\x08"));
     QTest::qWait(50); // a few polls: nothing comes back, so nothing may be shown
-    QVERIFY(bench.console()->toPlainText().isEmpty());
-    QCOMPARE(sent->text(), sentBefore);
-    QCOMPARE(received->text(), receivedBefore);
-    QVERIFY(bench.env.logContents(QStringLiteral("-serial.txt")).isEmpty());
+    QVERIFY(fixture.shown(serial).isEmpty());
+    QCOMPARE(fixture.sent(serial), sentBefore);
+    QCOMPARE(fixture.received(serial), receivedBefore);
+    QVERIFY(fixture.log(serial).isEmpty());
 }
 
 QTEST_MAIN(TestSerialLink)

@@ -1,27 +1,17 @@
-#include "modaldialoghelper.h"
-#include "serialbench.h"
+#include "joiningthread.h"
+#include "windowfixture.h"
 
 #include <QElapsedTimer>
-#include <QSpinBox>
+#include <QTest>
 
 #include <atomic>
-#include <thread>
 #include <unistd.h>
-
-namespace {
-
-// Opens the channel on the pty before the test starts.
-struct OpenSerialBench : SerialBench {
-    OpenSerialBench() { openButton()->click(); }
-};
-
-} // namespace
 
 class TestSerialTraffic : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
+    void initTestCase() { QVERIFY2(Pty().isValid(), "no pseudo-terminal available"); }
     void burstShownAsOneBlock_data();
     void burstShownAsOneBlock();
     void quietLineSeparatesBlocks_data();
@@ -38,12 +28,6 @@ private slots:
     void failedSendNotCounted();
     void clearResetsViewAndCounters();
 };
-
-void TestSerialTraffic::initTestCase()
-{
-    Pty pty;
-    QVERIFY2(pty.isValid(), "no pseudo-terminal available");
-}
 
 void TestSerialTraffic::burstShownAsOneBlock_data()
 {
@@ -68,16 +52,16 @@ void TestSerialTraffic::burstShownAsOneBlock()
     QFETCH(QByteArrayList, pieces);
     QFETCH(QString, shown);
 
-    OpenSerialBench bench;
-    bench.setHexMode(hexMode);
+    WindowFixture fixture;
+    QVERIFY(fixture.open(serial, hexMode));
     for (const QByteArray &piece : pieces)
-        QVERIFY(bench.collect(piece));
-    QCOMPARE(bench.view(), QString());
-    bench.resumePolling();
+        QVERIFY(fixture.collect(piece));
+    QCOMPARE(fixture.shown(serial), QString());
+    fixture.resumePolling();
 
-    QTRY_COMPARE(bench.received(), QStringLiteral("1"));
-    QCOMPARE(bench.view(), shown);
-    QCOMPARE(bench.log(), shown.toUtf8());
+    QTRY_COMPARE(fixture.received(serial), 1);
+    QCOMPARE(fixture.shown(serial), shown);
+    QCOMPARE(fixture.log(serial), shown.toUtf8());
 }
 
 void TestSerialTraffic::quietLineSeparatesBlocks_data()
@@ -109,46 +93,50 @@ void TestSerialTraffic::quietLineSeparatesBlocks()
     QFETCH(QString, then);
     QFETCH(QString, shown);
     QFETCH(QString, logged);
-    OpenSerialBench bench;
-    QVERIFY(bench.pty.write(second == "two" ? "one" : "one\xc3"));
-    QTRY_COMPARE(bench.received(), QStringLiteral("1"));
+    WindowFixture fixture;
+    QVERIFY(fixture.open(serial));
+    QVERIFY(fixture.pty.write(second == "two" ? "one" : "one\xc3"));
+    QTRY_COMPARE(fixture.received(serial), 1);
     if (!second.isEmpty()) {
-        QVERIFY(bench.pty.write(second));
-        QTRY_COMPARE(bench.received(), QStringLiteral("2"));
+        QVERIFY(fixture.pty.write(second));
+        QTRY_COMPARE(fixture.received(serial), 2);
     } else if (then == "hex") {
-        bench.setHexMode(true);
+        fixture.setHexMode(serial, true);
     } else if (then == "clear") {
-        bench.widget<QPushButton>("PB_ClearSerialPort")->click();
+        fixture.clearButton(serial)->click();
     } else {
-        bench.openButton()->click();
+        fixture.linkButton(serial)->click();
     }
-    QCOMPARE(bench.view(), shown);
-    QCOMPARE(bench.log(), logged.toLocal8Bit());
+    QCOMPARE(fixture.shown(serial), shown);
+    QCOMPARE(fixture.log(serial), logged.toLocal8Bit());
 }
 
 void TestSerialTraffic::modeSwitchDuringBurst()
 {
-    OpenSerialBench bench;
-    QVERIFY(bench.collect("AB"));
-    bench.setHexMode(true);
-    QVERIFY(bench.collect("C"));
-    bench.resumePolling();
+    WindowFixture fixture;
+    QVERIFY(fixture.open(serial));
+    QVERIFY(fixture.collect("AB"));
+    fixture.setHexMode(serial, true);
+    QVERIFY(fixture.collect("C"));
+    fixture.resumePolling();
 
-    QTRY_COMPARE(bench.received(), QStringLiteral("1"));
-    QCOMPARE(bench.view(), QStringLiteral("41 42 43 "));
+    QTRY_COMPARE(fixture.received(serial), 1);
+    QCOMPARE(fixture.shown(serial), QStringLiteral("41 42 43 "));
 }
 
 void TestSerialTraffic::streamingDeviceShownInBlocks()
 {
-    OpenSerialBench bench;
+    WindowFixture fixture;
+    QVERIFY(fixture.open(serial));
     // A device that never pauses for a poll period: 32 bytes every millisecond for 1.5 s.
     std::atomic<bool> streaming { true };
     std::atomic<qint64> streamed { 0 };
-    std::thread device([&] {
+    JoiningThread device;
+    device.start([&] {
         const QByteArray chunk = "0123456789abcdefghijklmnopqrstuv";
         QElapsedTimer clock;
         clock.start();
-        while (clock.elapsed() < 1500 && bench.pty.write(chunk)) {
+        while (clock.elapsed() < 1500 && fixture.pty.write(chunk)) {
             streamed += chunk.size();
             usleep(1000);
         }
@@ -158,9 +146,9 @@ void TestSerialTraffic::streamingDeviceShownInBlocks()
     bool shownWhileStreaming = false;
     int firstBlockSize = 0;
     const bool shown = QTest::qWaitFor([&] {
-        if (bench.received().toInt() < 1)
+        if (fixture.received(serial) < 1)
             return false;
-        firstBlockSize = bench.view().size();
+        firstBlockSize = fixture.shown(serial).size();
         shownWhileStreaming = streaming;
         return true;
     });
@@ -173,27 +161,28 @@ void TestSerialTraffic::streamingDeviceShownInBlocks()
     QVERIFY(shownWhileStreaming);
     QVERIFY2(firstBlockSize >= 4096, qPrintable(QString::number(firstBlockSize)));
     // Nothing is lost across the blocks; the view only adds its own paragraph breaks.
-    QTRY_COMPARE(qint64(bench.view().remove(QLatin1Char('\n')).size()), qint64(streamed));
-    QCOMPARE(qint64(bench.log().size()), qint64(streamed));
+    QTRY_COMPARE(qint64(fixture.shown(serial).remove(QLatin1Char('\n')).size()), qint64(streamed));
+    QCOMPARE(qint64(fixture.log(serial).size()), qint64(streamed));
 }
 
 void TestSerialTraffic::closedPortPollDoesNotBlock()
 {
-    OpenSerialBench bench;
-    QVERIFY(bench.collect("late"));
-    bench.openButton()->click();
-    QVERIFY(!bench.port()->isOpen());
+    WindowFixture fixture;
+    QVERIFY(fixture.open(serial));
+    QVERIFY(fixture.collect("late"));
+    fixture.linkButton(serial)->click();
+    QVERIFY(!fixture.serialPort()->isOpen());
 
     // Twenty polls of a closed port; waiting on it would take 10 ms each.
     QElapsedTimer clock;
     clock.start();
     for (int i = 0; i < 20; ++i)
-        QVERIFY(QMetaObject::invokeMethod(&bench.window, "readSerialPort"));
+        QVERIFY(QMetaObject::invokeMethod(&fixture.window(), "readSerialPort"));
     QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed())));
 
     // What had arrived before the close was shown by the first of them.
-    QCOMPARE(bench.view(), QStringLiteral("late"));
-    QCOMPARE(bench.received(), QStringLiteral("1"));
+    QCOMPARE(fixture.shown(serial), QStringLiteral("late"));
+    QCOMPARE(fixture.received(serial), 1);
 }
 
 void TestSerialTraffic::send_data()
@@ -220,31 +209,29 @@ void TestSerialTraffic::send()
     QFETCH(bool, byReturnKey);
     QFETCH(QByteArray, written);
 
-    OpenSerialBench bench;
-    bench.setHexMode(hexMode);
-    bench.command()->setText(command);
+    WindowFixture fixture;
+    QVERIFY(fixture.open(serial, hexMode));
+    fixture.commandLine(serial)->setText(command);
     if (byReturnKey)
-        QTest::keyClick(bench.command(), Qt::Key_Return);
+        QTest::keyClick(fixture.commandLine(serial), Qt::Key_Return);
     else
-        bench.sendButton()->click();
+        fixture.sendButton(serial)->click();
 
-    QCOMPARE(bench.command()->text(), command);
-    QByteArray line;
+    QCOMPARE(fixture.commandLine(serial)->text(), command);
     if (written.isEmpty()) {
-        QVERIFY(bench.status().startsWith(QLatin1String("Send failed on Serial: the command")));
-        QCOMPARE(bench.sent(), QStringLiteral("0"));
-        QCOMPARE(bench.view(), QString());
-        QCOMPARE(bench.log(), QByteArray());
+        QVERIFY(fixture.status().startsWith(QLatin1String("Send failed on Serial: the command")));
+        QCOMPARE(fixture.sent(serial), 0);
+        QCOMPARE(fixture.shown(serial), QString());
+        QCOMPARE(fixture.log(serial), QByteArray());
         // Nothing went out ahead of the next good command.
-        bench.command()->setText(QStringLiteral("41"));
-        bench.sendButton()->click();
-        QTRY_COMPARE(line += bench.pty.readAvailable(), QByteArray("A"));
+        fixture.send(serial, QStringLiteral("41"));
+        QTRY_COMPARE(fixture.written(serial), QByteArray("A"));
         return;
     }
-    QCOMPARE(bench.sent(), QStringLiteral("1"));
-    QCOMPARE(bench.view(), command + QLatin1Char('\n'));
-    QCOMPARE(bench.log(), (command + QLatin1Char('\n')).toUtf8());
-    QTRY_COMPARE(line += bench.pty.readAvailable(), written);
+    QCOMPARE(fixture.sent(serial), 1);
+    QCOMPARE(fixture.shown(serial), command + QLatin1Char('\n'));
+    QCOMPARE(fixture.log(serial), (command + QLatin1Char('\n')).toUtf8());
+    QTRY_COMPARE(fixture.written(serial), written);
 }
 
 void TestSerialTraffic::refusedWhileClosed_data()
@@ -259,49 +246,41 @@ void TestSerialTraffic::refusedWhileClosed()
 {
     QFETCH(bool, byTimerButton);
 
-    OpenSerialBench bench;
-    bench.openButton()->click();
-    QVERIFY(!bench.port()->isOpen());
-    const QString sentBefore = bench.sent();
-    ModalDialogHelper dialogs;
+    WindowFixture fixture;
+    QVERIFY(fixture.open(serial));
+    fixture.linkButton(serial)->click();
+    QVERIFY(!fixture.serialPort()->isOpen());
+    const int sentBefore = fixture.sent(serial);
     if (byTimerButton)
-        bench.timerButton()->click();
+        fixture.timerButton(serial)->click();
     else
-        bench.sendButton()->click();
+        fixture.sendButton(serial)->click();
 
-    QCOMPARE(dialogs.titles(), QStringList { "Error" });
-    QCOMPARE(dialogs.texts(), QStringList { "Please, First Open the Serial Port!" });
-    QVERIFY(!bench.timerButton()->isChecked());
-    QCOMPARE(bench.timerButton()->text(), QStringLiteral("Start"));
-    QVERIFY(!bench.sendTimer()->isActive());
-    QCOMPARE(bench.sent(), sentBefore);
-    QCOMPARE(bench.view(), QString());
+    QCOMPARE(fixture.dialogs.titles(), QStringList { "Error" });
+    QCOMPARE(fixture.dialogs.texts(), QStringList { "Please, First Open the Serial Port!" });
+    QCOMPARE(fixture.periodicSend(serial), QStringLiteral("Start"));
+    QCOMPARE(fixture.sent(serial), sentBefore);
+    QCOMPARE(fixture.shown(serial), QString());
 }
 
 void TestSerialTraffic::periodicSend()
 {
-    OpenSerialBench bench;
-    ModalDialogHelper dialogs;
-    bench.widget<QSpinBox>("SB_SerialTimerSecond")->setValue(100);
-    bench.command()->setText(QStringLiteral("P"));
-    bench.timerButton()->click();
-    QVERIFY(bench.sendTimer()->isActive());
-    QCOMPARE(bench.sendTimer()->interval(), 100);
-    QCOMPARE(bench.timerButton()->text(), QStringLiteral("Stop"));
+    WindowFixture fixture;
+    QVERIFY(fixture.open(serial));
+    fixture.startPeriodicSend(serial, QStringLiteral("P"), 100);
+    QCOMPARE(fixture.periodicSend(serial), QStringLiteral("Stop checked running"));
+    QCOMPARE(fixture.sendTimer(serial)->interval(), 100);
 
-    QByteArray line;
-    QTRY_VERIFY((line += bench.pty.readAvailable()).startsWith("P\nP\nP\n"));
-    QVERIFY(bench.sent().toInt() >= 3);
+    QTRY_VERIFY(fixture.written(serial).startsWith("P\nP\nP\n"));
+    QVERIFY(fixture.sent(serial) >= 3);
 
-    bench.openButton()->click(); // closing stops it
-    QVERIFY(!bench.sendTimer()->isActive());
-    QVERIFY(!bench.timerButton()->isChecked());
-    QCOMPARE(bench.timerButton()->text(), QStringLiteral("Start"));
-    QCOMPARE(bench.status(), QStringLiteral("Disconnected"));
-    const QString sentAtClose = bench.sent();
+    fixture.linkButton(serial)->click(); // closing stops it
+    QCOMPARE(fixture.periodicSend(serial), QStringLiteral("Start"));
+    QCOMPARE(fixture.status(), QStringLiteral("Disconnected"));
+    const int sentAtClose = fixture.sent(serial);
     QTest::qWait(250);
-    QCOMPARE(bench.sent(), sentAtClose);
-    QCOMPARE(dialogs.count(), 0);
+    QCOMPARE(fixture.sent(serial), sentAtClose);
+    QCOMPARE(fixture.dialogs.count(), 0);
 }
 
 void TestSerialTraffic::failedSendNotCounted_data()
@@ -317,53 +296,48 @@ void TestSerialTraffic::failedSendNotCounted()
 {
     QFETCH(bool, writeFails);
     QFETCH(bool, periodic);
-    OpenSerialBench bench;
+    WindowFixture fixture;
+    QVERIFY(fixture.open(serial, !writeFails));
+    QSerialPort *port = fixture.serialPort();
     if (writeFails) {
         // Reopened read-only behind the window's back: open, yet every write fails.
-        bench.openButton()->click();
-        bench.port()->setPortName(bench.pty.slavePath());
-        QVERIFY(bench.port()->open(QIODevice::ReadOnly));
+        fixture.linkButton(serial)->click();
+        port->setPortName(fixture.pty.slavePath());
+        QVERIFY(port->open(QIODevice::ReadOnly));
         QTest::ignoreMessage(QtWarningMsg,
                              "QIODevice::write (QSerialPort, \"serialPort\"): ReadOnly device");
-    } else {
-        bench.setHexMode(true);
     }
-    const QString sentBefore = bench.sent();
-    bench.command()->setText(QStringLiteral("ping"));
+    const int sentBefore = fixture.sent(serial);
     if (periodic) {
-        bench.widget<QSpinBox>("SB_SerialTimerSecond")->setValue(100);
-        bench.timerButton()->click();
-        QVERIFY(bench.sendTimer()->isActive());
+        fixture.startPeriodicSend(serial, QStringLiteral("ping"), 100);
+        QCOMPARE(fixture.periodicSend(serial), QStringLiteral("Stop checked running"));
     } else {
-        bench.sendButton()->click();
+        fixture.send(serial, QStringLiteral("ping"));
     }
 
-    QTRY_VERIFY(bench.status().startsWith(QLatin1String("Send failed on Serial: ")));
+    QTRY_VERIFY(fixture.status().startsWith(QLatin1String("Send failed on Serial: ")));
     if (writeFails)
-        QCOMPARE(bench.status(),
-                 QStringLiteral("Send failed on Serial: ") + bench.port()->errorString());
-    QCOMPARE(bench.sent(), sentBefore);
-    QCOMPARE(bench.view(), QString());
-    QVERIFY(bench.log().isEmpty());
-    QVERIFY(!bench.sendTimer()->isActive());
-    QVERIFY(!bench.timerButton()->isChecked());
-    QCOMPARE(bench.timerButton()->text(), QStringLiteral("Start"));
+        QCOMPARE(fixture.status(), QStringLiteral("Send failed on Serial: ") + port->errorString());
+    QCOMPARE(fixture.sent(serial), sentBefore);
+    QCOMPARE(fixture.shown(serial), QString());
+    QVERIFY(fixture.log(serial).isEmpty());
+    QCOMPARE(fixture.periodicSend(serial), QStringLiteral("Start"));
 }
 
 void TestSerialTraffic::clearResetsViewAndCounters()
 {
-    OpenSerialBench bench;
-    bench.command()->setText(QStringLiteral("AT"));
-    bench.sendButton()->click();
-    QVERIFY(bench.pty.write("OK"));
-    QTRY_COMPARE(bench.received(), QStringLiteral("1"));
+    WindowFixture fixture;
+    QVERIFY(fixture.open(serial));
+    fixture.send(serial, QStringLiteral("AT"));
+    QVERIFY(fixture.pty.write("OK"));
+    QTRY_COMPARE(fixture.received(serial), 1);
 
-    bench.widget<QPushButton>("PB_ClearSerialPort")->click();
-    QCOMPARE(bench.sent(), QStringLiteral("0"));
-    QCOMPARE(bench.received(), QStringLiteral("0"));
-    QCOMPARE(bench.view(), QString());
-    QCOMPARE(bench.log(), QByteArray("AT\nOK"));
-    QVERIFY(bench.port()->isOpen());
+    fixture.clearButton(serial)->click();
+    QCOMPARE(fixture.sent(serial), 0);
+    QCOMPARE(fixture.received(serial), 0);
+    QCOMPARE(fixture.shown(serial), QString());
+    QCOMPARE(fixture.log(serial), QByteArray("AT\nOK"));
+    QVERIFY(fixture.serialPort()->isOpen());
 }
 
 QTEST_MAIN(TestSerialTraffic)

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "modaldialoghelper.h"
+
 #include <QElapsedTimer>
 #include <QObject>
+#include <QString>
 #include <QTimer>
 
 #include <sys/resource.h>
@@ -29,21 +32,22 @@ constexpr qint64 maxLatenessMs = 500;
 // second shows up as a tick a second late, whatever the stall was spent on.
 class ResponsivenessProbe {
 public:
+    // Measures from here on.
     explicit ResponsivenessProbe(int intervalMs = 10)
         : m_interval(intervalMs)
     {
         m_timer.setTimerType(Qt::PreciseTimer);
-        m_timer.setInterval(intervalMs);
         QObject::connect(&m_timer, &QTimer::timeout, [this] { tick(); });
+        start();
     }
 
     void start()
     {
         m_worst = 0;
         m_ticks = 0;
-        m_clock.start();
         m_last = 0;
-        m_timer.start();
+        m_clock.start();
+        m_timer.start(m_interval);
     }
     void stop()
     {
@@ -55,6 +59,16 @@ public:
     // The largest gap between two ticks beyond the interval, in milliseconds.
     qint64 worstLatenessMs() const { return m_worst; }
     int ticks() const { return m_ticks; }
+    // Whether no gap between two ticks went beyond the interval by more than the bound (plus
+    // what a case may add to it).
+    bool keptUp(qint64 slackMs = 0) const { return m_worst <= maxLatenessMs + slackMs; }
+    QString summary() const
+    {
+        return QStringLiteral("worst probe lateness %1 ms over %2 ticks in %3 ms")
+            .arg(m_worst)
+            .arg(m_ticks)
+            .arg(m_last);
+    }
 
 private:
     void tick()
@@ -82,3 +96,27 @@ inline double processCpuSeconds()
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
         + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
+
+// The process's CPU time while a dialog that the helper holds back is up, and since the helper
+// answered it: a window that waits for its user has to be idle.
+class CpuWhileDialogUp {
+public:
+    explicit CpuWhileDialogUp(ModalDialogHelper &dialogs)
+    {
+        QObject::connect(&dialogs, &ModalDialogHelper::seen, &m_context,
+                         [this] { m_atSeen = processCpuSeconds(); });
+        QObject::connect(&dialogs, &ModalDialogHelper::answered, &m_context, [this] {
+            m_atAnswer = processCpuSeconds();
+            m_whileUp = m_atAnswer - m_atSeen;
+        });
+    }
+
+    double whileUp() const { return m_whileUp; }
+    double sinceAnswer() const { return processCpuSeconds() - m_atAnswer; }
+
+private:
+    QObject m_context;
+    double m_atSeen = 0;
+    double m_atAnswer = 0;
+    double m_whileUp = 0;
+};
