@@ -1,32 +1,8 @@
-#include "mainwindow.h"
-#include "modaldialoghelper.h"
-#include "pty.h"
-#include "testenvironment.h"
-#include "windowbench.h"
+#include "viewchecks.h"
+#include "windowfixture.h"
 
 #include <QColorDialog>
-#include <QComboBox>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QSerialPort>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTextEdit>
 #include <QtTest>
-
-namespace {
-
-using Bench = WindowBench;
-
-// The colour of the first character of text in the view.
-QColor colourOf(const QTextEdit *view, const QString &text)
-{
-    QTextCursor cursor(view->document());
-    cursor.setPosition(view->toPlainText().indexOf(text) + 1);
-    return cursor.charFormat().foreground().color();
-}
-
-} // namespace
 
 class ColorSelectionTest : public QObject {
     Q_OBJECT
@@ -58,33 +34,33 @@ void ColorSelectionTest::startUpLook()
 {
     QFETCH(QString, name);
     QFETCH(QString, caption);
-    Bench bench;
-    QCOMPARE(bench.widget<QPushButton>(name)->text(), caption);
-    QCOMPARE(bench.widget<QPushButton>(name)->styleSheet(), "background-color:" + caption);
+    WindowFixture fixture;
+    QCOMPARE(fixture.widget<QPushButton>(name)->text(), caption);
+    QCOMPARE(fixture.widget<QPushButton>(name)->styleSheet(), "background-color:" + caption);
 }
 
 void ColorSelectionTest::dialogShowsCurrentColour()
 {
-    Bench bench;
+    WindowFixture fixture;
     QList<QColor> initial;
-    connect(&bench.helper, &ModalDialogHelper::answered, this, [&] {
+    connect(&fixture.dialogs, &ModalDialogHelper::answered, this, [&] {
         for (QWidget *widget : QApplication::topLevelWidgets())
             if (auto *dialog = qobject_cast<QColorDialog *>(widget);
                 dialog && dialog->isVisible()) {
                 initial << dialog->currentColor();
-                QCOMPARE(dialog->parentWidget(), &bench.window);
+                QCOMPARE(dialog->parentWidget(), &fixture.window());
                 QCOMPARE(dialog->options(), QColorDialog::ColorDialogOptions());
             }
     });
-    auto *networkOutput = bench.widget<QPushButton>("PB_NetworkOutputColor");
+    auto *networkOutput = fixture.widget<QPushButton>("PB_NetworkOutputColor");
 
-    bench.helper.setColorAnswer(Qt::blue);
+    fixture.dialogs.setColorAnswer(Qt::blue);
     networkOutput->click();
-    bench.helper.setColorAnswer(QColor()); // cancel
+    fixture.dialogs.setColorAnswer(QColor()); // cancel
     networkOutput->click();
     networkOutput->click();
 
-    QCOMPARE(bench.helper.titles(),
+    QCOMPARE(fixture.dialogs.titles(),
              QStringList({ "Select Color", "Select Color", "Select Color" }));
     QCOMPARE(initial, (QList<QColor> { Qt::red, Qt::blue, Qt::blue }));
     QCOMPARE(networkOutput->text(), QStringLiteral("#0000ff"));
@@ -102,49 +78,45 @@ void ColorSelectionTest::serialOutputColour()
 {
     QFETCH(QColor, answer);
     QFETCH(QColor, expected);
-    Bench bench;
-    QVERIFY(bench.openSerial());
-    bench.send("SerialPort", QStringLiteral("before"));
-    bench.helper.setColorAnswer(answer);
-    auto *serialOutput = bench.widget<QPushButton>("PB_SerialOutputColor");
+    WindowFixture fixture;
+    QVERIFY(fixture.open(serial));
+    fixture.send(serial, QStringLiteral("before"));
+    fixture.dialogs.setColorAnswer(answer);
+    auto *serialOutput = fixture.widget<QPushButton>("PB_SerialOutputColor");
     serialOutput->click();
-    QCOMPARE(bench.helper.count(), 1);
+    QCOMPARE(fixture.dialogs.count(), 1);
     QCOMPARE(serialOutput->text(), expected.name());
     QCOMPARE(serialOutput->styleSheet(), "background-color:" + expected.name());
 
-    bench.send("SerialPort", QStringLiteral("after"));
-    QCOMPARE(colourOf(bench.view("SerialPort"), QStringLiteral("before")), QColor(Qt::red));
-    QCOMPARE(colourOf(bench.view("SerialPort"), QStringLiteral("after")), expected);
+    fixture.send(serial, QStringLiteral("after"));
+    QCOMPARE(colourOf(fixture.view(serial), QStringLiteral("before")), QColor(Qt::red));
+    QCOMPARE(colourOf(fixture.view(serial), QStringLiteral("after")), expected);
 }
 
 void ColorSelectionTest::networkPairAppliesToAllViews()
 {
-    Bench bench;
-    QTcpSocket *peers[3] = {};
-    for (int n = 1; n <= 3; ++n)
-        QVERIFY((peers[n - 1] = bench.connectNetwork(n)));
-    QVERIFY(bench.openSerial());
-    bench.helper.setColorAnswer(Qt::green);
-    bench.widget<QPushButton>("PB_NetworkInputColor")->click();
-    bench.helper.setColorAnswer(Qt::blue);
-    bench.widget<QPushButton>("PB_NetworkOutputColor")->click();
-    QCOMPARE(bench.helper.count(), 2);
+    WindowFixture fixture;
+    for (int channel = 0; channel < 4; ++channel)
+        QVERIFY(fixture.open(channel));
+    fixture.dialogs.setColorAnswer(Qt::green);
+    fixture.widget<QPushButton>("PB_NetworkInputColor")->click();
+    fixture.dialogs.setColorAnswer(Qt::blue);
+    fixture.widget<QPushButton>("PB_NetworkOutputColor")->click();
+    QCOMPARE(fixture.dialogs.count(), 2);
 
     for (int n = 1; n <= 3; ++n) {
-        const QString channel = QStringLiteral("Network%1").arg(n);
-        bench.send(channel, QStringLiteral("command"));
-        peers[n - 1]->write("reply");
-        QTRY_COMPARE(bench.view(channel)->toPlainText(), QStringLiteral("command\nreply"));
-        QCOMPARE(colourOf(bench.view(channel), QStringLiteral("command")), QColor(Qt::blue));
-        QCOMPARE(colourOf(bench.view(channel), QStringLiteral("reply")), QColor(Qt::green));
+        fixture.send(n, QStringLiteral("command"));
+        QVERIFY(fixture.deliver(n, "reply"));
+        QTRY_COMPARE(fixture.shown(n), QStringLiteral("command\nreply"));
+        QCOMPARE(colourOf(fixture.view(n), QStringLiteral("command")), QColor(Qt::blue));
+        QCOMPARE(colourOf(fixture.view(n), QStringLiteral("reply")), QColor(Qt::green));
     }
 
-    bench.send("SerialPort", QStringLiteral("command"));
-    QVERIFY(bench.pty.write("reply"));
-    QTextEdit *serialView = bench.view("SerialPort");
-    QTRY_COMPARE(serialView->toPlainText(), QStringLiteral("command\nreply"));
-    QCOMPARE(colourOf(serialView, QStringLiteral("command")), QColor(Qt::red));
-    QCOMPARE(colourOf(serialView, QStringLiteral("reply")), QColor(Qt::black));
+    fixture.send(serial, QStringLiteral("command"));
+    QVERIFY(fixture.deliver(serial, "reply"));
+    QTRY_COMPARE(fixture.shown(serial), QStringLiteral("command\nreply"));
+    QCOMPARE(colourOf(fixture.view(serial), QStringLiteral("command")), QColor(Qt::red));
+    QCOMPARE(colourOf(fixture.view(serial), QStringLiteral("reply")), QColor(Qt::black));
 }
 
 QTEST_MAIN(ColorSelectionTest)

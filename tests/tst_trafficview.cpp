@@ -1,38 +1,24 @@
-#include "mainwindow.h"
-#include "modaldialoghelper.h"
-#include "pty.h"
-#include "testenvironment.h"
-#include "windowbench.h"
+#include "viewchecks.h"
+#include "windowfixture.h"
 
-#include <QComboBox>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QScrollBar>
-#include <QSerialPort>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTextBlock>
-#include <QTextEdit>
 #include <QtTest>
 
 namespace {
 
-using Bench = WindowBench;
-
-// A view shows a carriage return, alone or before a line feed, as one paragraph break; the log
-// keeps the character.
-QString shownAs(QString logged)
+// The user's own format, as if typed into the editable view: traffic neither takes nor changes
+// it.
+void setOwnFormat(QTextEdit *view)
 {
-    return logged.replace(QLatin1String("\r\n"), QLatin1String("\n"))
-        .replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    view->setTextColor(Qt::green);
+    view->setFontWeight(QFont::Bold);
 }
 
-QTextCharFormat formatAt(const QTextEdit *view, int position)
+void verifyOwnFormatKept(const QTextEdit *view)
 {
-    QTextCursor cursor(view->document());
-    cursor.setPosition(position + 1);
-    return cursor.charFormat();
+    QCOMPARE(view->textColor(), QColor(Qt::green));
+    QCOMPARE(view->fontWeight(), int(QFont::Bold));
 }
 
 } // namespace
@@ -50,6 +36,10 @@ private slots:
     void largeArrivalShowsItsLastParagraphs();
     void clearKeepsLog();
     void insertsAtCursorAndScrollsToEnd();
+
+private:
+    // What arrives and what is sent is shown as it is logged.
+    void viewAndLogAgree(int channel);
 };
 
 void TrafficViewTest::networkViewAndLogAgree_data()
@@ -71,33 +61,7 @@ void TrafficViewTest::networkViewAndLogAgree_data()
 void TrafficViewTest::networkViewAndLogAgree()
 {
     QFETCH(int, channel);
-    QFETCH(bool, hexMode);
-    QFETCH(QByteArray, received);
-    QFETCH(QString, logged);
-    Bench bench;
-    QTcpSocket *peer = bench.connectNetwork(channel);
-    QVERIFY(peer);
-    const QString name = QStringLiteral("Network%1").arg(channel);
-    const QString suffix = QStringLiteral("-network%1.txt").arg(channel);
-    if (hexMode)
-        bench.widget<QRadioButton>("RB_" + name + "Hex")->click();
-
-    peer->write(received);
-    QTRY_COMPARE(bench.view(name)->toPlainText(), shownAs(logged));
-    QCOMPARE(bench.log(suffix), logged.toLocal8Bit());
-
-    // The view shows a hex command as typed.
-    const QString command = hexMode ? QStringLiteral("41 54") : QStringLiteral("AT");
-    bench.send(name, command);
-    logged += command + QLatin1Char('\n');
-    QCOMPARE(bench.view(name)->toPlainText(), shownAs(logged));
-    QCOMPARE(bench.log(suffix), logged.toLocal8Bit());
-
-    // Each channel's text reaches its own log only.
-    for (const char *other : { "-serial.txt", "-network1.txt", "-network2.txt", "-network3.txt" })
-        if (QLatin1String(other) != suffix)
-            QCOMPARE(bench.log(QLatin1String(other)), QByteArray());
-    QCOMPARE(bench.helper.count(), 0);
+    viewAndLogAgree(channel);
 }
 
 void TrafficViewTest::serialViewAndLogAgree_data()
@@ -117,38 +81,44 @@ void TrafficViewTest::serialViewAndLogAgree_data()
 
 void TrafficViewTest::serialViewAndLogAgree()
 {
+    viewAndLogAgree(serial);
+}
+
+void TrafficViewTest::viewAndLogAgree(int channel)
+{
     QFETCH(bool, hexMode);
     QFETCH(QByteArray, received);
     QFETCH(QString, logged);
-    Bench bench;
-    QVERIFY(bench.openSerial());
-    if (hexMode)
-        bench.widget<QRadioButton>("RB_SerialHex")->click();
+    WindowFixture fixture;
+    QVERIFY(fixture.open(channel, hexMode));
 
-    QVERIFY(bench.pty.write(received));
-    QTRY_COMPARE(bench.log("-serial.txt"), logged.toLocal8Bit());
-    QCOMPARE(bench.view("SerialPort")->toPlainText(), shownAs(logged));
+    QVERIFY(fixture.deliver(channel, received));
+    QTRY_COMPARE(fixture.log(channel), logged.toLocal8Bit());
+    QCOMPARE(fixture.shown(channel), shownAs(logged));
 
+    // The view shows a hex command as typed.
     const QString command = hexMode ? QStringLiteral("41 54") : QStringLiteral("AT");
-    bench.send("SerialPort", command);
+    fixture.send(channel, command);
     logged += command + QLatin1Char('\n');
-    QCOMPARE(bench.log("-serial.txt"), logged.toLocal8Bit());
-    QCOMPARE(bench.view("SerialPort")->toPlainText(), shownAs(logged));
-    QCOMPARE(bench.helper.count(), 0);
+    QCOMPARE(fixture.shown(channel), shownAs(logged));
+    QCOMPARE(fixture.log(channel), logged.toLocal8Bit());
+
+    // Each channel's text reaches its own log only.
+    for (int other = 0; other < 4; ++other)
+        if (other != channel)
+            QCOMPARE(fixture.log(other), QByteArray());
+    QCOMPARE(fixture.dialogs.count(), 0);
 }
 
 void TrafficViewTest::viewFormatIsRestored()
 {
-    Bench bench;
-    QTcpSocket *peer = bench.connectNetwork(1);
-    QVERIFY(peer);
-    QTextEdit *view = bench.view("Network1");
-    // The user's own format, as if typed into the editable view.
-    view->setTextColor(Qt::green);
-    view->setFontWeight(QFont::Bold);
+    WindowFixture fixture;
+    QVERIFY(fixture.open(1));
+    QTextEdit *view = fixture.view(1);
+    setOwnFormat(view);
 
-    bench.send("Network1", QStringLiteral("AT"));
-    peer->write("ok");
+    fixture.send(1, QStringLiteral("AT"));
+    QVERIFY(fixture.deliver(1, "ok"));
     QTRY_COMPARE(view->toPlainText(), QStringLiteral("AT\nok"));
     const QList<QPair<int, QColor>> expected {
         { 0, Qt::red }, { 1, Qt::red }, { 3, Qt::black }, { 4, Qt::black }
@@ -157,43 +127,40 @@ void TrafficViewTest::viewFormatIsRestored()
         QCOMPARE(formatAt(view, position).foreground().color(), colour);
         QCOMPARE(formatAt(view, position).fontWeight(), int(QFont::Normal));
     }
-    QCOMPARE(view->textColor(), QColor(Qt::green));
-    QCOMPARE(view->fontWeight(), int(QFont::Bold));
+    verifyOwnFormatKept(view);
 }
 
 void TrafficViewTest::blockLimitKeepsLogComplete()
 {
-    Bench bench;
-    QVERIFY(bench.connectNetwork(3));
+    WindowFixture fixture;
+    QVERIFY(fixture.connectNetwork(3));
     QByteArray expectedLog;
     for (int i = 1; i <= 150; ++i) {
-        bench.send("Network3", QStringLiteral("line %1").arg(i));
+        fixture.send(3, QStringLiteral("line %1").arg(i));
         expectedLog += "line " + QByteArray::number(i) + '\n';
     }
-    QTextDocument *document = bench.view("Network3")->document();
+    QTextDocument *document = fixture.view(3)->document();
     QCOMPARE(document->blockCount(), 100);
     QCOMPARE(document->firstBlock().text(), QStringLiteral("line 52"));
     QVERIFY(document->toPlainText().endsWith(QStringLiteral("line 150\n")));
-    QCOMPARE(bench.log("-network3.txt"), expectedLog);
+    QCOMPARE(fixture.log(3), expectedLog);
 }
 
 void TrafficViewTest::largeArrivalShowsItsLastParagraphs()
 {
     // An arrival with more lines than the view keeps replaces everything in one go; the view
     // must look exactly as if all of it had been inserted and trimmed.
-    Bench bench;
-    QTcpSocket *peer = bench.connectNetwork(2);
-    QVERIFY(peer);
-    QTextEdit *view = bench.view("Network2");
-    view->setTextColor(Qt::green);
-    view->setFontWeight(QFont::Bold);
-    bench.send("Network2", QStringLiteral("AT"));
+    WindowFixture fixture;
+    QVERIFY(fixture.open(2));
+    QTextEdit *view = fixture.view(2);
+    setOwnFormat(view);
+    fixture.send(2, QStringLiteral("AT"));
 
     QByteArray flood;
     for (int i = 1; i <= 250; ++i)
         flood += "reply " + QByteArray::number(i) + "\r\n";
-    peer->write(flood);
-    QTRY_COMPARE(bench.log("-network2.txt"), "AT\n" + flood);
+    QVERIFY(fixture.deliver(2, flood));
+    QTRY_COMPARE(fixture.log(2), "AT\n" + flood);
 
     QTextDocument *document = view->document();
     QTRY_COMPARE(document->lastBlock().previous().text(), QStringLiteral("reply 250"));
@@ -203,53 +170,50 @@ void TrafficViewTest::largeArrivalShowsItsLastParagraphs()
         QCOMPARE(formatAt(view, position).foreground().color(), QColor(Qt::black));
         QCOMPARE(formatAt(view, position).fontWeight(), int(QFont::Normal));
     }
-    QCOMPARE(view->textColor(), QColor(Qt::green));
-    QCOMPARE(view->fontWeight(), int(QFont::Bold));
+    verifyOwnFormatKept(view);
     QCOMPARE(view->verticalScrollBar()->value(), view->verticalScrollBar()->maximum());
 }
 
 void TrafficViewTest::clearKeepsLog()
 {
-    Bench bench;
-    QVERIFY(bench.connectNetwork(2));
-    bench.send("Network2", QStringLiteral("one"));
-    bench.widget<QPushButton>("PB_ClearNetwork2")->click();
-    QVERIFY(bench.view("Network2")->toPlainText().isEmpty());
-    QCOMPARE(bench.log("-network2.txt"), QByteArray("one\n"));
+    WindowFixture fixture;
+    QVERIFY(fixture.connectNetwork(2));
+    fixture.send(2, QStringLiteral("one"));
+    fixture.clearButton(2)->click();
+    QVERIFY(fixture.shown(2).isEmpty());
+    QCOMPARE(fixture.log(2), QByteArray("one\n"));
 
-    bench.send("Network2", QStringLiteral("two"));
-    QCOMPARE(bench.view("Network2")->toPlainText(), QStringLiteral("two\n"));
-    QCOMPARE(bench.log("-network2.txt"), QByteArray("one\ntwo\n"));
+    fixture.send(2, QStringLiteral("two"));
+    QCOMPARE(fixture.shown(2), QStringLiteral("two\n"));
+    QCOMPARE(fixture.log(2), QByteArray("one\ntwo\n"));
 }
 
 void TrafficViewTest::insertsAtCursorAndScrollsToEnd()
 {
-    Bench bench;
-    bench.window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&bench.window));
-    QTcpSocket *peer = bench.connectNetwork(1);
-    QVERIFY(peer);
+    WindowFixture fixture;
+    QVERIFY(fixture.show());
+    QVERIFY(fixture.open(1));
     for (int i = 0; i < 60; ++i)
-        bench.send("Network1", QStringLiteral("filler"));
-    QTextEdit *view = bench.view("Network1");
+        fixture.send(1, QStringLiteral("filler"));
+    QTextEdit *view = fixture.view(1);
     QScrollBar *bar = view->verticalScrollBar();
     QVERIFY(bar->maximum() > 0);
 
     view->moveCursor(QTextCursor::Start); // as if the user clicked at the top
     bar->setValue(0);
-    peer->write("X");
+    QVERIFY(fixture.deliver(1, "X"));
     QTRY_VERIFY(view->toPlainText().startsWith(QLatin1Char('X')));
     QCOMPARE(bar->value(), bar->maximum());
 
     // Typing does not change the record, and Tab moves on to the command line.
-    bench.window.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&bench.window));
+    fixture.window().activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&fixture.window()));
     const QString before = view->toPlainText();
     view->setFocus();
     QTest::keyClicks(view, QStringLiteral("typed"));
     QTest::keyClick(view, Qt::Key_Tab);
     QCOMPARE(view->toPlainText(), before);
-    QTRY_COMPARE(QApplication::focusWidget(), bench.widget<QLineEdit>("LE_Network1Cmd"));
+    QTRY_COMPARE(QApplication::focusWidget(), fixture.commandLine(1));
 }
 
 QTEST_MAIN(TrafficViewTest)

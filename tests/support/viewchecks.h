@@ -1,10 +1,34 @@
 #pragma once
 
+#include <QColor>
 #include <QString>
 #include <QTest>
 #include <QTextBlock>
+#include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
+
+// The format of the character at this position in the view.
+inline QTextCharFormat formatAt(const QTextEdit *view, int position)
+{
+    QTextCursor cursor(view->document());
+    cursor.setPosition(position + 1);
+    return cursor.charFormat();
+}
+
+// The colour of the first character of text in the view.
+inline QColor colourOf(const QTextEdit *view, const QString &text)
+{
+    return formatAt(view, view->toPlainText().indexOf(text)).foreground().color();
+}
+
+// A view shows a carriage return, alone or before a line feed, as one paragraph break; the log
+// keeps the character.
+inline QString shownAs(QString logged)
+{
+    return logged.replace(QLatin1String("\r\n"), QLatin1String("\n"))
+        .replace(QLatin1Char('\r'), QLatin1Char('\n'));
+}
 
 constexpr int maxDisplayLine = 4096 + 16; // a view's paragraph, display breaks included
 
