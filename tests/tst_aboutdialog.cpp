@@ -1,7 +1,5 @@
 #include "aboutdialog.h"
-#include "mainwindow.h"
-#include "modaldialoghelper.h"
-#include "testenvironment.h"
+#include "windowfixture.h"
 
 #include <QAction>
 #include <QDialogButtonBox>
@@ -10,7 +8,6 @@
 #include <QIcon>
 #include <QLabel>
 #include <QMetaMethod>
-#include <QPushButton>
 #include <QSignalSpy>
 #include <QTextDocument>
 #include <QtTest>
@@ -120,12 +117,10 @@ void AboutDialogTest::metaObject()
 
 void AboutDialogTest::openingTwiceShowsSameDialog()
 {
-    TestEnvironment env;
-    MainWindow window;
-    ModalDialogHelper helper; // a dialog run by exec() would block the trigger until rejected
-    auto *about = window.findChild<QAction *>("actionAbout");
-    auto *dialog = window.findChild<AboutDialog *>();
-    QVERIFY(about && dialog);
+    // The fixture's helper: a dialog run by exec() would block the trigger until rejected.
+    WindowFixture fixture;
+    auto *about = fixture.widget<QAction>("actionAbout");
+    auto *dialog = fixture.widget<AboutDialog>("AboutDialog");
     const QString line = dialog->findChild<QLabel *>("LB_Version")->text();
 
     about->trigger();
@@ -134,7 +129,7 @@ void AboutDialogTest::openingTwiceShowsSameDialog()
     QVERIFY(!dialog->isVisible());
     about->trigger();
     QVERIFY(dialog->isVisible());
-    QCOMPARE(window.findChildren<AboutDialog *>(), QList<AboutDialog *> { dialog });
+    QCOMPARE(fixture.window().findChildren<AboutDialog *>(), QList<AboutDialog *> { dialog });
     QCOMPARE(dialog->windowTitle(), QStringLiteral("About"));
     QCOMPARE(dialog->findChild<QLabel *>("LB_Version")->text(), line);
     dialog->reject();

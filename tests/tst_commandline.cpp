@@ -1,8 +1,6 @@
-#include "mainwindow.h"
-#include "testenvironment.h"
 #include "version.h"
+#include "windowfixture.h"
 
-#include <QComboBox>
 #include <QProcess>
 #include <QSerialPortInfo>
 #include <QSettings>
@@ -91,17 +89,17 @@ void CommandLineTest::run()
 
 void CommandLineTest::serialPortsInWindow()
 {
-    TestEnvironment env;
+    WindowFixture fixture(WindowFixture::Start::Later);
+    const TestEnvironment &env = fixture.env;
     const auto found = QSerialPortInfo::availablePorts();
     const QStringList paths = { env.workPath() + "/ttyV0", "/dev/no-such-tty" };
     // The settings choose another port, which must not win over the command line.
     QSettings(env.settingsPath(), QSettings::IniFormat)
         .setValue("Setup_Parameter/portname",
                   found.isEmpty() ? paths.last() : found.last().portName());
-    MainWindow window;
-    window.addSerialPorts(paths);
+    fixture.start().addSerialPorts(paths);
 
-    const auto *combo = window.findChild<QComboBox *>(QStringLiteral("CB_SerialPort"));
+    const auto *combo = fixture.widget<QComboBox>(QStringLiteral("CB_SerialPort"));
     QCOMPARE(combo->count(), found.size() + 2);
     for (int i = 0; i < combo->count(); ++i) {
         const QString name = i < found.size() ? found.at(i).portName() : paths.at(i - found.size());

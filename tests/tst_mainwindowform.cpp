@@ -1,26 +1,14 @@
 #include "aboutdialog.h"
-#include "mainwindow.h"
-#include "modaldialoghelper.h"
-#include "pty.h"
-#include "testenvironment.h"
+#include "windowfixture.h"
 
 #include <QAction>
-#include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMetaMethod>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QSerialPort>
 #include <QSignalSpy>
-#include <QSpinBox>
-#include <QStatusBar>
-#include <QTextEdit>
-#include <QTimer>
 #include <QtTest>
 
 namespace {
@@ -97,8 +85,8 @@ private slots:
     void aboutActionOpensDialogWindowModal();
 
 private:
-    TestEnvironment m_env;
-    MainWindow m_window; // left untouched; the behaviour tests build their own
+    WindowFixture m_fixture;
+    MainWindow &m_window = m_fixture.window(); // left untouched; the behaviour tests build theirs
 };
 
 void MainWindowFormTest::counts_data()
@@ -378,36 +366,31 @@ void MainWindowFormTest::slotTable()
 
 void MainWindowFormTest::returnInCommandLineClicksSend_data()
 {
-    QTest::addColumn<QString>("commandLine");
-    QTest::addColumn<QString>("sendButton");
-    QTest::newRow("serial") << "LE_SerialPortCmd"
-                            << "PB_SendSerialPort";
+    QTest::addColumn<int>("channel");
+    QTest::newRow("serial") << serial;
     for (int n = 1; n <= 3; ++n)
-        QTest::addRow("network %d", n) << QStringLiteral("LE_Network%1Cmd").arg(n)
-                                       << QStringLiteral("PB_SendNetwork%1").arg(n);
+        QTest::addRow("network %d", n) << n;
 }
 
 void MainWindowFormTest::returnInCommandLineClicksSend()
 {
-    QFETCH(QString, commandLine);
-    QFETCH(QString, sendButton);
-    TestEnvironment env;
-    MainWindow window;
-    ModalDialogHelper helper;
+    QFETCH(int, channel);
+    WindowFixture fixture;
     QStringList clicked;
-    for (auto *button : window.findChildren<QPushButton *>(QRegularExpression("^PB_Send")))
+    for (auto *button :
+         fixture.window().findChildren<QPushButton *>(QRegularExpression("^PB_Send")))
         connect(button, &QPushButton::clicked, this,
                 [&clicked, button] { clicked << button->objectName(); });
 
-    QTest::keyClick(window.findChild<QLineEdit *>(commandLine), Qt::Key_Return);
-    QCOMPARE(clicked, QStringList { sendButton });
+    QTest::keyClick(fixture.commandLine(channel), Qt::Key_Return);
+    QCOMPARE(clicked, QStringList { fixture.sendButton(channel)->objectName() });
 
     // The refusal of a send on a closed link is the same whichever way the send came.
-    const QStringList afterReturn = helper.texts();
+    const QStringList afterReturn = fixture.dialogs.texts();
     QCOMPARE(afterReturn.size(), 1);
-    helper.clear();
-    window.findChild<QPushButton *>(sendButton)->click();
-    QCOMPARE(helper.texts(), afterReturn);
+    fixture.dialogs.clear();
+    fixture.sendButton(channel)->click();
+    QCOMPARE(fixture.dialogs.texts(), afterReturn);
 }
 
 void MainWindowFormTest::serialModeButtons_data()
@@ -424,51 +407,43 @@ void MainWindowFormTest::serialModeButtons()
 {
     QFETCH(QStringList, clicks);
     QFETCH(QByteArray, written);
-    const Pty pty;
-    QVERIFY(pty.isValid());
-    TestEnvironment env;
-    MainWindow window;
-    ModalDialogHelper helper;
-    auto *ports = window.findChild<QComboBox *>("CB_SerialPort");
-    ports->addItem(pty.slavePath());
-    ports->setCurrentText(pty.slavePath());
-    QCOMPARE(ports->currentText(), pty.slavePath());
-    window.findChild<QPushButton *>("PB_OpenSerialPort")->click();
-    QVERIFY(window.findChild<QSerialPort *>()->isOpen());
+    WindowFixture fixture;
+    QVERIFY(fixture.open(serial));
+    QCOMPARE(fixture.widget<QComboBox>("CB_SerialPort")->currentText(), fixture.pty.slavePath());
 
     for (const QString &name : clicks)
-        window.findChild<QRadioButton *>(name)->click();
-    window.findChild<QLineEdit *>("LE_SerialPortCmd")->setText(QStringLiteral("41 42"));
-    window.findChild<QPushButton *>("PB_SendSerialPort")->click();
-    QByteArray received;
-    QTRY_COMPARE(received += pty.readAvailable(), written);
-    QCOMPARE(helper.count(), 0);
+        fixture.widget<QRadioButton>(name)->click();
+    fixture.send(serial, QStringLiteral("41 42"));
+    QTRY_COMPARE(fixture.written(serial), written);
+    QCOMPARE(fixture.dialogs.count(), 0);
 }
 
 void MainWindowFormTest::timers()
 {
-    TestEnvironment env;
-    MainWindow window;
-    const auto timers = window.findChildren<QTimer *>(QString(), Qt::FindDirectChildrenOnly);
-    QCOMPARE(timers.size(), 5);
-    for (int i = 0; i < timers.size(); ++i)
-        QVERIFY(timers[i]->isActive() == (i == 1) && !timers[i]->isSingleShot());
-    QCOMPARE(timers[1]->interval(), 10);
-    QSignalSpy ticks(timers[1], &QTimer::timeout);
+    WindowFixture fixture;
+    QCOMPARE(fixture.window().findChildren<QTimer *>(QString(), Qt::FindDirectChildrenOnly).size(),
+             5);
+    // Only the serial poll runs from the start, every 10 ms; the sends wait for Start.
+    for (int channel = 0; channel < 4; ++channel)
+        QVERIFY(!fixture.sendTimer(channel)->isActive()
+                && !fixture.sendTimer(channel)->isSingleShot());
+    QTimer *poll = fixture.pollTimer();
+    QVERIFY(poll->isActive() && !poll->isSingleShot());
+    QCOMPARE(poll->interval(), 10);
+    QSignalSpy ticks(poll, &QTimer::timeout);
     QTRY_VERIFY(ticks.count() >= 3);
 }
 
 void MainWindowFormTest::aboutActionOpensDialogWindowModal()
 {
-    TestEnvironment env;
-    MainWindow window;
-    ModalDialogHelper helper; // a dialog run by exec() would block the trigger until rejected
-    auto *dialog = window.findChild<AboutDialog *>();
-    QVERIFY(dialog && !dialog->isVisible());
-    window.findChild<QAction *>("actionAbout")->trigger();
+    // The fixture's helper: a dialog run by exec() would block the trigger until rejected.
+    WindowFixture fixture;
+    auto *dialog = fixture.widget<AboutDialog>("AboutDialog");
+    QVERIFY(!dialog->isVisible());
+    fixture.widget<QAction>("actionAbout")->trigger();
     QVERIFY(dialog->isVisible());
     QCOMPARE(dialog->windowModality(), Qt::WindowModal);
-    QCOMPARE(dialog->parentWidget(), &window);
+    QCOMPARE(dialog->parentWidget(), &fixture.window());
 }
 
 QTEST_MAIN(MainWindowFormTest)

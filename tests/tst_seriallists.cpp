@@ -1,8 +1,6 @@
-#include "mainwindow.h"
 #include "seriallists.h"
-#include "testenvironment.h"
+#include "windowfixture.h"
 
-#include <QComboBox>
 #include <QSerialPortInfo>
 #include <QtTest>
 
@@ -19,8 +17,8 @@ private slots:
     void portList();
 
 private:
-    TestEnvironment m_env;
-    MainWindow m_window;
+    WindowFixture m_fixture;
+    const MainWindow &m_window = m_fixture.window();
 };
 
 void SerialListsTest::parameterList_data()
@@ -78,9 +76,8 @@ void SerialListsTest::parityDatum()
 {
     QFETCH(QString, text);
     QFETCH(int, datum);
-    TestEnvironment env;
-    MainWindow window;
-    auto *parity = window.findChild<QComboBox *>("CB_Parity");
+    WindowFixture fixture;
+    auto *parity = fixture.widget<QComboBox>("CB_Parity");
     parity->setCurrentText(text);
     QCOMPARE(parity->currentText(), text);
     QCOMPARE(parity->currentData().toInt(), datum);
