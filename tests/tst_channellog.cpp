@@ -1,13 +1,6 @@
-#include "mainwindow.h"
-#include "modaldialoghelper.h"
-#include "testenvironment.h"
+#include "windowfixture.h"
 
-#include <QLineEdit>
-#include <QPushButton>
-#include <QStatusBar>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTextEdit>
+#include <QDir>
 #include <QtTest>
 
 #include <fcntl.h>
@@ -15,7 +8,6 @@
 
 namespace {
 
-const QStringList suffixes { "-serial.txt", "-network1.txt", "-network2.txt", "-network3.txt" };
 const QString stampFormat = QStringLiteral("yyyy-MM-dd_hh-mm-ss");
 
 QString currentStamp()
@@ -27,48 +19,6 @@ QString currentStamp()
 void waitForFreshSecond()
 {
     QTRY_VERIFY_WITH_TIMEOUT(QTime::currentTime().msec() < 150, 2000);
-}
-
-QStringList runFiles(const QString &stamp)
-{
-    QStringList names;
-    for (const QString &suffix : suffixes)
-        names << stamp + suffix;
-    names.sort();
-    return names;
-}
-
-void writeFile(const QString &path, const QByteArray &contents,
-               QIODevice::OpenMode mode = QIODevice::WriteOnly)
-{
-    QFile file(path);
-    QVERIFY(file.open(mode));
-    file.write(contents);
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-QStatusBar *statusBar(const MainWindow &window)
-{
-    return window.findChild<QStatusBar *>(QStringLiteral("statusBar"));
-}
-
-bool connectNetwork(MainWindow &window, QTcpServer &server, int n)
-{
-    window.findChild<QLineEdit *>("LE_IPAddress1")->setText(QStringLiteral("127.0.0.1"));
-    window.findChild<QLineEdit *>("LE_Port1")->setText(QString::number(server.serverPort()));
-    window.findChild<QPushButton *>(QStringLiteral("PB_ConnectNetwork%1").arg(n))->click();
-    return server.waitForNewConnection(2000);
-}
-
-void send(MainWindow &window, int n, const QString &command)
-{
-    window.findChild<QLineEdit *>(QStringLiteral("LE_Network%1Cmd").arg(n))->setText(command);
-    window.findChild<QPushButton *>(QStringLiteral("PB_SendNetwork%1").arg(n))->click();
 }
 
 // Puts a full disk under the open file at path, as if the disk had filled up during the run.
@@ -104,10 +54,11 @@ private slots:
 
 void ChannelLogTest::logsCreatedAtStartUp()
 {
-    TestEnvironment env;
+    WindowFixture fixture(WindowFixture::Start::Later);
+    const TestEnvironment &env = fixture.env;
     QVERIFY(!QFileInfo::exists(env.homePath() + "/Documents"));
     const QDateTime before = QDateTime::currentDateTime();
-    MainWindow window;
+    fixture.start();
     const QDateTime after = QDateTime::currentDateTime();
 
     const QStringList files = env.logFiles();
@@ -118,10 +69,10 @@ void ChannelLogTest::logsCreatedAtStartUp()
         qPrintable(stamp));
     const QDateTime started = QDateTime::fromString(stamp, stampFormat);
     QVERIFY(started >= before.addMSecs(-before.time().msec()) && started <= after);
-    QCOMPARE(files, runFiles(stamp));
+    QCOMPARE(files, TestEnvironment::runFiles(stamp));
     for (const QString &name : files)
         QCOMPARE(QFileInfo(env.logDirPath() + '/' + name).size(), qint64(0));
-    QVERIFY(statusBar(window)->currentMessage().isEmpty());
+    QVERIFY(fixture.status().isEmpty());
 }
 
 void ChannelLogTest::closeQuestion_data()
@@ -141,48 +92,50 @@ void ChannelLogTest::closeQuestion()
     QFETCH(int, answer);
     QFETCH(int, key);
     QFETCH(bool, kept);
-    TestEnvironment env;
+    WindowFixture fixture(WindowFixture::Start::Later);
+    const TestEnvironment &env = fixture.env;
     QVERIFY(QDir().mkpath(env.logDirPath()));
-    const QStringList earlier = runFiles(QStringLiteral("2020-01-01_00-00-00"));
+    const QStringList earlier = TestEnvironment::runFiles(QStringLiteral("2020-01-01_00-00-00"));
     for (const QString &name : earlier)
-        writeFile(env.logDirPath() + '/' + name, "earlier run\n");
+        QVERIFY(writeFile(env.logDirPath() + '/' + name, "earlier run\n"));
 
-    ModalDialogHelper helper;
-    helper.setMessageBoxAnswer(QMessageBox::StandardButton(answer));
-    helper.setMessageBoxKey(key);
-    QStringList thisRun;
-    {
-        MainWindow window;
-        thisRun = env.logFiles().mid(4); // sorted after the earlier run's
-        QCOMPARE(env.logFiles().mid(0, 4), earlier);
-        QVERIFY(window.close());
-    }
+    ModalDialogHelper &dialogs = fixture.dialogs;
+    dialogs.setMessageBoxAnswer(QMessageBox::StandardButton(answer));
+    dialogs.setMessageBoxKey(key);
+    fixture.start();
+    const QStringList thisRun = env.logFiles().mid(4); // sorted after the earlier run's
+    QCOMPARE(env.logFiles().mid(0, 4), earlier);
+    QVERIFY(fixture.window().close());
 
-    QCOMPARE(helper.count(), 1);
-    QCOMPARE(helper.records().first().className, QStringLiteral("QMessageBox"));
-    QCOMPARE(helper.records().first().title, QStringLiteral("TeskManager"));
-    QCOMPARE(helper.records().first().text,
+    QCOMPARE(dialogs.count(), 1);
+    QCOMPARE(dialogs.records().first().className, QStringLiteral("QMessageBox"));
+    QCOMPARE(dialogs.records().first().title, QStringLiteral("TeskManager"));
+    QCOMPARE(dialogs.records().first().text,
              QStringLiteral("Do you want to save log file into your Documents directory?"));
     for (const QString &name : thisRun)
         QCOMPARE(QFileInfo::exists(env.logDirPath() + '/' + name), kept);
     for (const QString &name : earlier)
-        QCOMPARE(readFile(env.logDirPath() + '/' + name), QByteArray("earlier run\n"));
+        QCOMPARE(fileContents(env.logDirPath() + '/' + name), QByteArray("earlier run\n"));
     QVERIFY(QFileInfo::exists(env.settingsPath())); // saved whatever the answer
 }
 
 void ChannelLogTest::twoWindowsInOneSecond()
 {
-    TestEnvironment env;
+    WindowFixture fixture(WindowFixture::Start::Later);
+    const TestEnvironment &env = fixture.env;
     waitForFreshSecond();
     const QString stamp = currentStamp();
-    MainWindow first;
-    const QString firstSerial = env.logDirPath() + '/' + stamp + suffixes.first();
-    writeFile(firstSerial, "first run\n", QIODevice::Append);
+    fixture.start();
+    const QString firstSerial
+        = env.logDirPath() + '/' + stamp + TestEnvironment::logSuffixes.first();
+    QVERIFY(writeFile(firstSerial, "first run\n", QIODevice::Append));
 
     MainWindow second;
     QVERIFY2(currentStamp() == stamp, "the two windows took more than a second to start");
-    QCOMPARE(readFile(firstSerial), QByteArray("first run\n"));
-    QCOMPARE(env.logFiles(), runFiles(stamp) + runFiles(stamp + "_2")); // sorts the same
+    QCOMPARE(fileContents(firstSerial), QByteArray("first run\n"));
+    QCOMPARE(env.logFiles(),
+             TestEnvironment::runFiles(stamp)
+                 + TestEnvironment::runFiles(stamp + "_2")); // sorts the same
 }
 
 void ChannelLogTest::takenNameMovesWholeRun_data()
@@ -198,18 +151,19 @@ void ChannelLogTest::takenNameMovesWholeRun()
 {
     QFETCH(QStringList, taken);
     QFETCH(QString, expectedSuffix);
-    TestEnvironment env;
+    WindowFixture fixture(WindowFixture::Start::Later);
+    const TestEnvironment &env = fixture.env;
     QVERIFY(QDir().mkpath(env.logDirPath()));
     waitForFreshSecond();
     const QString stamp = currentStamp();
     for (const QString &name : taken)
-        writeFile(env.logDirPath() + '/' + stamp + name, "taken\n");
+        QVERIFY(writeFile(env.logDirPath() + '/' + stamp + name, "taken\n"));
 
-    MainWindow window;
+    fixture.start();
     QVERIFY2(currentStamp() == stamp, "the window took more than a second to start");
     for (const QString &name : taken)
-        QCOMPARE(readFile(env.logDirPath() + '/' + stamp + name), QByteArray("taken\n"));
-    QStringList expected = runFiles(stamp + expectedSuffix);
+        QCOMPARE(fileContents(env.logDirPath() + '/' + stamp + name), QByteArray("taken\n"));
+    QStringList expected = TestEnvironment::runFiles(stamp + expectedSuffix);
     for (const QString &name : taken)
         expected << stamp + name;
     expected.sort();
@@ -218,61 +172,51 @@ void ChannelLogTest::takenNameMovesWholeRun()
 
 void ChannelLogTest::unusableDocumentsFolder()
 {
-    TestEnvironment env;
+    WindowFixture fixture(WindowFixture::Start::Later);
+    const TestEnvironment &env = fixture.env;
     // Permission bits do not stop root; a file in the folder's place stops everyone.
-    writeFile(env.homePath() + "/Documents", "not a folder\n");
-    ModalDialogHelper helper;
-    helper.setMessageBoxAnswer(QMessageBox::No);
-    QTcpServer server;
-    QVERIFY(server.listen(QHostAddress::LocalHost));
-    {
-        MainWindow window;
-        const QString status = statusBar(window)->currentMessage();
-        QVERIFY2(status.startsWith("Log file error: " + env.logDirPath() + '/'
-                                   + currentStamp().left(10)),
-                 qPrintable(status));
-        QVERIFY2(status.contains("-serial.txt: ") && !status.endsWith(": "), qPrintable(status));
+    QVERIFY(writeFile(env.homePath() + "/Documents", "not a folder\n"));
+    fixture.dialogs.setMessageBoxAnswer(QMessageBox::No);
+    fixture.start();
+    const QString status = fixture.status();
+    QVERIFY2(
+        status.startsWith("Log file error: " + env.logDirPath() + '/' + currentStamp().left(10)),
+        qPrintable(status));
+    QVERIFY2(status.contains("-serial.txt: ") && !status.endsWith(": "), qPrintable(status));
 
-        // The window works on without its logs.
-        QVERIFY(connectNetwork(window, server, 1));
-        send(window, 1, QStringLiteral("AT"));
-        QCOMPARE(window.findChild<QTextEdit *>("TE_Network1")->toPlainText(),
-                 QStringLiteral("AT\n"));
-        QVERIFY(window.close());
-    }
-    QCOMPARE(helper.titles(), QStringList { "TeskManager" });
-    QCOMPARE(readFile(env.homePath() + "/Documents"), QByteArray("not a folder\n"));
+    // The window works on without its logs.
+    QVERIFY(fixture.connectNetwork(1));
+    fixture.send(1, QStringLiteral("AT"));
+    QCOMPARE(fixture.shown(1), QStringLiteral("AT\n"));
+    QVERIFY(fixture.window().close());
+
+    QCOMPARE(fixture.dialogs.titles(), QStringList { "TeskManager" });
+    QCOMPARE(fileContents(env.homePath() + "/Documents"), QByteArray("not a folder\n"));
     QVERIFY(QFileInfo::exists(env.settingsPath()));
 }
 
 void ChannelLogTest::failedWriteReportedOnce()
 {
-    TestEnvironment env;
-    ModalDialogHelper helper;
-    QTcpServer server;
-    QVERIFY(server.listen(QHostAddress::LocalHost));
-    MainWindow window;
-    QVERIFY(connectNetwork(window, server, 1));
-    QVERIFY(connectNetwork(window, server, 2));
-    const QString logPath = env.logDirPath() + '/' + env.logFiles().first();
-    QVERIFY(logPath.endsWith("-network1.txt"));
+    WindowFixture fixture;
+    QVERIFY(fixture.connectNetwork(1));
+    QVERIFY(fixture.connectNetwork(2));
+    const QString logPath = fixture.logPath(1);
     QVERIFY(fillDiskUnder(logPath));
-    QStatusBar *status = statusBar(window);
+    auto *status = fixture.widget<QStatusBar>("statusBar");
     status->clearMessage();
 
-    send(window, 1, QStringLiteral("one"));
-    const QString message = status->currentMessage();
+    fixture.send(1, QStringLiteral("one"));
+    const QString message = fixture.status();
     QVERIFY2(message.startsWith("Log file error: " + logPath + ": ") && !message.endsWith(": "),
              qPrintable(message));
 
     status->clearMessage();
-    send(window, 1, QStringLiteral("two"));
-    send(window, 2, QStringLiteral("other"));
-    QVERIFY2(status->currentMessage().isEmpty(), qPrintable(status->currentMessage()));
-    QCOMPARE(window.findChild<QTextEdit *>("TE_Network1")->toPlainText(),
-             QStringLiteral("one\ntwo\n"));
-    QCOMPARE(env.logContents("-network2.txt"), QByteArray("other\n"));
-    QCOMPARE(helper.count(), 0);
+    fixture.send(1, QStringLiteral("two"));
+    fixture.send(2, QStringLiteral("other"));
+    QVERIFY2(fixture.status().isEmpty(), qPrintable(fixture.status()));
+    QCOMPARE(fixture.shown(1), QStringLiteral("one\ntwo\n"));
+    QCOMPARE(fixture.log(2), QByteArray("other\n"));
+    QCOMPARE(fixture.dialogs.count(), 0);
 }
 
 QTEST_MAIN(ChannelLogTest)

@@ -1,29 +1,19 @@
-#include "mainwindow.h"
-#include "modaldialoghelper.h"
-#include "pty.h"
+#include "joiningthread.h"
 #include "responsiveness.h"
 #include "tcppeer.h"
 #include "testdata.h"
-#include "testenvironment.h"
+#include "windowfixture.h"
 
-#include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRandomGenerator>
+#include <QFileInfo>
 #include <QSettings>
-#include <QSpinBox>
-#include <QStatusBar>
-#include <QTextEdit>
-#include <QTimer>
 #include <QtTest>
 
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <memory>
-#include <thread>
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -31,51 +21,20 @@
 
 namespace {
 
-const QByteArray textAlphabet
-    = "abcdefghijklmnopqrstuvwxyz0123456789 \n"; // untouched by the clean-up
-
-const QString group = QStringLiteral("Setup_Parameter");
-const QStringList periodBoxes { "SB_SerialTimerSecond", "SB_Network1TimerSecond",
-                                "SB_Network2TimerSecond", "SB_Network3TimerSecond" };
-const QStringList logSuffixes { "-serial.txt", "-network1.txt", "-network2.txt", "-network3.txt" };
-
-void writeFile(const QString &path, const QByteArray &contents)
-{
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
-    QCOMPARE(file.write(contents), qint64(contents.size()));
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-template<class T> T *widget(const MainWindow &window, const QString &name)
-{
-    return window.findChild<T *>(name);
-}
-
-QString status(const MainWindow &window)
-{
-    return widget<QStatusBar>(window, QStringLiteral("statusBar"))->currentMessage();
-}
-
 // What saveSettings should write for the window as it stands.
-QVariantMap settingsShown(const MainWindow &window)
+QVariantMap settingsShown(const WindowFixture &fixture)
 {
     QVariantMap values;
-    const auto *port = widget<QComboBox>(window, "CB_SerialPort");
+    const auto *port = fixture.widget<QComboBox>("CB_SerialPort");
     values["port"] = port->currentIndex();
     values["portname"] = port->currentText();
-    values["bandrate"] = widget<QComboBox>(window, "CB_BandRate")->currentIndex();
-    values["serialtimermsecond"] = widget<QSpinBox>(window, "SB_SerialTimerSecond")->value();
-    values["networkipaddress"] = widget<QLineEdit>(window, "LE_IPAddress1")->text();
-    values["networkport"] = widget<QLineEdit>(window, "LE_Port1")->text();
+    values["bandrate"] = fixture.value("CB_BandRate");
+    values["serialtimermsecond"] = fixture.value("SB_SerialTimerSecond");
+    values["networkipaddress"] = fixture.value("LE_IPAddress1");
+    values["networkport"] = fixture.value("LE_Port1");
     for (int n = 1; n <= 3; ++n)
         values[QStringLiteral("network%1timermsecond").arg(n)]
-            = widget<QSpinBox>(window, QStringLiteral("SB_Network%1TimerSecond").arg(n))->value();
+            = fixture.value(QStringLiteral("SB_Network%1TimerSecond").arg(n));
     return values;
 }
 
@@ -85,7 +44,7 @@ void verifySettingsFile(const QString &path, const QVariantMap &expected)
     QVERIFY(QFileInfo(path).isFile());
     QSettings settings(path, QSettings::IniFormat);
     QCOMPARE(settings.status(), QSettings::NoError);
-    settings.beginGroup(group);
+    settings.beginGroup(QStringLiteral("Setup_Parameter"));
     for (auto it = expected.begin(); it != expected.end(); ++it) {
         const QVariant stored = settings.value(it.key());
         QVERIFY2(stored.isValid(), qPrintable(it.key()));
@@ -108,14 +67,12 @@ public:
         limit.rlim_cur = bytes;
         m_set = setrlimit(RLIMIT_FSIZE, &limit) == 0;
     }
-    ~FileSizeLimit() { lift(); }
-    bool isSet() const { return m_set; }
-    void lift()
+    ~FileSizeLimit()
     {
         if (m_set)
             setrlimit(RLIMIT_FSIZE, &m_previous);
-        m_set = false;
     }
+    bool isSet() const { return m_set; }
 
 private:
     rlimit m_previous {};
@@ -186,40 +143,19 @@ void TestHostileFiles::hostileSettings()
 {
     QFETCH(QByteArray, contents);
     QFETCH(QVariantMap, expected);
-    TestEnvironment env;
-    writeFile(env.settingsPath(), contents);
-    ModalDialogHelper dialogs;
-    dialogs.setMessageBoxAnswer(QMessageBox::No);
-    QVariantMap atClose;
-    {
-        MainWindow window;
-        QVariantMap shown {
-            { "CB_BandRate", 0 },
-            { "LE_IPAddress1", "192.168.1.100" },
-            { "LE_Port1", "6001" },
-        };
-        for (const QString &box : periodBoxes)
-            shown[box] = 1000;
-        for (auto it = expected.begin(); it != expected.end(); ++it)
-            shown[it.key()] = it.value();
-        for (auto it = shown.begin(); it != shown.end(); ++it) {
-            const QObject *w = window.findChild<QObject *>(it.key());
-            QVariant actual;
-            if (const auto *box = qobject_cast<const QComboBox *>(w))
-                actual = box->currentIndex();
-            else if (const auto *box = qobject_cast<const QSpinBox *>(w))
-                actual = box->value();
-            else if (const auto *edit = qobject_cast<const QLineEdit *>(w))
-                actual = edit->text();
-            QVERIFY2(
-                actual == it.value(),
-                qPrintable(it.key() + ": " + actual.toString() + " != " + it.value().toString()));
-        }
-        atClose = settingsShown(window);
-        QVERIFY(window.close());
-    }
-    QCOMPARE(dialogs.count(), 1);
-    verifySettingsFile(env.settingsPath(), atClose);
+    WindowFixture fixture(WindowFixture::Start::Later);
+    QVERIFY(writeFile(fixture.env.settingsPath(), contents));
+    fixture.dialogs.setMessageBoxAnswer(QMessageBox::No);
+    fixture.start();
+    QVariantMap shown = WindowFixture::firstRunValues();
+    for (auto it = expected.begin(); it != expected.end(); ++it)
+        shown[it.key()] = it.value();
+    const QString differences = fixture.differences(shown);
+    QVERIFY2(differences.isEmpty(), qPrintable(differences));
+    const QVariantMap atClose = settingsShown(fixture);
+    QVERIFY(fixture.window().close());
+    QCOMPARE(fixture.dialogs.count(), 1);
+    verifySettingsFile(fixture.env.settingsPath(), atClose);
 }
 
 void TestHostileFiles::settingsPathNotAFile_data()
@@ -232,51 +168,39 @@ void TestHostileFiles::settingsPathNotAFile_data()
 void TestHostileFiles::settingsPathNotAFile()
 {
     QFETCH(bool, pipe);
-    TestEnvironment env;
+    WindowFixture fixture(WindowFixture::Start::Later);
+    const TestEnvironment &env = fixture.env;
     const QByteArray path = QFile::encodeName(env.settingsPath());
     if (pipe) {
         QVERIFY(::mkfifo(path.constData(), 0644) == 0);
     } else {
         QVERIFY(QDir().mkpath(env.settingsPath()));
-        writeFile(env.settingsPath() + "/inside", "kept\n");
+        QVERIFY(writeFile(env.settingsPath() + "/inside", "kept\n"));
     }
     // Anyone who opens the pipe to read waits for a writer; after 3 s one comes by now and
     // then, so that a hang shows as a slow start instead of a test that never ends.
-    struct Rescuer {
-        std::atomic<bool> done { false };
-        std::thread thread;
-        ~Rescuer()
-        {
-            done = true;
-            thread.join();
-        }
-    } rescuer;
-    rescuer.thread = std::thread([&] {
+    std::atomic<bool> done { false };
+    JoiningThread rescuer([&] { done = true; });
+    rescuer.start([&] {
         QElapsedTimer clock;
         clock.start();
-        while (!rescuer.done) {
+        while (!done) {
             ::usleep(50000);
             if (pipe && clock.elapsed() > 3000)
                 ::close(::open(path.constData(), O_RDWR | O_NONBLOCK));
         }
     });
-    ModalDialogHelper dialogs;
-    dialogs.setMessageBoxAnswer(QMessageBox::No);
+    fixture.dialogs.setMessageBoxAnswer(QMessageBox::No);
     QElapsedTimer clock;
-    qint64 startUp = 0;
-    qint64 shutDown = 0;
-    {
-        clock.start();
-        MainWindow window;
-        startUp = clock.restart();
-        for (const QString &box : periodBoxes)
-            QCOMPARE(widget<QSpinBox>(window, box)->value(), 1000);
-        QCOMPARE(widget<QLineEdit>(window, "LE_Port1")->text(), QStringLiteral("6001"));
-        clock.restart();
-        QVERIFY(window.close());
-        shutDown = clock.elapsed();
-    }
-    QCOMPARE(dialogs.count(), 1);
+    clock.start();
+    fixture.start();
+    const qint64 startUp = clock.restart();
+    const QString differences = fixture.differences(WindowFixture::firstRunValues());
+    QVERIFY2(differences.isEmpty(), qPrintable(differences));
+    clock.restart();
+    QVERIFY(fixture.window().close());
+    const qint64 shutDown = clock.elapsed();
+    QCOMPARE(fixture.dialogs.count(), 1);
     QVERIFY2(startUp < 1000 && shutDown < 1000,
              qPrintable(QStringLiteral("start %1 ms, close %2 ms").arg(startUp).arg(shutDown)));
     // Nothing can be written there; nothing is destroyed and nothing is left behind either.
@@ -285,7 +209,7 @@ void TestHostileFiles::settingsPathNotAFile()
         QVERIFY(!info.isFile() && !info.isDir() && info.exists());
     } else {
         QVERIFY(info.isDir());
-        QCOMPARE(readFile(env.settingsPath() + "/inside"), QByteArray("kept\n"));
+        QCOMPARE(fileContents(env.settingsPath() + "/inside"), QByteArray("kept\n"));
     }
     QCOMPARE(QDir(env.workPath())
                  .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System),
@@ -312,55 +236,40 @@ void TestHostileFiles::logFolderBlocked()
     QFETCH(QString, obstacle);
     QFETCH(bool, link);
     QFETCH(int, answer);
-    TestEnvironment env;
+    WindowFixture fixture(WindowFixture::Start::Later);
+    const TestEnvironment &env = fixture.env;
     const QString path = env.homePath() + '/' + obstacle;
     QVERIFY(QDir().mkpath(QFileInfo(path).path()));
     if (link)
         QVERIFY(QFile::link(env.homePath() + "/nowhere/at/all", path));
     else
-        writeFile(path, "in the way\n");
+        QVERIFY(writeFile(path, "in the way\n"));
+    fixture.dialogs.setMessageBoxAnswer(QMessageBox::StandardButton(answer));
+    fixture.start();
+    QVERIFY(fixture.show());
+    const QString message = fixture.status();
+    QVERIFY2(message.startsWith("Log file error: " + env.logDirPath() + '/')
+                 && message.contains("-serial.txt: ") && !message.endsWith(": "),
+             qPrintable(message));
 
-    TcpPeer peer([](TcpPeer &p, int fd) {
-        p.sendAll(fd, "from the peer\n");
-        p.waitUntil([] { return false; });
-    });
-    Pty pty;
-    QVERIFY(pty.isValid());
-    ModalDialogHelper dialogs;
-    dialogs.setMessageBoxAnswer(QMessageBox::StandardButton(answer));
-    {
-        MainWindow window;
-        window.show();
-        const QString message = status(window);
-        QVERIFY2(message.startsWith("Log file error: " + env.logDirPath() + '/')
-                     && message.contains("-serial.txt: ") && !message.endsWith(": "),
-                 qPrintable(message));
+    // Every channel works on without its log.
+    QVERIFY(fixture.open(2));
+    QVERIFY(fixture.deliver(2, "from the peer\n"));
+    QTRY_COMPARE(fixture.shown(2), QStringLiteral("from the peer\n"));
+    QVERIFY(fixture.open(serial));
+    fixture.send(serial, "AT");
+    QVERIFY(fixture.pty.write("OK\r\n"));
+    QTRY_COMPARE(fixture.shown(serial), QStringLiteral("AT\nOK\n")); // CR LF: one break
+    // Told once, not at every append.
+    QVERIFY2(fixture.status().startsWith("Connected to "), qPrintable(fixture.status()));
+    QVERIFY(fixture.window().close());
 
-        // Every channel works on without its log.
-        widget<QLineEdit>(window, "LE_IPAddress1")->setText("127.0.0.1");
-        widget<QLineEdit>(window, "LE_Port1")->setText(QString::number(peer.port()));
-        widget<QPushButton>(window, "PB_ConnectNetwork2")->click();
-        QTRY_COMPARE(widget<QTextEdit>(window, "TE_Network2")->toPlainText(),
-                     QStringLiteral("from the peer\n"));
-        auto *ports = widget<QComboBox>(window, "CB_SerialPort");
-        ports->addItem(pty.slavePath());
-        ports->setCurrentIndex(ports->count() - 1);
-        widget<QPushButton>(window, "PB_OpenSerialPort")->click();
-        widget<QLineEdit>(window, "LE_SerialPortCmd")->setText("AT");
-        widget<QPushButton>(window, "PB_SendSerialPort")->click();
-        QVERIFY(pty.write("OK\r\n"));
-        QTRY_COMPARE(widget<QTextEdit>(window, "TE_SerialPort")->toPlainText(),
-                     QStringLiteral("AT\nOK\n")); // CR LF is one paragraph break
-        // Told once, not at every append.
-        QVERIFY2(status(window).startsWith("Connected to "), qPrintable(status(window)));
-        QVERIFY(window.close());
-    }
-    QCOMPARE(dialogs.titles(), QStringList { "TeskManager" });
+    QCOMPARE(fixture.dialogs.titles(), QStringList { "TeskManager" });
     // The obstacle is left as it was, whatever the answer.
     if (link)
         QCOMPARE(QFileInfo(path).symLinkTarget(), env.homePath() + "/nowhere/at/all");
     else
-        QCOMPARE(readFile(path), QByteArray("in the way\n"));
+        QCOMPARE(fileContents(path), QByteArray("in the way\n"));
     QVERIFY(QFileInfo(env.settingsPath()).isFile());
 }
 
@@ -374,7 +283,7 @@ void TestHostileFiles::logFillsUp_data()
 void TestHostileFiles::logFillsUp()
 {
     QFETCH(bool, flood);
-    const QByteArray text = plainText(256 * 1024, 3, textAlphabet);
+    const QByteArray text = plainText(256 * 1024, 3, plainAlphabet + '\n');
     std::atomic<bool> go { false };
     std::atomic<int> connections { 0 };
     TcpPeer peer([&](TcpPeer &p, int fd) {
@@ -382,19 +291,13 @@ void TestHostileFiles::logFillsUp()
             p.sendAll(fd, text, 4096, 1);
         p.waitUntil([] { return false; });
     });
-    TestEnvironment env;
-    ModalDialogHelper dialogs;
-    MainWindow window;
-    window.show();
-    widget<QLineEdit>(window, "LE_IPAddress1")->setText("127.0.0.1");
-    widget<QLineEdit>(window, "LE_Port1")->setText(QString::number(peer.port()));
-    widget<QPushButton>(window, "PB_ConnectNetwork1")->click();
+    WindowFixture fixture;
+    QVERIFY(fixture.show());
+    QVERIFY(fixture.connectTo(1, peer.port()));
     QTRY_COMPARE(connections.load(), 1); // the first connection is the one that floods
-    widget<QPushButton>(window, "PB_ConnectNetwork3")->click();
-    QVERIFY(widget<QPushButton>(window, "PB_ConnectNetwork1")->isChecked());
-    QVERIFY(status(window).startsWith("connected"));
-    const QString logPath = env.logDirPath() + '/' + env.logFiles().at(0);
-    QVERIFY(logPath.endsWith("-network1.txt"));
+    QVERIFY(fixture.connectTo(3, peer.port()));
+    QVERIFY(fixture.status().startsWith("connected"));
+    const QString logPath = fixture.logPath(1);
 
     // The limit is set only while nothing but the logs writes: the test's own output may be a
     // file as well.
@@ -408,26 +311,20 @@ void TestHostileFiles::logFillsUp()
         if (flood) {
             go = true;
             allShown = QTest::qWaitFor(
-                [&] {
-                    return widget<QTextEdit>(window, "TE_Network1")
-                        ->toPlainText()
-                        .endsWith(QString::fromLatin1(text.right(50)));
-                },
+                [&] { return fixture.shown(1).endsWith(QString::fromLatin1(text.right(50))); },
                 30000);
         } else {
-            widget<QLineEdit>(window, "LE_Network1Cmd")->setText(QStringLiteral("x").repeated(60));
-            widget<QPushButton>(window, "PB_SendNetwork1")->click(); // 61 bytes, fits
-            widget<QPushButton>(window, "PB_SendNetwork1")->click(); // crosses the limit
+            fixture.send(1, QStringLiteral("x").repeated(60)); // 61 bytes, fits
+            fixture.sendButton(1)->click(); // crosses the limit
         }
-        messageAtLimit = status(window);
-        shownAtLimit = widget<QTextEdit>(window, "TE_Network1")->toPlainText();
+        messageAtLimit = fixture.status();
+        shownAtLimit = fixture.shown(1);
         // Another channel's log is a file of its own, below the limit.
-        widget<QLineEdit>(window, "LE_Network3Cmd")->setText("other");
-        widget<QPushButton>(window, "PB_SendNetwork3")->click();
+        fixture.send(3, "other");
     }
 
     QVERIFY(allShown);
-    const QByteArray log = readFile(logPath);
+    const QByteArray log = fileContents(logPath);
     QCOMPARE(qint64(log.size()), qint64(limit));
     // The message gives the reason, also when the write that met the limit got partly through.
     QCOMPARE(messageAtLimit,
@@ -440,13 +337,12 @@ void TestHostileFiles::logFillsUp()
         QCOMPARE(log, QByteArray("x").repeated(60) + '\n' + QByteArray("x").repeated(39));
         QCOMPARE(shownAtLimit, (QString(60, 'x') + '\n').repeated(2));
     }
-    QCOMPARE(env.logContents("-network3.txt"), QByteArray("other\n"));
+    QCOMPARE(fixture.log(3), QByteArray("other\n"));
     // Told once; the view goes on.
-    widget<QLineEdit>(window, "LE_Network1Cmd")->setText(QStringLiteral("after"));
-    widget<QPushButton>(window, "PB_SendNetwork1")->click();
-    QVERIFY(widget<QTextEdit>(window, "TE_Network1")->toPlainText().endsWith("after\n"));
-    QCOMPARE(status(window), messageAtLimit);
-    QCOMPARE(dialogs.count(), 0);
+    fixture.send(1, QStringLiteral("after"));
+    QVERIFY(fixture.shown(1).endsWith("after\n"));
+    QCOMPARE(fixture.status(), messageAtLimit);
+    QCOMPARE(fixture.dialogs.count(), 0);
 }
 
 void TestHostileFiles::closeWhileTrafficFlows_data()
@@ -460,11 +356,10 @@ void TestHostileFiles::closeWhileTrafficFlows()
 {
     QFETCH(int, answer);
     const int size = 256 * 1024;
-    const QByteArray payload[]
-        = { plainText(size, 10, textAlphabet), plainText(size, 11, textAlphabet),
-            plainText(size, 12, textAlphabet) };
-    const QByteArray serialPayload
-        = plainText(48 * 1024, 13, textAlphabet); // the line moves ~100 KB/s
+    const QByteArray alphabet = plainAlphabet + '\n';
+    const QByteArray payload[] = { plainText(size, 10, alphabet), plainText(size, 11, alphabet),
+                                   plainText(size, 12, alphabet) };
+    const QByteArray serialPayload = plainText(48 * 1024, 13, alphabet); // the line: ~100 KB/s
 
     std::atomic<int> connections { 0 };
     std::atomic<bool> go { false };
@@ -480,120 +375,78 @@ void TestHostileFiles::closeWhileTrafficFlows()
             p.sendAll(fd, bytes.mid(bytes.size() / 2), 2048, 10);
         p.waitUntil([] { return false; });
     });
-    TestEnvironment env;
+    WindowFixture fixture(WindowFixture::Start::Later);
+    const TestEnvironment &env = fixture.env;
     QVERIFY(QDir().mkpath(env.logDirPath()));
-    QStringList earlier;
-    for (const QString &suffix : logSuffixes)
-        earlier << "2020-01-01_00-00-00" + suffix;
-    earlier << "notes.txt";
+    const QStringList earlier = TestEnvironment::runFiles("2020-01-01_00-00-00")
+        << QStringLiteral("notes.txt");
     for (const QString &name : earlier)
-        writeFile(env.logDirPath() + '/' + name, name.toLatin1());
-    Pty pty;
-    QVERIFY(pty.isValid());
+        QVERIFY(writeFile(env.logDirPath() + '/' + name, name.toLatin1()));
+    JoiningThread device([&] { closing = true; });
+    fixture.start();
+    QVERIFY(fixture.show());
+    QCOMPARE(env.logFiles().size(), earlier.size() + 4);
+    auto logSizes = [&] {
+        QList<qint64> sizes;
+        for (int channel = 0; channel < 4; ++channel)
+            sizes << QFileInfo(fixture.logPath(channel)).size();
+        return sizes;
+    };
+    const QList<qint64> complete { serialPayload.size(), size, size, size };
 
-    QStringList thisRun;
-    QList<qint64> sizesAtClose;
-    QList<qint64> sizesAtAnswer;
-    ResponsivenessProbe probe;
-    std::thread device;
-    // Released and joined however the test ends.
-    struct Joiner {
-        std::thread &thread;
-        std::atomic<bool> &closing;
-        ~Joiner()
-        {
-            closing = true;
-            if (thread.joinable())
-                thread.join();
-        }
-    } joiner { device, closing };
-    {
-        MainWindow window;
-        window.show();
-        for (const QString &name : env.logFiles())
-            if (!earlier.contains(name))
-                thisRun << name;
-        QCOMPARE(thisRun.size(), 4);
-        auto logSizes = [&] {
-            QList<qint64> sizes;
-            for (const QString &suffix : logSuffixes)
-                for (const QString &name : thisRun)
-                    if (name.endsWith(suffix))
-                        sizes << QFileInfo(env.logDirPath() + '/' + name).size();
-            return sizes;
-        };
-        const QList<qint64> complete { serialPayload.size(), size, size, size };
-
-        widget<QLineEdit>(window, "LE_IPAddress1")->setText("127.0.0.1");
-        widget<QLineEdit>(window, "LE_Port1")->setText(QString::number(peer.port()));
-        for (int n = 1; n <= 3; ++n) {
-            widget<QPushButton>(window, QStringLiteral("PB_ConnectNetwork%1").arg(n))->click();
-            QTRY_COMPARE(connections.load(), n);
-        }
-        auto *ports = widget<QComboBox>(window, "CB_SerialPort");
-        ports->addItem(pty.slavePath());
-        ports->setCurrentIndex(ports->count() - 1);
-        widget<QPushButton>(window, "PB_OpenSerialPort")->click();
-        QVERIFY(status(window).startsWith("Connected to "));
-
-        go = true;
-        device = std::thread([&] {
-            for (int done = 0; done < serialPayload.size(); done += 512) {
-                while (done >= serialPayload.size() / 2 && !closing)
-                    ::usleep(5000);
-                pty.write(serialPayload.mid(done, 512));
-                ::usleep(10000);
-            }
-        });
-        QTRY_VERIFY(logSizes().at(1) > 0 && logSizes().at(0) > 0);
-
-        // The question stays up until every stream has ended and been logged, or for 30 s.
-        std::unique_ptr<ModalDialogHelper> dialogs;
-        QElapsedTimer sinceClose;
-        QTimer watch;
-        connect(&watch, &QTimer::timeout, this, [&] {
-            if (dialogs || (logSizes() != complete && sinceClose.elapsed() < 30000))
-                return;
-            dialogs = std::make_unique<ModalDialogHelper>();
-            dialogs->setMessageBoxAnswer(QMessageBox::StandardButton(answer));
-            connect(dialogs.get(), &ModalDialogHelper::answered, this,
-                    [&] { sizesAtAnswer = logSizes(); });
-        });
-        watch.start(20);
-        sizesAtClose = logSizes();
-        closing = true;
-        sinceClose.start();
-        probe.start();
-        QVERIFY(window.close());
-        probe.stop();
-        watch.stop();
-        auto join = [](const QList<qint64> &sizes) {
-            QStringList texts;
-            for (const qint64 size : sizes)
-                texts << QString::number(size);
-            return texts.join(QLatin1Char(' '));
-        };
-        qInfo("question up for %lld ms, worst probe lateness %lld ms; log sizes at the close: "
-              "%s, at the answer: %s",
-              sinceClose.elapsed(), probe.worstLatenessMs(), qPrintable(join(sizesAtClose)),
-              qPrintable(join(sizesAtAnswer)));
-        QVERIFY(dialogs);
-        QCOMPARE(dialogs->titles(), QStringList { "TeskManager" });
-        QCOMPARE(sizesAtAnswer, complete);
-        for (int i = 0; i < 4; ++i)
-            QVERIFY2(sizesAtClose[i] < complete[i], qPrintable(QString::number(i)));
+    for (int n = 1; n <= 3; ++n) {
+        QVERIFY(fixture.connectTo(n, peer.port()));
+        QTRY_COMPARE(connections.load(), n);
     }
+    QVERIFY(fixture.open(serial));
+    QVERIFY(fixture.status().startsWith("Connected to "));
+    go = true;
+    device.start([&] {
+        for (int done = 0; done < serialPayload.size(); done += 512) {
+            while (done >= serialPayload.size() / 2 && !closing)
+                ::usleep(5000);
+            fixture.pty.write(serialPayload.mid(done, 512));
+            ::usleep(10000);
+        }
+    });
+    QTRY_VERIFY(logSizes().at(1) > 0 && logSizes().at(0) > 0);
+
+    // The question stays up until every stream has ended and been logged, or for 30 s.
+    QElapsedTimer sinceClose;
+    fixture.dialogs.setMessageBoxAnswer(QMessageBox::StandardButton(answer));
+    fixture.dialogs.setAnswerCondition(
+        [&] { return logSizes() == complete || sinceClose.elapsed() >= 30000; });
+    QList<qint64> sizesAtAnswer;
+    connect(&fixture.dialogs, &ModalDialogHelper::answered, this,
+            [&] { sizesAtAnswer = logSizes(); });
+    const QList<qint64> sizesAtClose = logSizes();
+    closing = true;
+    sinceClose.start();
+    ResponsivenessProbe probe;
+    QVERIFY(fixture.window().close());
+    probe.stop();
+    auto join = [](const QList<qint64> &sizes) {
+        QStringList texts;
+        for (const qint64 size : sizes)
+            texts << QString::number(size);
+        return texts.join(QLatin1Char(' '));
+    };
+    qInfo("question up for %lld ms, %s; log sizes at the close: %s, at the answer: %s",
+          sinceClose.elapsed(), qPrintable(probe.summary()), qPrintable(join(sizesAtClose)),
+          qPrintable(join(sizesAtAnswer)));
+    QCOMPARE(fixture.dialogs.titles(), QStringList { "TeskManager" });
+    QCOMPARE(sizesAtAnswer, complete);
+    for (int i = 0; i < 4; ++i)
+        QVERIFY2(sizesAtClose[i] < complete[i], qPrintable(QString::number(i)));
     device.join();
 
-    QVERIFY2(probe.worstLatenessMs() <= maxLatenessMs,
-             qPrintable(QString::number(probe.worstLatenessMs())));
+    QVERIFY2(probe.keptUp(), qPrintable(probe.summary()));
     for (const QString &name : earlier)
-        QCOMPARE(readFile(env.logDirPath() + '/' + name), name.toLatin1());
+        QCOMPARE(fileContents(env.logDirPath() + '/' + name), name.toLatin1());
     if (answer == QMessageBox::Yes) {
         QCOMPARE(env.logFiles().size(), earlier.size() + 4);
-        QCOMPARE(env.logContents("-serial.txt"), serialPayload);
-        for (int n = 1; n <= 3; ++n)
-            QVERIFY(env.logContents(QStringLiteral("-network%1.txt").arg(n)) == payload[n - 1]);
+        for (int channel = 0; channel < 4; ++channel)
+            QVERIFY(fixture.log(channel) == (channel ? payload[channel - 1] : serialPayload));
     } else {
         QStringList left = earlier;
         left.sort();

@@ -1,49 +1,20 @@
-#include "mainwindow.h"
-#include "modaldialoghelper.h"
-#include "testenvironment.h"
+#include "windowfixture.h"
 
-#include <QComboBox>
-#include <QLineEdit>
+#include <QDir>
 #include <QSerialPortInfo>
 #include <QSettings>
-#include <QSpinBox>
 #include <QtTest>
 
 namespace {
 
-void writeFile(const QString &path, const QByteArray &contents)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(contents);
-}
-
 // The state that a first run shows, whatever the machine's serial ports.
-void verifyDefaults(const MainWindow &window)
+void verifyDefaults(const WindowFixture &fixture)
 {
-    const auto *ports = window.findChild<QComboBox *>(QStringLiteral("CB_SerialPort"));
+    const auto *ports = fixture.widget<QComboBox>(QStringLiteral("CB_SerialPort"));
     const int com1 = ports->findText(QStringLiteral("COM1"));
     QCOMPARE(ports->currentIndex(), com1 >= 0 ? com1 : (ports->count() ? 0 : -1));
-    QCOMPARE(window.findChild<QComboBox *>(QStringLiteral("CB_BandRate"))->currentIndex(), 0);
-    for (const char *box : { "SB_SerialTimerSecond", "SB_Network1TimerSecond",
-                             "SB_Network2TimerSecond", "SB_Network3TimerSecond" })
-        QCOMPARE(window.findChild<QSpinBox *>(QLatin1String(box))->value(), 1000);
-    QCOMPARE(window.findChild<QLineEdit *>(QStringLiteral("LE_IPAddress1"))->text(),
-             QStringLiteral("192.168.1.100"));
-    QCOMPARE(window.findChild<QLineEdit *>(QStringLiteral("LE_Port1"))->text(),
-             QStringLiteral("6001"));
-}
-
-QVariant widgetValue(const MainWindow &window, const QString &name)
-{
-    const QObject *widget = window.findChild<QObject *>(name);
-    if (const auto *box = qobject_cast<const QComboBox *>(widget))
-        return box->currentIndex();
-    if (const auto *box = qobject_cast<const QSpinBox *>(widget))
-        return box->value();
-    if (const auto *edit = qobject_cast<const QLineEdit *>(widget))
-        return edit->text();
-    return {};
+    const QString differences = fixture.differences(WindowFixture::firstRunValues());
+    QVERIFY2(differences.isEmpty(), qPrintable(differences));
 }
 
 } // namespace
@@ -62,10 +33,9 @@ private slots:
 
 void SettingsTest::firstRunDefaults()
 {
-    TestEnvironment env;
-    MainWindow window;
-    verifyDefaults(window);
-    QVERIFY(!QFile::exists(env.settingsPath())); // nothing is written before the close
+    WindowFixture fixture;
+    verifyDefaults(fixture);
+    QVERIFY(!QFile::exists(fixture.env.settingsPath())); // nothing is written before the close
 }
 
 void SettingsTest::storedValueApplied_data()
@@ -100,44 +70,39 @@ void SettingsTest::storedValueApplied()
     QFETCH(QByteArray, line);
     QFETCH(QString, widget);
     QFETCH(QVariant, expected);
-    TestEnvironment env;
-    writeFile(env.settingsPath(), "[Setup_Parameter]\n" + line + "\n");
-    MainWindow window;
-    QCOMPARE(widgetValue(window, widget), expected);
+    WindowFixture fixture(WindowFixture::Start::Later);
+    QVERIFY(writeFile(fixture.env.settingsPath(), "[Setup_Parameter]\n" + line + "\n"));
+    fixture.start();
+    QCOMPARE(fixture.value(widget), expected);
 }
 
 void SettingsTest::garbageFileGivesDefaults()
 {
-    TestEnvironment env;
+    WindowFixture fixture(WindowFixture::Start::Later);
     QByteArray garbage;
     for (int i = 0; i < 4096; ++i)
         garbage.append(char((i * 7919) >> 3));
-    writeFile(env.settingsPath(), garbage);
-    MainWindow window;
-    verifyDefaults(window);
+    QVERIFY(writeFile(fixture.env.settingsPath(), garbage));
+    fixture.start();
+    verifyDefaults(fixture);
 }
 
 void SettingsTest::valuesWrittenAtClose()
 {
-    TestEnvironment env;
-    ModalDialogHelper helper;
-    helper.setMessageBoxAnswer(QMessageBox::No);
-    {
-        MainWindow window;
-        // Without a serial port the file must still get both port keys.
-        window.findChild<QComboBox *>(QStringLiteral("CB_SerialPort"))->clear();
-        window.findChild<QComboBox *>(QStringLiteral("CB_BandRate"))->setCurrentIndex(4);
-        window.findChild<QSpinBox *>(QStringLiteral("SB_SerialTimerSecond"))->setValue(200);
-        window.findChild<QLineEdit *>(QStringLiteral("LE_IPAddress1"))->setText("10.9.8.7");
-        window.findChild<QLineEdit *>(QStringLiteral("LE_Port1"))->setText(" 7001");
-        window.findChild<QSpinBox *>(QStringLiteral("SB_Network1TimerSecond"))->setValue(300);
-        window.findChild<QSpinBox *>(QStringLiteral("SB_Network2TimerSecond"))->setValue(400);
-        window.findChild<QSpinBox *>(QStringLiteral("SB_Network3TimerSecond"))->setValue(10000);
-        QVERIFY(window.close());
-    }
-    QCOMPARE(helper.count(), 1);
+    WindowFixture fixture;
+    fixture.dialogs.setMessageBoxAnswer(QMessageBox::No);
+    // Without a serial port the file must still get both port keys.
+    fixture.widget<QComboBox>("CB_SerialPort")->clear();
+    fixture.widget<QComboBox>("CB_BandRate")->setCurrentIndex(4);
+    fixture.setTarget(" 7001", "10.9.8.7");
+    fixture.periodBox(serial)->setValue(200);
+    fixture.periodBox(1)->setValue(300);
+    fixture.periodBox(2)->setValue(400);
+    fixture.periodBox(3)->setValue(10000);
+    QVERIFY(fixture.window().close());
+    QCOMPARE(fixture.dialogs.count(), 1);
 
-    QSettings settings(env.settingsPath(), QSettings::IniFormat);
+    QSettings settings(fixture.env.settingsPath(), QSettings::IniFormat);
     QCOMPARE(settings.childGroups(), QStringList { "Setup_Parameter" });
     settings.beginGroup(QStringLiteral("Setup_Parameter"));
     QStringList keys = settings.childKeys();
@@ -159,20 +124,18 @@ void SettingsTest::valuesWrittenAtClose()
 
 void SettingsTest::fileFollowsWorkingDirectory()
 {
-    TestEnvironment env;
-    writeFile(env.settingsPath(), "[Setup_Parameter]\nbandrate=2\n");
+    WindowFixture fixture(WindowFixture::Start::Later);
+    const TestEnvironment &env = fixture.env;
+    QVERIFY(writeFile(env.settingsPath(), "[Setup_Parameter]\nbandrate=2\n"));
     const QString elsewhere = env.homePath() + QStringLiteral("/elsewhere");
     QVERIFY(QDir().mkpath(elsewhere));
     QVERIFY(QDir::setCurrent(elsewhere));
 
-    ModalDialogHelper helper;
-    helper.setMessageBoxAnswer(QMessageBox::No);
-    {
-        MainWindow window;
-        verifyDefaults(window);
-        QVERIFY(QDir::setCurrent(env.workPath())); // the path is fixed at start-up
-        window.close();
-    }
+    fixture.dialogs.setMessageBoxAnswer(QMessageBox::No);
+    fixture.start();
+    verifyDefaults(fixture);
+    QVERIFY(QDir::setCurrent(env.workPath())); // the path is fixed at start-up
+    QVERIFY(fixture.window().close());
     QVERIFY(QFile::exists(elsewhere + QStringLiteral("/demosettings.ini")));
     QCOMPARE(QSettings(env.settingsPath(), QSettings::IniFormat)
                  .value(QStringLiteral("Setup_Parameter/bandrate"))

@@ -24,3 +24,6 @@ inline QByteArray plainText(int size, quint32 seed, const QByteArray &alphabet)
         c = alphabet.at(int(generator.bounded(alphabet.size())));
     return text;
 }
+
+// Letters, digits and spaces: text that no clean-up or rendering changes.
+inline const QByteArray plainAlphabet = "abcdefghijklmnopqrstuvwxyz0123456789 ";

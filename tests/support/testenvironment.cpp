@@ -73,3 +73,15 @@ QStringList TestEnvironment::runFiles(const QString &stamp)
     names.sort();
     return names;
 }
+
+bool writeFile(const QString &path, const QByteArray &contents, QIODevice::OpenMode mode)
+{
+    QFile file(path);
+    return file.open(mode) && file.write(contents) == contents.size();
+}
+
+QByteArray fileContents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}

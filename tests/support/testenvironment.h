@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QIODevice>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -32,3 +33,9 @@ private:
     QByteArray m_oldHome;
     QString m_oldWorkPath;
 };
+
+// Writes all of the bytes (over what the file held, unless told to append); false when it cannot.
+bool writeFile(const QString &path, const QByteArray &contents,
+               QIODevice::OpenMode mode = QIODevice::WriteOnly);
+// The file's bytes; none when it cannot be read.
+QByteArray fileContents(const QString &path);
