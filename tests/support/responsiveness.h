@@ -38,16 +38,8 @@ public:
     {
         m_timer.setTimerType(Qt::PreciseTimer);
         QObject::connect(&m_timer, &QTimer::timeout, [this] { tick(); });
-        start();
-    }
-
-    void start()
-    {
-        m_worst = 0;
-        m_ticks = 0;
-        m_last = 0;
         m_clock.start();
-        m_timer.start(m_interval);
+        m_timer.start(intervalMs);
     }
     void stop()
     {
@@ -56,9 +48,6 @@ public:
         m_timer.stop();
     }
 
-    // The largest gap between two ticks beyond the interval, in milliseconds.
-    qint64 worstLatenessMs() const { return m_worst; }
-    int ticks() const { return m_ticks; }
     // Whether no gap between two ticks went beyond the interval by more than the bound (plus
     // what a case may add to it).
     bool keptUp(qint64 slackMs = 0) const { return m_worst <= maxLatenessMs + slackMs; }

@@ -2,6 +2,9 @@
 
 #include <QByteArray>
 #include <QRandomGenerator>
+#include <QVector>
+
+#include <algorithm>
 
 // Reproducible test payloads: the same seed gives the same bytes in every run.
 
@@ -27,3 +30,41 @@ inline QByteArray plainText(int size, quint32 seed, const QByteArray &alphabet)
 
 // Letters, digits and spaces: text that no clean-up or rendering changes.
 inline const QByteArray plainAlphabet = "abcdefghijklmnopqrstuvwxyz0123456789 ";
+
+// Printable ASCII with a line feed after lines of random length, or with none at all.
+inline QByteArray randomText(int size, quint32 seed, bool lineBreaks)
+{
+    QByteArray text(size, Qt::Uninitialized);
+    QRandomGenerator generator(seed);
+    int untilBreak = 0;
+    for (int i = 0; i < size; ++i) {
+        if (lineBreaks && untilBreak-- == 0) {
+            text[i] = '\n';
+            untilBreak = int(generator.bounded(200));
+        } else {
+            text[i] = char(' ' + generator.bounded(95));
+        }
+    }
+    return text;
+}
+
+// Every byte value once, in the orders that matter to the renderings: a zero byte first or
+// last, and the line ends either way round.
+struct ByteValueRow {
+    const char *tag;
+    bool hex;
+    QByteArray bytes;
+};
+inline QVector<ByteValueRow> everyByteValueRows()
+{
+    QByteArray ascending;
+    for (int i = 0; i < 256; ++i)
+        ascending += char(i);
+    QByteArray descending = ascending;
+    std::reverse(descending.begin(), descending.end());
+    return { { "hex, 00 to FF", true, ascending },
+             { "hex, FF to 00", true, descending },
+             { "ASCII, 00 first shows as the NUL symbol", false, ascending },
+             { "ASCII, 01 to FF then 00", false, ascending.mid(1) + '\0' },
+             { "ASCII, FF to 00", false, descending } };
+}

@@ -59,12 +59,6 @@ QString TestEnvironment::logPath(const QString &suffix) const
         + suffix;
 }
 
-QByteArray TestEnvironment::logContents(const QString &suffix) const
-{
-    QFile file(logPath(suffix));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 QStringList TestEnvironment::runFiles(const QString &stamp)
 {
     QStringList names;

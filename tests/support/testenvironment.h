@@ -24,7 +24,6 @@ public:
     QStringList logFiles() const; // every file in the log folder, sorted by name
     // A log of the run whose serial log is the newest one; empty when there is none.
     QString logPath(const QString &suffix) const; // suffix e.g. "-network1.txt"
-    QByteArray logContents(const QString &suffix) const;
     // The four log names of the run with this stamp, sorted.
     static QStringList runFiles(const QString &stamp);
 

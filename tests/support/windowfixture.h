@@ -82,10 +82,7 @@ public:
     {
         return env.logPath(TestEnvironment::logSuffixes[channel]);
     }
-    QByteArray log(int channel) const
-    {
-        return env.logContents(TestEnvironment::logSuffixes[channel]);
-    }
+    QByteArray log(int channel) const { return fileContents(logPath(channel)); }
     QString status() const
     {
         return widget<QStatusBar>(QStringLiteral("statusBar"))->currentMessage();
