@@ -10,16 +10,16 @@ namespace {
 
 const QString stampFormat = QStringLiteral("yyyy-MM-dd_hh-mm-ss");
 
-QString currentStamp()
-{
-    return QDateTime::currentDateTime().toString(stampFormat);
-}
-
-// Returns once a second has just begun, so that what follows runs within that second.
-void waitForFreshSecond()
-{
-    QTRY_VERIFY_WITH_TIMEOUT(QTime::currentTime().msec() < 150, 2000);
-}
+// Every window started while it lives takes its run stamp from one time far from now, however
+// long its start takes; the real clock comes back at the end of the test.
+struct FixedClock {
+    FixedClock()
+    {
+        ChannelLog::setClock([] { return QDateTime(QDate(2031, 5, 6), QTime(7, 8, 9)); });
+    }
+    ~FixedClock() { ChannelLog::setClock({}); }
+    const QString stamp = QStringLiteral("2031-05-06_07-08-09");
+};
 
 // Puts a full disk under the open file at path, as if the disk had filled up during the run.
 bool fillDiskUnder(const QString &path)
@@ -121,26 +121,23 @@ void ChannelLogTest::closeQuestion()
 
 void ChannelLogTest::twoWindowsInOneSecond()
 {
-    WindowFixture fixture(WindowFixture::Start::Later);
+    const FixedClock clock;
+    WindowFixture fixture;
     const TestEnvironment &env = fixture.env;
-    waitForFreshSecond();
-    const QString stamp = currentStamp();
-    fixture.start();
     const QString firstSerial
-        = env.logDirPath() + '/' + stamp + TestEnvironment::logSuffixes.first();
+        = env.logDirPath() + '/' + clock.stamp + TestEnvironment::logSuffixes.first();
     QVERIFY(writeFile(firstSerial, "first run\n", QIODevice::Append));
 
     MainWindow second;
-    QVERIFY2(currentStamp() == stamp, "the two windows took more than a second to start");
     QCOMPARE(fileContents(firstSerial), QByteArray("first run\n"));
     QCOMPARE(env.logFiles(),
-             TestEnvironment::runFiles(stamp)
-                 + TestEnvironment::runFiles(stamp + "_2")); // sorts the same
+             TestEnvironment::runFiles(clock.stamp)
+                 + TestEnvironment::runFiles(clock.stamp + "_2")); // sorts the same
 }
 
 void ChannelLogTest::takenNameMovesWholeRun_data()
 {
-    QTest::addColumn<QStringList>("taken"); // appended to this second's stamp
+    QTest::addColumn<QStringList>("taken"); // appended to the run stamp
     QTest::addColumn<QString>("expectedSuffix");
     QTest::newRow("one of the four names taken") << QStringList { "-network3.txt" } << "_2";
     QTest::newRow("a name of the _2 run taken as well")
@@ -151,27 +148,26 @@ void ChannelLogTest::takenNameMovesWholeRun()
 {
     QFETCH(QStringList, taken);
     QFETCH(QString, expectedSuffix);
+    const FixedClock clock;
     WindowFixture fixture(WindowFixture::Start::Later);
     const TestEnvironment &env = fixture.env;
     QVERIFY(QDir().mkpath(env.logDirPath()));
-    waitForFreshSecond();
-    const QString stamp = currentStamp();
     for (const QString &name : taken)
-        QVERIFY(writeFile(env.logDirPath() + '/' + stamp + name, "taken\n"));
+        QVERIFY(writeFile(env.logDirPath() + '/' + clock.stamp + name, "taken\n"));
 
     fixture.start();
-    QVERIFY2(currentStamp() == stamp, "the window took more than a second to start");
     for (const QString &name : taken)
-        QCOMPARE(fileContents(env.logDirPath() + '/' + stamp + name), QByteArray("taken\n"));
-    QStringList expected = TestEnvironment::runFiles(stamp + expectedSuffix);
+        QCOMPARE(fileContents(env.logDirPath() + '/' + clock.stamp + name), QByteArray("taken\n"));
+    QStringList expected = TestEnvironment::runFiles(clock.stamp + expectedSuffix);
     for (const QString &name : taken)
-        expected << stamp + name;
+        expected << clock.stamp + name;
     expected.sort();
     QCOMPARE(env.logFiles(), expected);
 }
 
 void ChannelLogTest::unusableDocumentsFolder()
 {
+    const FixedClock clock;
     WindowFixture fixture(WindowFixture::Start::Later);
     const TestEnvironment &env = fixture.env;
     // Permission bits do not stop root; a file in the folder's place stops everyone.
@@ -179,10 +175,10 @@ void ChannelLogTest::unusableDocumentsFolder()
     fixture.dialogs.setMessageBoxAnswer(QMessageBox::No);
     fixture.start();
     const QString status = fixture.status();
-    QVERIFY2(
-        status.startsWith("Log file error: " + env.logDirPath() + '/' + currentStamp().left(10)),
-        qPrintable(status));
-    QVERIFY2(status.contains("-serial.txt: ") && !status.endsWith(": "), qPrintable(status));
+    QVERIFY2(status.startsWith("Log file error: " + env.logDirPath() + '/' + clock.stamp
+                               + "-serial.txt: ")
+                 && !status.endsWith(": "),
+             qPrintable(status));
 
     // The window works on without its logs.
     QVERIFY(fixture.connectNetwork(1));
