@@ -1,6 +1,4 @@
-#include "mainwindow.h"
-#include "modaldialoghelper.h"
-#include "testenvironment.h"
+#include "windowfixture.h"
 
 #include <QAccessible>
 #include <QComboBox>
@@ -61,8 +59,6 @@ class AccessibilityTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { qputenv("QTEST_FUNCTION_TIMEOUT", "120000"); }
-
     void everyControlNamedOnce_data();
     void everyControlNamedOnce();
 };
@@ -77,12 +73,9 @@ void AccessibilityTest::everyControlNamedOnce_data()
 void AccessibilityTest::everyControlNamedOnce()
 {
     QFETCH(bool, duplicates);
-    TestEnvironment env;
-    MainWindow window;
-    ModalDialogHelper helper;
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QAccessibleInterface *root = QAccessible::queryAccessibleInterface(&window);
+    WindowFixture fixture;
+    QVERIFY(fixture.show());
+    QAccessibleInterface *root = QAccessible::queryAccessibleInterface(&fixture.window());
     QVERIFY(root);
 
     const QList<Control> controls = focusableControls(root);
