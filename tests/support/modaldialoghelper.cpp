@@ -11,7 +11,7 @@ ModalDialogHelper::ModalDialogHelper(QObject *parent)
     : QObject(parent)
 {
     connect(&m_timer, &QTimer::timeout, this, &ModalDialogHelper::poll);
-    m_timer.start(5);
+    setActive(true);
     m_clock.start();
 }
 

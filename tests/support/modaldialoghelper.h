@@ -42,6 +42,9 @@ public:
     // Leaves the dialogs of other windows to their own helpers; those without a parent are
     // answered all the same.
     void setScope(QWidget *window) { m_scope = window; }
+    // A helper at rest polls no more, so that a measure of the idle window's CPU time leaves it
+    // out; it answers nothing until it is active again.
+    void setActive(bool active) { active ? m_timer.start(5) : m_timer.stop(); }
 
     const QList<Record> &records() const { return m_records; }
     int count() const { return m_records.size(); }

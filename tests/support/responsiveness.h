@@ -9,6 +9,12 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <mutex>
+#include <vector>
+
 // GCC tells by a macro, clang by a feature test. Qt defines a __has_feature that answers 0
 // for compilers without one, so the macro has to be asked first.
 #if defined(__SANITIZE_ADDRESS__)
@@ -27,9 +33,20 @@ constexpr qint64 maxLatenessMs = 1500;
 constexpr qint64 maxLatenessMs = 500;
 #endif
 
+// Nearest-rank percentile of a sample (fraction 0.5 is the median); 0 for an empty one.
+inline double percentile(std::vector<double> values, double fraction)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const auto rank = size_t(std::ceil(fraction * double(values.size())));
+    return values[std::min(values.size() - 1, rank > 0 ? rank - 1 : 0)];
+}
+
 // Measures how long the GUI thread goes without turning its event loop: a timer that should
 // fire every interval records by how much each tick came late. A window that stalls for a
-// second shows up as a tick a second late, whatever the stall was spent on.
+// second shows up as a tick a second late, whatever the stall was spent on. The figures may be
+// read from another thread, also while the GUI thread is stuck in a call.
 class ResponsivenessProbe {
 public:
     // Measures from here on.
@@ -43,37 +60,56 @@ public:
     }
     void stop()
     {
-        if (m_timer.isActive())
+        if (m_running)
             tick(); // a stall still going on at the end counts as well
+        m_running = false;
         m_timer.stop();
     }
 
     // Whether no gap between two ticks went beyond the interval by more than the bound (plus
     // what a case may add to it).
-    bool keptUp(qint64 slackMs = 0) const { return m_worst <= maxLatenessMs + slackMs; }
+    bool keptUp(qint64 slackMs = 0) const { return worstMs() <= double(maxLatenessMs + slackMs); }
+    // Each tick's lateness in ms, a stall still going on counted as far as it has gone.
+    std::vector<double> latenessMs() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        std::vector<double> late = m_late;
+        if (m_running)
+            late.push_back(std::max(0.0, sinceLastTickMs() - m_interval));
+        return late;
+    }
+    double sinceLastTickMs() const { return double(m_clock.nsecsElapsed() - m_lastNs) / 1e6; }
+    double worstMs() const
+    {
+        const std::vector<double> late = latenessMs();
+        return late.empty() ? 0 : *std::max_element(late.begin(), late.end());
+    }
     QString summary() const
     {
-        return QStringLiteral("worst probe lateness %1 ms over %2 ticks in %3 ms")
-            .arg(m_worst)
-            .arg(m_ticks)
-            .arg(m_last);
+        const std::vector<double> late = latenessMs();
+        return QStringLiteral("probe lateness p99 %1 ms, worst %2 ms over %3 ticks in %4 ms")
+            .arg(percentile(late, 0.99), 0, 'f', 1)
+            .arg(worstMs(), 0, 'f', 1)
+            .arg(late.size())
+            .arg(m_lastNs / 1000000);
     }
 
 private:
     void tick()
     {
-        const qint64 now = m_clock.elapsed();
-        m_worst = qMax(m_worst, now - m_last - m_interval);
-        m_last = now;
-        ++m_ticks;
+        const qint64 now = m_clock.nsecsElapsed();
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_late.push_back(std::max(0.0, double(now - m_lastNs) / 1e6 - m_interval));
+        m_lastNs = now;
     }
 
     QTimer m_timer;
     QElapsedTimer m_clock;
     const int m_interval;
-    qint64 m_last = 0;
-    qint64 m_worst = 0;
-    int m_ticks = 0;
+    std::atomic<qint64> m_lastNs { 0 };
+    std::atomic<bool> m_running { true };
+    mutable std::mutex m_mutex;
+    std::vector<double> m_late;
 };
 
 // User plus system time the process has used so far: a busy loop shows up here even when every
