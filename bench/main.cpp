@@ -162,14 +162,17 @@ public:
         while (!display.contains('\n') && m_xvfb.waitForReadyRead(10000))
             display += m_xvfb.readAllStandardOutput();
         if (display.trimmed().isEmpty())
-            return false;
+            return std::fputs("Xvfb did not start\n", stderr), false;
         qputenv("DISPLAY", ':' + display.trimmed());
         m_wm.setStandardOutputFile(QProcess::nullDevice());
         m_wm.setStandardErrorFile(QProcess::nullDevice());
-        m_wm.start(QStringLiteral("openbox"), QStringList());
-        for (int i = 0; i < 200 && !windowManagerRunning(); ++i)
+        // Now and then openbox gives up at once on a display that has just come up.
+        for (int i = 0; i < 200 && !windowManagerRunning(); ++i) {
+            if (m_wm.state() == QProcess::NotRunning)
+                m_wm.start(QStringLiteral("openbox"), { "--sm-disable" });
             QThread::msleep(50);
-        return windowManagerRunning();
+        }
+        return windowManagerRunning() || (std::fputs("openbox did not start\n", stderr), false);
     }
     ~XServer()
     {

@@ -35,8 +35,9 @@ PingProbe::PingProbe(quint32 window)
         return;
     m_protocols = atom(m_connection, "WM_PROTOCOLS");
     m_ping = atom(m_connection, "_NET_WM_PING");
-    // The client answers by sending the ping to the root window for substructure listeners.
-    const quint32 mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    // The client answers by sending the ping to the root window: Qt 5 for structure listeners,
+    // the window manager's way for substructure ones.
+    const quint32 mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
     xcb_change_window_attributes(m_connection, rootOf(m_connection), XCB_CW_EVENT_MASK, &mask);
     xcb_flush(m_connection);
     m_thread = std::thread(&PingProbe::run, this);
