@@ -16,7 +16,7 @@ struct Options {
     qint64 tcpBytes = 20'000'000;
     qint64 serialBytes = 2'000'000;
     int idleSeconds = 5;
-    int soakCount = 100'000;
+    int soakCount = 30'000;
     int startupRuns = 10;
     int exitRuns = 3;
     int floodTimeout = 90;
