@@ -72,7 +72,7 @@ void TestSerialLink::openSucceeds()
     QVERIFY(fixture.view(serial)->isEnabled());
     // The number behind the item is what the port gets, not its text.
     QCOMPARE(fixture.serialPort()->baudRate(), baud.toInt());
-    QCOMPARE(fixture.serialPort()->readBufferSize(), qint64(1024));
+    QCOMPARE(fixture.serialPort()->readBufferSize(), qint64(1024 * 1024));
     QCOMPARE(fixture.dialogs.count(), 0);
     QCOMPARE(lineSettingsEnabled(fixture), 0);
 }

@@ -66,7 +66,9 @@ void MainWindow::openSerialPort()
                                    .arg(p.parityText)
                                    .arg(p.stopBitsText)
                                    .arg(p.flowControlText));
-    serialPort->setReadBufferSize(1024);
+    // Room for a fast device's bytes between two polls, even when the window is busy for a
+    // moment; the pty or UART driver holds only a few kilobytes.
+    serialPort->setReadBufferSize(1024 * 1024);
 }
 
 void MainWindow::closeSerialPort()

@@ -6,11 +6,14 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include <utility>
+
 namespace {
 
 // A device that streams without ever pausing for a poll period is still shown, in blocks of
 // about this size, instead of filling memory with a block that never ends.
 constexpr int maxSerialBlock = 4096;
+constexpr qint64 maxSerialReadPerTick = 256 * 1024;
 
 void refuseClosedSerialPort(QWidget *parent, QAbstractButton *timerButton)
 {
@@ -23,18 +26,22 @@ void refuseClosedSerialPort(QWidget *parent, QAbstractButton *timerButton)
 
 void MainWindow::readSerialPort()
 {
-    // A closed port receives nothing, and waiting on it would stall the window for the full
-    // wait; what was buffered before the close is shown right away.
-    if (serialPort->isOpen()) {
-        if (serialPort->bytesAvailable() > 0) {
-            serialRecvBuffer.append(serialPort->readAll());
-            if (serialRecvBuffer.size() < maxSerialBlock)
-                return;
-        } else if (serialPort->waitForReadyRead(10)) {
-            return;
-        }
+    // The poll never waits for the line: a tick that finds nothing new since the previous one
+    // ends the block. A bounded read per tick keeps a flood in many blocks and the window
+    // turning, while still taking far more than any serial line delivers in 10 ms.
+    bool fresh = false;
+    if (serialPort->isOpen() && serialPort->bytesAvailable() > 0) {
+        serialRecvBuffer.append(serialPort->read(maxSerialReadPerTick));
+        fresh = true;
     }
-    if (serialRecvBuffer.isEmpty())
+    const int whole = serialRecvBuffer.size() / maxSerialBlock * maxSerialBlock;
+    if (fresh && whole > 0) {
+        const QByteArray rest = serialRecvBuffer.mid(whole);
+        serialRecvBuffer.truncate(whole);
+        showSerialBlock();
+        serialRecvBuffer = rest;
+    }
+    if (fresh || serialRecvBuffer.isEmpty())
         return;
 
     showSerialBlock();
@@ -44,11 +51,13 @@ void MainWindow::readSerialPort()
 
 void MainWindow::showSerialBlock()
 {
-    const QByteArray block = serialRecvBuffer;
-    serialRecvBuffer.clear();
-    appendSerialTraffic(serialHexMode ? hexRendering(block) : serialReceivedText.render(block),
-                        serialInputColor, false);
-    serialCounters->countArrival();
+    const QByteArray received = std::exchange(serialRecvBuffer, QByteArray());
+    for (int at = 0; at < received.size(); at += maxSerialBlock) {
+        const QByteArray block = received.mid(at, maxSerialBlock);
+        appendSerialTraffic(serialHexMode ? hexRendering(block) : serialReceivedText.render(block),
+                            serialInputColor, false);
+        serialCounters->countArrival();
+    }
 }
 
 void MainWindow::showIncompleteSerialText()

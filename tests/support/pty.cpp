@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -52,7 +53,8 @@ bool Pty::write(const QByteArray &bytes) const
     const char *data = bytes.constData();
     qint64 left = bytes.size();
     // The line is full until the program reads; a program that stopped reading for seconds
-    // fails the write rather than hanging the test.
+    // fails the write rather than hanging the test. Sleeping a fixed while instead of waiting for
+    // room would hold a fast reader to a few hundred kilobytes a second.
     int idleRounds = 0;
     while (left > 0) {
         const ssize_t written = ::write(m_master, data, size_t(left));
@@ -62,10 +64,11 @@ bool Pty::write(const QByteArray &bytes) const
             data += written;
             left -= written;
             idleRounds = 0;
-        } else if (++idleRounds > 50000) {
+        } else if (++idleRounds > 50) {
             return false;
         } else {
-            usleep(100);
+            pollfd room { m_master, POLLOUT, 0 };
+            poll(&room, 1, 100);
         }
     }
     return true;
