@@ -1,5 +1,10 @@
+#include "channellog.h"
+#include "testdata.h"
+#include "trafficview.h"
 #include "viewchecks.h"
 #include "windowfixture.h"
+
+#include <QRandomGenerator>
 
 #include <QScrollBar>
 #include <QTextBlock>
@@ -36,6 +41,8 @@ private slots:
     void largeArrivalShowsItsLastParagraphs();
     void clearKeepsLog();
     void insertsAtCursorAndScrollsToEnd();
+    void pacedViewEqualsOneByOne_data();
+    void pacedViewEqualsOneByOne();
 
 private:
     // What arrives and what is sent is shown as it is logged.
@@ -214,6 +221,115 @@ void TrafficViewTest::insertsAtCursorAndScrollsToEnd()
     QTest::keyClick(view, Qt::Key_Tab);
     QCOMPARE(view->toPlainText(), before);
     QTRY_COMPARE(QApplication::focusWidget(), fixture.commandLine(1));
+}
+
+namespace {
+
+// Everything a view shows: each run of text with its colour and weight, and the cursor.
+QStringList viewContents(const QTextEdit *view)
+{
+    QStringList runs;
+    for (QTextBlock block = view->document()->begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it)
+            runs << QStringLiteral("%1|%2|%3")
+                        .arg(it.fragment().text(),
+                             it.fragment().charFormat().foreground().color().name())
+                        .arg(it.fragment().charFormat().fontWeight());
+        runs << QStringLiteral("<paragraph>");
+    }
+    runs << QStringLiteral("cursor %1").arg(view->textCursor().position());
+    return runs;
+}
+
+// Arrivals of every shape the channels produce: short and long, hex pairs, CR LF pairs that
+// two arrivals may split, lines longer than a view shows in one paragraph, surrogate pairs.
+QString randomPiece(QRandomGenerator &random)
+{
+    switch (random.bounded(6)) {
+    case 0:
+        return QStringLiteral("\r");
+    case 1:
+        return QStringLiteral("\n");
+    case 2:
+        return QString::fromUtf8(randomText(random.bounded(1, 40), random.generate(), true));
+    case 3:
+        return hexOf(randomBytes(random.bounded(1, 3000), random.generate())) + QLatin1Char('\n');
+    case 4:
+        return QString::fromUtf8(plainText(random.bounded(3000, 12000), random.generate(),
+                                           plainAlphabet + "\r\n"))
+            + QString::fromUtf8("\xf0\x9f\x98\x80");
+    default:
+        return QString::fromUtf8(plainText(random.bounded(1, 200), random.generate(), "x\n"));
+    }
+}
+
+} // namespace
+
+void TrafficViewTest::pacedViewEqualsOneByOne_data()
+{
+    QTest::addColumn<quint32>("seed");
+    QTest::addColumn<int>("maxBlocks");
+    for (quint32 seed = 1; seed <= 6; ++seed) {
+        const int maxBlocks = seed % 3 == 0 ? 0 : seed % 3 == 1 ? 100 : 7;
+        QTest::addRow("seed %u, %d paragraphs", seed, maxBlocks) << seed << maxBlocks;
+    }
+}
+
+void TrafficViewTest::pacedViewEqualsOneByOne()
+{
+    // The reference is shown every piece at once, as the view did before it was paced by
+    // frames; the paced view gets whole frames of them at a time, and both must look alike
+    // whatever the user did in between.
+    QFETCH(quint32, seed);
+    QFETCH(int, maxBlocks);
+    QRandomGenerator random(seed);
+    QTextEdit pacedEdit;
+    QTextEdit referenceEdit;
+    for (QTextEdit *edit : { &pacedEdit, &referenceEdit }) {
+        edit->document()->setMaximumBlockCount(maxBlocks);
+        edit->resize(400, 300);
+        edit->show();
+        setOwnFormat(edit);
+    }
+    QVERIFY(QTest::qWaitForWindowExposed(&pacedEdit));
+    ChannelLog unopenedLog;
+    TrafficView paced(&pacedEdit, unopenedLog);
+    TrafficView reference(&referenceEdit, unopenedLog);
+
+    const QColor colours[] = { Qt::black, Qt::red, Qt::blue };
+    for (int step = 0; step < 300; ++step) {
+        const int action = random.bounded(100);
+        if (action < 80) {
+            const QString piece = randomPiece(random);
+            const QColor colour = colours[random.bounded(3)];
+            paced.append(piece, colour);
+            reference.append(piece, colour);
+            reference.flush();
+        } else if (action < 85) {
+            paced.clear();
+            reference.clear();
+        } else if (action < 93) {
+            // The user puts the cursor somewhere: what arrived before is in the view by then.
+            const bool pending = paced.hasPending();
+            QTest::mouseClick(pacedEdit.viewport(), Qt::LeftButton, {}, QPoint(2, 2));
+            QVERIFY(!paced.hasPending() || !pending);
+            const int at = random.bounded(referenceEdit.document()->characterCount());
+            for (QTextEdit *edit : { &pacedEdit, &referenceEdit }) {
+                QTextCursor cursor(edit->document());
+                cursor.setPosition(at);
+                edit->setTextCursor(cursor);
+            }
+        } else {
+            // Frames pass.
+            QTRY_COMPARE(viewContents(&pacedEdit).size() > 0 && !paced.hasPending(), true);
+        }
+        if (action >= 80) {
+            paced.flush();
+            QCOMPARE(viewContents(&pacedEdit), viewContents(&referenceEdit));
+        }
+    }
+    paced.flush();
+    QCOMPARE(viewContents(&pacedEdit), viewContents(&referenceEdit));
 }
 
 QTEST_MAIN(TrafficViewTest)

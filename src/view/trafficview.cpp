@@ -3,52 +3,229 @@
 #include "channellog.h"
 #include "rendering.h"
 
+#include <QEvent>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextEdit>
 
+#include <algorithm>
+#include <limits>
+
+namespace {
+
+constexpr int frameMs = 16;
+// While views keep up with a flood, their layout together takes at most this share of the GUI
+// thread; the rest reads the links, logs and answers the user. Laying out a long paragraph
+// again costs the same however little is added to it, so the share is kept in time, not text.
+constexpr double layoutShare = 0.3;
+// However slow the layout seemed, an update moves a view on by at least this much.
+constexpr int minCharsPerUpdate = 4096;
+
+// When the next update of any view may start without the views taking more than their share.
+QElapsedTimer layoutClock;
+qint64 nextUpdateAllowedMs = 0;
+
+qint64 layoutNowMs()
+{
+    if (!layoutClock.isValid())
+        layoutClock.start();
+    return layoutClock.elapsed();
+}
+
+int paragraphBreaks(const QString &text)
+{
+    int breaks = 0;
+    for (int i = 0; i < text.size(); ++i) {
+        if (!isParagraphBreak(text.at(i)))
+            continue;
+        ++breaks;
+        // A CR LF pair inserted together is one break.
+        if (text.at(i) == QLatin1Char('\r') && i + 1 < text.size()
+            && text.at(i + 1) == QLatin1Char('\n'))
+            ++i;
+    }
+    return breaks;
+}
+
+// The length of the paragraph that `text` leaves open when inserted into one of `column`
+// characters.
+int columnAfter(const QString &text, int column)
+{
+    for (int i = text.size() - 1; i >= 0; --i)
+        if (isParagraphBreak(text.at(i)))
+            return text.size() - 1 - i;
+    return column + text.size();
+}
+
+// Where a piece may be cut in two inserts that give the same text as one: not inside a CR LF
+// pair (one break inserted together, two apart) nor a surrogate pair.
+int safeCut(const QString &text, int at)
+{
+    at = std::clamp(at, 1, int(text.size()));
+    if (at < text.size() && text.at(at) == QLatin1Char('\n')
+        && text.at(at - 1) == QLatin1Char('\r'))
+        ++at;
+    if (at < text.size() && text.at(at).isLowSurrogate())
+        ++at;
+    return at;
+}
+
+} // namespace
+
 TrafficView::TrafficView(QTextEdit *view, ChannelLog &log)
-    : m_view(view)
+    : QObject(view)
+    , m_view(view)
     , m_log(log)
 {
+    setObjectName(view->objectName() + QStringLiteral("Traffic"));
+    m_frameTimer.setSingleShot(true);
+    m_frameTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_frameTimer, &QTimer::timeout, this, [this] { insertPending(true); });
+    // Whatever the user does to the view acts on what it would show by then.
+    view->installEventFilter(this);
+    view->viewport()->installEventFilter(this);
 }
+
+TrafficView::~TrafficView() = default;
 
 void TrafficView::append(const QString &text, const QColor &colour)
 {
-    const int weight = m_view->fontWeight();
-    const QColor previousColour = m_view->textColor();
-    const QTextCursor cursor = m_view->textCursor();
-    QString shown = withDisplayBreaks(text, cursor.block().length() - 1);
-
-    // A large arrival at the end would push out everything the view holds and most of itself;
-    // laying out text that is dropped at once only stalls the window. The view ends up with the
-    // same paragraphs either way.
-    // The old paragraphs are replaced in the same edit rather than cleared first: an empty view
-    // in between would drop its scroll bar and lay everything out again when it comes back.
-    const int maxBlocks = m_view->document()->maximumBlockCount();
-    if (maxBlocks > 0 && cursor.atEnd()) {
-        if (const int tail = survivingTailStart(shown, maxBlocks)) {
-            QTextCursor all(m_view->document());
-            all.select(QTextCursor::Document);
-            m_view->setTextCursor(all);
-            shown.remove(0, tail);
-        }
-    }
-
-    // The view's own format is left as it was, so text the user types is not coloured as
-    // traffic.
-    m_view->setFontWeight(QFont::Normal);
-    m_view->setTextColor(colour);
-    m_view->insertPlainText(shown);
-    m_view->setFontWeight(weight);
-    m_view->setTextColor(previousColour);
-    QScrollBar *bar = m_view->verticalScrollBar();
-    bar->setValue(bar->maximum());
-
+    m_pending.push_back({ text, colour });
+    if (!m_frameTimer.isActive())
+        insertPending(true);
     m_log.write(text);
 }
 
 void TrafficView::clear()
 {
+    m_pending.clear();
+    m_frameTimer.stop();
     m_view->clear();
+}
+
+bool TrafficView::eventFilter(QObject *, QEvent *event)
+{
+    if (!m_pending.empty()) {
+        switch (event->type()) {
+        case QEvent::KeyPress:
+        case QEvent::InputMethod:
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseMove:
+        case QEvent::ContextMenu:
+            flush();
+            break;
+        default:
+            break;
+        }
+    }
+    return false;
+}
+
+void TrafficView::insertPending(bool withinBudget)
+{
+    m_frameTimer.stop();
+    if (m_pending.empty())
+        return;
+    if (withinBudget) {
+        const qint64 since = m_sinceInsert.isValid() ? m_sinceInsert.elapsed() : frameMs;
+        const qint64 wait = std::max(frameMs - since, nextUpdateAllowedMs - layoutNowMs());
+        if (wait > 0) {
+            m_frameTimer.start(int(wait));
+            return;
+        }
+    }
+
+    // At the end of the view, text that the rest of the batch pushes out again is never laid out.
+    // Elsewhere (the user put the cursor there) everything goes in, as it always did.
+    const bool atEnd = m_view->textCursor().atEnd();
+    const bool replaceAll = atEnd && dropPushedOut();
+    int budget = std::numeric_limits<int>::max();
+    if (withinBudget && atEnd)
+        budget = std::max(minCharsPerUpdate, int(m_charsPerMs * frameMs * layoutShare));
+
+    QElapsedTimer clock;
+    clock.start();
+    int inserted = 0;
+    QTextCursor edit(m_view->document());
+    // One edit: the view is laid out once for the whole batch.
+    edit.beginEditBlock();
+    // The view's own format is left as it was, so text the user types is not coloured as
+    // traffic.
+    const OwnFormat own { m_view->fontWeight(), m_view->textColor() };
+    if (replaceAll) {
+        // The old paragraphs are replaced in the same edit rather than cleared first: an empty
+        // view in between would drop its scroll bar and lay everything out again.
+        QTextCursor all(m_view->document());
+        all.select(QTextCursor::Document);
+        m_view->setTextCursor(all);
+    }
+    while (!m_pending.empty() && inserted < budget) {
+        inserted += insertPiece(m_pending.front(), budget - inserted, own);
+        if (m_pending.front().text.isEmpty())
+            m_pending.pop_front();
+    }
+    edit.endEditBlock();
+    QScrollBar *bar = m_view->verticalScrollBar();
+    bar->setValue(bar->maximum());
+
+    const qint64 spentNs = clock.nsecsElapsed();
+    if (inserted >= minCharsPerUpdate && spentNs > 500000) {
+        const double rate = inserted / (spentNs / 1e6);
+        m_charsPerMs = std::clamp(0.7 * m_charsPerMs + 0.3 * rate, 500.0, 1e6);
+    }
+    m_sinceInsert.start();
+    const qint64 pauseMs = qint64(spentNs / 1e6 * (1 - layoutShare) / layoutShare);
+    nextUpdateAllowedMs = std::max(nextUpdateAllowedMs, layoutNowMs() + pauseMs);
+    if (!m_pending.empty())
+        m_frameTimer.start(int(std::max<qint64>(frameMs, pauseMs)));
+}
+
+bool TrafficView::dropPushedOut()
+{
+    const int maxBlocks = m_view->document()->maximumBlockCount();
+    if (maxBlocks <= 0)
+        return false;
+    int column = m_view->textCursor().block().length() - 1;
+    for (Piece &piece : m_pending) {
+        if (!piece.broken) {
+            piece.text = withDisplayBreaks(piece.text, column);
+            piece.broken = true;
+        }
+        column = columnAfter(piece.text, column);
+    }
+    int breaks = 0;
+    for (auto it = m_pending.end(); it != m_pending.begin();) {
+        --it;
+        if (const int tail = survivingTailStart(it->text, maxBlocks - breaks)) {
+            it->text.remove(0, tail);
+            m_pending.erase(m_pending.begin(), it);
+            return true;
+        }
+        breaks += paragraphBreaks(it->text);
+    }
+    return false;
+}
+
+int TrafficView::insertPiece(Piece &piece, int maxChars, const OwnFormat &own)
+{
+    if (!piece.broken) {
+        piece.text = withDisplayBreaks(piece.text, m_view->textCursor().block().length() - 1);
+        piece.broken = true;
+    }
+    const int cut
+        = piece.text.size() > maxChars ? safeCut(piece.text, maxChars) : piece.text.size();
+
+    m_view->setFontWeight(QFont::Normal);
+    m_view->setTextColor(piece.colour);
+    if (cut == piece.text.size()) {
+        m_view->insertPlainText(piece.text);
+        piece.text.clear();
+    } else {
+        m_view->insertPlainText(piece.text.left(cut));
+        piece.text.remove(0, cut);
+    }
+    m_view->setFontWeight(own.weight);
+    m_view->setTextColor(own.colour);
+    return cut;
 }

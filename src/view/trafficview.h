@@ -1,26 +1,73 @@
 #pragma once
 
 #include <QColor>
+#include <QElapsedTimer>
+#include <QObject>
 #include <QString>
+#include <QTimer>
+
+#include <deque>
 
 class ChannelLog;
 class QTextEdit;
 
 // A channel's traffic view together with its log: whatever the view gains, the log gains too,
 // so the log always holds what was shown (and everything the view has long dropped).
-class TrafficView {
+//
+// The log is written at once, but the view is updated at most once per display frame: a flood
+// of small arrivals would otherwise have Qt lay out every one of them, most of it text that the
+// next arrivals push out of the view anyway, and the view would set the speed of the link. What
+// came in between two frames goes into the view in one edit, piece by piece as if appended one
+// by one, so the view ends up exactly as it would have. A lone arrival is shown at once. While
+// a flood lasts, the views' layout is held to a share of the GUI thread's time.
+class TrafficView : public QObject {
+    Q_OBJECT
+
 public:
     TrafficView(QTextEdit *view, ChannelLog &log);
+    ~TrafficView() override;
 
     // Inserts the text at the view's cursor in the colour, in normal weight, scrolls to the end
     // and writes the same text to the log.
     void append(const QString &text, const QColor &colour);
     // Empties the view; the log keeps everything.
     void clear();
+    // Puts everything still waiting for a frame into the view now.
+    void flush() { insertPending(false); }
+    bool hasPending() const { return !m_pending.empty(); }
 
     QTextEdit *view() const { return m_view; }
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    struct Piece {
+        QString text;
+        QColor colour;
+        // Whether the paragraph breaks of a long line were already added (they depend on the
+        // line the piece continues, so they are added only once that is known).
+        bool broken = false;
+    };
+
+    struct OwnFormat {
+        int weight;
+        QColor colour;
+    };
+
+    void insertPending(bool withinBudget);
+    // Drops what the waiting text would push out of the view at its end; true when nothing
+    // the view holds now survives either.
+    bool dropPushedOut();
+    // Inserts the piece, or its first `maxChars` or so characters; how many went in.
+    int insertPiece(Piece &piece, int maxChars, const OwnFormat &own);
+
     QTextEdit *m_view;
     ChannelLog &m_log;
+    std::deque<Piece> m_pending;
+    QTimer m_frameTimer;
+    QElapsedTimer m_sinceInsert;
+    // How many characters this view lays out per millisecond, learnt as it goes: hex pairs
+    // cost more than plain text.
+    double m_charsPerMs = 20000.0;
 };

@@ -4,6 +4,7 @@
 #include "modaldialoghelper.h"
 #include "pty.h"
 #include "testenvironment.h"
+#include "trafficview.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -49,7 +50,14 @@ public:
         return child;
     }
 
-    QTextEdit *view(int channel) const { return part<QTextEdit>("TE_%1", channel, true); }
+    // The view as it is once the frame that is due has shown what already arrived.
+    QTextEdit *view(int channel) const
+    {
+        QTextEdit *view = part<QTextEdit>("TE_%1", channel, true);
+        if (auto *traffic = view->findChild<TrafficView *>(QString(), Qt::FindDirectChildrenOnly))
+            traffic->flush();
+        return view;
+    }
     QString shown(int channel) const { return view(channel)->toPlainText(); }
     QLineEdit *commandLine(int channel) const { return part<QLineEdit>("LE_%1Cmd", channel, true); }
     QPushButton *sendButton(int channel) const
