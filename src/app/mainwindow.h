@@ -7,7 +7,8 @@
 // (src/network), made once in the constructor, to which that channel's slots forward; the
 // serial channel's slots are in src/serial. Every channel's traffic reaches its view through a
 // TrafficView (src/view), which writes the very same text to the channel's ChannelLog
-// (src/log), a file under ~/Documents/TeskManager, so a log always holds what was shown.
+// (src/log), a file under ~/Documents/TeskManager, at once, and shows it at the next display
+// frame, so a log always holds what was shown.
 // Construction, settings and shutdown are in src/app.
 
 #include "channelcounters.h"
