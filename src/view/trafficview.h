@@ -69,5 +69,5 @@ private:
     QElapsedTimer m_sinceInsert;
     // How many characters this view lays out per millisecond, learnt as it goes: hex pairs
     // cost more than plain text.
-    double m_charsPerMs = 20000.0;
+    double m_charsPerMs = 5000.0;
 };
