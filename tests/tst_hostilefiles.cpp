@@ -48,7 +48,7 @@ void verifySettingsFile(const QString &path, const QVariantMap &expected)
     for (auto it = expected.begin(); it != expected.end(); ++it) {
         const QVariant stored = settings.value(it.key());
         QVERIFY2(stored.isValid(), qPrintable(it.key()));
-        if (it.value().type() == QVariant::Int)
+        if (it.value().userType() == QMetaType::Int)
             QCOMPARE(stored.toString(), QString::number(it.value().toInt()));
         else
             QCOMPARE(stored.toString(), it.value().toString());
