@@ -1,5 +1,6 @@
 #include "joiningthread.h"
 #include "responsiveness.h"
+#include "settingsformat.h"
 #include "tcppeer.h"
 #include "testdata.h"
 #include "windowfixture.h"
@@ -43,6 +44,7 @@ void verifySettingsFile(const QString &path, const QVariantMap &expected)
 {
     QVERIFY(QFileInfo(path).isFile());
     QSettings settings(path, QSettings::IniFormat);
+    useUtf8Ini(settings);
     QCOMPARE(settings.status(), QSettings::NoError);
     settings.beginGroup(QStringLiteral("Setup_Parameter"));
     for (auto it = expected.begin(); it != expected.end(); ++it) {
