@@ -1,14 +1,26 @@
 # Front door: `make run` and `make test` install what they need, configure, build and go.
 
-BUILD_DIR ?= build
+# QT=6 builds against Qt 6 instead of the default Qt 5.15, each in build folders of its own.
+QT ?= 5
+ifeq ($(QT),6)
+QT_SUFFIX := -qt6
+QT_PACKAGES := qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
+else ifeq ($(QT),5)
+QT_SUFFIX :=
+QT_PACKAGES := qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
+else
+$(error QT must be 5 or 6, not '$(QT)')
+endif
+QT_FLAG := -DQT_MAJOR_VERSION=$(QT)
+
+BUILD_DIR ?= build$(QT_SUFFIX)
 JOBS ?= 2
 CMAKE_FLAGS ?=
 # WERROR=1 treats compiler warnings as errors (CI does); a user's build never does by default.
 WERROR ?= 0
 WERROR_FLAG := -DWITH_WARNINGS_AS_ERRORS=$(if $(filter 1,$(WERROR)),ON,OFF)
 
-BUILD_PACKAGES := cmake make g++ ccache pkg-config qtbase5-dev qtbase5-dev-tools \
-                  libqt5serialport5-dev help2man
+BUILD_PACKAGES := cmake make g++ ccache pkg-config $(QT_PACKAGES) help2man
 TEST_PACKAGES := socat redis-server
 # The bench's fixed font; its X mode runs the window in Xvfb under openbox, pings it over xcb
 # and answers the accessibility bus in a session of its own at exit.
@@ -16,9 +28,9 @@ BENCH_PACKAGES := fonts-dejavu-core
 BENCH_X_PACKAGES := xvfb openbox libxcb1-dev dbus-daemon at-spi2-core
 BENCH_ARGS ?=
 PACKAGE_PACKAGES := dpkg-dev file
-RELEASE_DIR ?= build-release
-ASAN_DIR ?= build-asan
-FUZZ_DIR ?= build-fuzz
+RELEASE_DIR ?= build-release$(QT_SUFFIX)
+ASAN_DIR ?= build-asan$(QT_SUFFIX)
+FUZZ_DIR ?= build-fuzz$(QT_SUFFIX)
 FUZZ_SECONDS ?= 30
 FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
 
@@ -48,7 +60,7 @@ test-deps: deps
 	$(call install_missing,$(TEST_PACKAGES))
 
 configure: deps
-	cmake -S . -B $(BUILD_DIR) $(WERROR_FLAG) $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD_DIR) $(QT_FLAG) $(WERROR_FLAG) $(CMAKE_FLAGS)
 
 build: configure
 	cmake --build $(BUILD_DIR) -j$(JOBS)
@@ -66,13 +78,13 @@ package-deps: deps
 # developer's tree; cpack leaves the .deb in $(RELEASE_DIR)/.
 package: package-deps
 	cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=Release -DWITH_TESTS=OFF -DWITH_BENCH=OFF \
-	    -DWITH_FUZZERS=OFF -DWITH_SANITIZERS=OFF $(WERROR_FLAG) $(CMAKE_FLAGS)
+	    -DWITH_FUZZERS=OFF -DWITH_SANITIZERS=OFF $(QT_FLAG) $(WERROR_FLAG) $(CMAKE_FLAGS)
 	cmake --build $(RELEASE_DIR) -j$(JOBS)
 	cd $(RELEASE_DIR) && cpack -G DEB
 
 # The same suite again under AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer.
 test-sanitized: test-deps
-	cmake -S . -B $(ASAN_DIR) -DWITH_SANITIZERS=ON $(WERROR_FLAG) $(CMAKE_FLAGS)
+	cmake -S . -B $(ASAN_DIR) -DWITH_SANITIZERS=ON $(QT_FLAG) $(WERROR_FLAG) $(CMAKE_FLAGS)
 	cmake --build $(ASAN_DIR) -j$(JOBS)
 	cd $(ASAN_DIR) && QT_QPA_PLATFORM=offscreen ctest -j$(JOBS) --output-on-failure --timeout 1800
 
@@ -82,7 +94,7 @@ fuzz-deps: deps
 # Each libFuzzer target for FUZZ_SECONDS, starting from the committed seed corpus.
 fuzz: fuzz-deps
 	cmake -S . -B $(FUZZ_DIR) -DCMAKE_CXX_COMPILER=clang++-14 -DWITH_FUZZERS=ON \
-	    -DWITH_TESTS=OFF -DWITH_BENCH=OFF $(WERROR_FLAG) $(CMAKE_FLAGS)
+	    -DWITH_TESTS=OFF -DWITH_BENCH=OFF $(QT_FLAG) $(WERROR_FLAG) $(CMAKE_FLAGS)
 	cmake --build $(FUZZ_DIR) -j$(JOBS)
 	@for t in hexrendering textrendering serialcleanup hexcommand portparse; do \
 	    mkdir -p $(FUZZ_DIR)/corpus/$$t; \

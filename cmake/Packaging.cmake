@@ -28,8 +28,10 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "TeskManager developers <dev@example.org>")
 set(CPACK_DEBIAN_PACKAGE_SECTION "electronics")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://example.org/teskmanager")
-# The Qt libraries come from whichever Debian release built the package; dpkg-shlibdeps
-# derives the matching versioned dependencies instead of a hand-kept list going stale.
+# The Qt libraries come from whichever Debian release and Qt major version (QT_MAJOR_VERSION)
+# built the package; dpkg-shlibdeps derives the matching versioned dependencies instead of a
+# hand-kept list going stale. Debian's libqt5gui5 and libqt6gui6 both carry the X11 platform
+# plugin, so no plugin package needs naming.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 
 include(CPack)

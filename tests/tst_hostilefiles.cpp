@@ -1,5 +1,6 @@
 #include "joiningthread.h"
 #include "responsiveness.h"
+#include "settingsformat.h"
 #include "tcppeer.h"
 #include "testdata.h"
 #include "windowfixture.h"
@@ -43,12 +44,13 @@ void verifySettingsFile(const QString &path, const QVariantMap &expected)
 {
     QVERIFY(QFileInfo(path).isFile());
     QSettings settings(path, QSettings::IniFormat);
+    useUtf8Ini(settings);
     QCOMPARE(settings.status(), QSettings::NoError);
     settings.beginGroup(QStringLiteral("Setup_Parameter"));
     for (auto it = expected.begin(); it != expected.end(); ++it) {
         const QVariant stored = settings.value(it.key());
         QVERIFY2(stored.isValid(), qPrintable(it.key()));
-        if (it.value().type() == QVariant::Int)
+        if (it.value().userType() == QMetaType::Int)
             QCOMPARE(stored.toString(), QString::number(it.value().toInt()));
         else
             QCOMPARE(stored.toString(), it.value().toString());

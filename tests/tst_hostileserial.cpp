@@ -5,7 +5,6 @@
 #include "windowfixture.h"
 
 #include <QFileInfo>
-#include <QTextCodec>
 #include <QtTest>
 
 #include <atomic>
@@ -79,7 +78,7 @@ void TestHostileSerial::allByteValues()
 
     QCOMPARE(fixture.received(serial), 1);
     const QByteArray log = fixture.log(serial);
-    const QString logged = QTextCodec::codecForLocale()->toUnicode(log);
+    const QString logged = QString::fromLocal8Bit(log);
     if (hex) {
         QCOMPARE(hexFromSerialLog(log), hexOf(bytes).toLatin1());
         QCOMPARE(log.count('\n'), 1);

@@ -1,3 +1,4 @@
+#include "settingsformat.h"
 #include "windowfixture.h"
 
 #include <QDir>
@@ -27,6 +28,8 @@ private slots:
     void storedValueApplied_data();
     void storedValueApplied();
     void garbageFileGivesDefaults();
+    void textBeyondAsciiFromEitherQt_data();
+    void textBeyondAsciiFromEitherQt();
     void valuesWrittenAtClose();
     void fileFollowsWorkingDirectory();
 };
@@ -87,6 +90,53 @@ void SettingsTest::garbageFileGivesDefaults()
     verifyDefaults(fixture);
 }
 
+void SettingsTest::textBeyondAsciiFromEitherQt_data()
+{
+    QTest::addColumn<QByteArray>("contents");
+    const QByteArray group = "[Setup_Parameter]\n";
+    // Qt 5 on its own escapes every character beyond ASCII.
+    QTest::newRow("escaped, as Qt 5 writes") << group
+            + "portname=/dev/tty\\xdcSB0\n"
+              "networkipaddress=Ger\\xe4t-\\x3a9.local\n";
+    QTest::newRow("raw UTF-8, as Qt 6 writes") << group
+            + "portname=/dev/tty\xc3\x9cSB0\n"
+              "networkipaddress=Ger\xc3\xa4t-\xce\xa9.local\n";
+    QTest::newRow("both in one file") << group
+            + "portname=/dev/tty\\xdcSB0\n"
+              "networkipaddress=Ger\xc3\xa4t-\xce\xa9.local\n";
+}
+
+// Whichever Qt wrote the file, both texts come back whole, and the file written at the close
+// holds them as raw UTF-8, which Qt 5 (told UTF-8) and Qt 6 both read.
+void SettingsTest::textBeyondAsciiFromEitherQt()
+{
+    QFETCH(QByteArray, contents);
+    const QString port = QStringLiteral("/dev/tty\u00dcSB0");
+    const QString address = QStringLiteral("Ger\u00e4t-\u03a9.local");
+    WindowFixture fixture(WindowFixture::Start::Later);
+    QVERIFY(writeFile(fixture.env.settingsPath(), contents));
+    fixture.start();
+    QCOMPARE(fixture.value("LE_IPAddress1"), QVariant(address));
+    // No such device exists here, so the port is listed and the file read again.
+    fixture.selectSerialPort(port);
+    auto *ports = fixture.widget<QComboBox>(QStringLiteral("CB_SerialPort"));
+    ports->setCurrentIndex(-1);
+    QVERIFY(QMetaObject::invokeMethod(&fixture.window(), "loadSettings"));
+    QCOMPARE(ports->currentText(), port);
+
+    fixture.dialogs.setMessageBoxAnswer(QMessageBox::No);
+    QVERIFY(fixture.window().close());
+    const QByteArray written = fileContents(fixture.env.settingsPath());
+    QVERIFY2(written.contains("\nportname=" + port.toUtf8() + '\n'), written.constData());
+    QVERIFY2(written.contains("\nnetworkipaddress=" + address.toUtf8() + '\n'),
+             written.constData());
+    QSettings settings(fixture.env.settingsPath(), QSettings::IniFormat);
+    useUtf8Ini(settings);
+    QCOMPARE(settings.value(QStringLiteral("Setup_Parameter/portname")).toString(), port);
+    QCOMPARE(settings.value(QStringLiteral("Setup_Parameter/networkipaddress")).toString(),
+             address);
+}
+
 void SettingsTest::valuesWrittenAtClose()
 {
     WindowFixture fixture;
@@ -103,6 +153,7 @@ void SettingsTest::valuesWrittenAtClose()
     QCOMPARE(fixture.dialogs.count(), 1);
 
     QSettings settings(fixture.env.settingsPath(), QSettings::IniFormat);
+    useUtf8Ini(settings);
     QCOMPARE(settings.childGroups(), QStringList { "Setup_Parameter" });
     settings.beginGroup(QStringLiteral("Setup_Parameter"));
     QStringList keys = settings.childKeys();

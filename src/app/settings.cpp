@@ -1,4 +1,5 @@
 #include "mainwindow.h"
+#include "settingsformat.h"
 
 #include "ui_mainwindow.h"
 
@@ -55,6 +56,7 @@ void MainWindow::loadSettings()
     // Settings on no file at all give every default.
     QSettings settings(usableSettingsPath(settingsFilePath) ? settingsFilePath : QString(),
                        QSettings::IniFormat);
+    useUtf8Ini(settings);
     settings.beginGroup(settingsGroup);
     // A port that is not present (or differs in case) leaves the selection alone.
     ui->CB_SerialPort->setCurrentText(
@@ -81,6 +83,7 @@ void MainWindow::saveSettings()
     if (!usableSettingsPath(settingsFilePath))
         return;
     QSettings settings(settingsFilePath, QSettings::IniFormat);
+    useUtf8Ini(settings);
     settings.beginGroup(settingsGroup);
     settings.setValue(QStringLiteral("port"), ui->CB_SerialPort->currentIndex());
     settings.setValue(QStringLiteral("portname"), ui->CB_SerialPort->currentText());

@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QTextCodec>
 
 namespace {
 ChannelLog::Clock &runClock()
@@ -70,7 +69,7 @@ void ChannelLog::write(const QString &text)
     // Encoded as a text stream on the file would, but written here: a disk that fills up (or a
     // file size limit) takes the start of a write and refuses the rest without saying why, and
     // only a second attempt at the rest yields the reason the user is shown.
-    const QByteArray bytes = QTextCodec::codecForLocale()->fromUnicode(text);
+    const QByteArray bytes = text.toLocal8Bit();
     for (qint64 done = 0; done < bytes.size();) {
         const qint64 written = m_file->write(bytes.constData() + done, bytes.size() - done);
         if (written <= 0) {

@@ -2,7 +2,7 @@
 # Packaging and desktop run as a user meets them: build the Debian package, install it with apt,
 # check the installed desktop entry and AppStream data, then drive the installed program in a
 # real X server through the accessibility bus (run-e2e.py). Run as root (or with sudo available)
-# from any folder.
+# from any folder. QT=6 does all of it with the package built against Qt 6.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -38,8 +38,13 @@ if [ -n "$missing" ]; then
     $SUDO apt-get install -y -q $missing
 fi
 
-release_dir=${RELEASE_DIR:-build-release}
-make package RELEASE_DIR="$release_dir"
+qt=${QT:-5}
+case $qt in
+5) release_dir=${RELEASE_DIR:-build-release} ;;
+6) release_dir=${RELEASE_DIR:-build-release-qt6} ;;
+*) echo "QT must be 5 or 6, not '$qt'"; exit 1 ;;
+esac
+make package QT="$qt" RELEASE_DIR="$release_dir"
 
 # The newest package of this build; an older version left in the folder must not be picked.
 deb=$(ls -t "$release_dir"/teskmanager_*.deb 2>/dev/null | head -1)
@@ -56,9 +61,15 @@ manpage=/usr/share/man/man1/teskmanager.1.gz
 check "teskmanager is on PATH at /usr/bin/teskmanager" \
     test "$(command -v teskmanager || true)" = /usr/bin/teskmanager
 installed() { dpkg-query -W -f='${Status}' teskmanager 2>/dev/null | grep -q "ok installed"; }
-qt_depends() { dpkg-deb -f "$deb" Depends | grep -q libqt5widgets5; }
+# Built against one Qt, the package must need that one's libraries and none of the other's.
+qt_depends() {
+    local depends other=$((11 - qt))
+    depends=$(dpkg-deb -f "$deb" Depends)
+    grep -q "libqt${qt}widgets${qt}" <<<"$depends" && ! grep -q "libqt${other}" <<<"$depends"
+}
 check "package teskmanager is installed" installed
-check "package depends on the Qt libraries found by dpkg-shlibdeps" qt_depends
+check "package depends on the Qt $qt libraries found by dpkg-shlibdeps, not on Qt $((11 - qt))" \
+    qt_depends
 for f in "$desktop" "$metainfo" /usr/share/doc/teskmanager/copyright \
     /usr/share/icons/hicolor/{32x32,48x48,128x128,256x256}/apps/teskmanager.png \
     /usr/share/icons/hicolor/scalable/apps/teskmanager.svg "$manpage"; do
