@@ -81,7 +81,7 @@ ChildRun runChild(const QStringList &arguments, const QString &section, int time
     while (child.state() != QProcess::NotRunning) {
         child.waitForReadyRead(100);
         out += child.readAllStandardOutput();
-        if (run.exposedMs < 0 && out.indexOf(exposedLine) >= 0)
+        if (run.exposedMs < 0 && out.indexOf(QByteArray(exposedLine)) >= 0)
             run.exposedMs = double(monotonicNs() - started) / 1e6;
         if (monotonicNs() - started > qint64(timeoutSeconds) * 1000000000) {
             child.kill();
@@ -94,7 +94,7 @@ ChildRun runChild(const QStringList &arguments, const QString &section, int time
     run.endedNs = monotonicNs();
     out += child.readAllStandardOutput();
     for (const QByteArray &line : out.split('\n'))
-        if (line.startsWith(figuresPrefix))
+        if (line.startsWith(QByteArray(figuresPrefix)))
             run.figures = QJsonDocument::fromJson(line.mid(int(qstrlen(figuresPrefix)))).object();
     if (run.figures.isEmpty() && section != QLatin1String("startup"))
         run.figures.insert(QStringLiteral("error"),
