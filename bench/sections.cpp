@@ -171,7 +171,8 @@ void checkLogs(QJsonObject &f, const std::vector<Channel> &channels, bool hex,
 // the logs. A call that keeps the GUI thread past the stuck bound is reported from a watchdog,
 // as far as the logs and the probe stand, and ends the process.
 QJsonObject flood(const Options &o, QWidget *window, const std::vector<Channel> &channels, bool hex,
-                  const QByteArray &payload, const std::function<void()> &start)
+                  const QByteArray &payload, const std::function<void()> &start,
+                  const std::function<void()> &over = {})
 {
     settle(300);
     QJsonObject f { { QStringLiteral("rss_before_mb"), rssMb() },
@@ -233,6 +234,8 @@ QJsonObject flood(const Options &o, QWidget *window, const std::vector<Channel> 
     check.start(5);
     start();
     loop.exec();
+    if (over)
+        over();
     f = figuresNow(f);
     watchdog.join();
     f.insert(QStringLiteral("timed_out"), !done());
@@ -457,6 +460,9 @@ QJsonObject paced(const Options &o)
         || !connectNetwork(fixture, 3, peer, false))
         return error(QStringLiteral("set-up failed"));
     std::atomic<bool> stop { false };
+    // Checking the logs after the flood keeps the window from reading for a while; that is the
+    // bench's doing, not the program's.
+    std::atomic<bool> measuring { true };
     std::atomic<qint64> written { 0 };
     qint64 heldBackNs = 0;
     JoiningThread device([&] { stop = true; });
@@ -464,28 +470,33 @@ QJsonObject paced(const Options &o)
     for (int c = 1; c <= 3; ++c)
         list.push_back(
             { fixture.logPath(c), [&fixture, c] { return fixture.received(c); }, false });
-    QJsonObject f = flood(o, &fixture.window(), list, false, payload, [&] {
-        peer.go = true;
-        device.start([&] {
-            const int chunk = 920;
-            const qint64 start = monotonicNs();
-            for (qint64 k = 0; !stop && (k + 1) * chunk <= line.size(); ++k) {
-                const qint64 due = start + k * 10'000'000;
-                std::this_thread::sleep_for(std::chrono::nanoseconds(due - monotonicNs()));
-                // Partial writes count, so that a device held back for long neither gives up nor
-                // repeats itself.
-                for (qint64 end = (k + 1) * chunk; written < end && !stop;) {
-                    const ssize_t n = ::write(fixture.pty.masterFd(), line.constData() + written,
-                                              size_t(end - written));
-                    if (n > 0)
-                        written += n;
-                    else
-                        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    QJsonObject f = flood(
+        o, &fixture.window(), list, false, payload,
+        [&] {
+            peer.go = true;
+            device.start([&] {
+                const int chunk = 920;
+                const qint64 start = monotonicNs();
+                for (qint64 k = 0; !stop && (k + 1) * chunk <= line.size(); ++k) {
+                    const qint64 due = start + k * 10'000'000;
+                    std::this_thread::sleep_for(std::chrono::nanoseconds(due - monotonicNs()));
+                    // Partial writes count, so that a device held back for long neither gives up
+                    // nor repeats itself.
+                    for (qint64 end = (k + 1) * chunk; written < end && !stop;) {
+                        const ssize_t n
+                            = ::write(fixture.pty.masterFd(), line.constData() + written,
+                                      size_t(end - written));
+                        if (n > 0)
+                            written += n;
+                        else
+                            std::this_thread::sleep_for(std::chrono::microseconds(100));
+                    }
+                    if (measuring)
+                        heldBackNs = qMax(heldBackNs, monotonicNs() - due);
                 }
-                heldBackNs = qMax(heldBackNs, monotonicNs() - due);
-            }
-        });
-    });
+            });
+        },
+        [&] { measuring = false; });
     device.join();
     f.insert(QStringLiteral("serial_caught_up"),
              QTest::qWaitFor([&] { return fixture.log(serial).size() >= written; }, 60000));
