@@ -128,12 +128,19 @@ void TrafficView::insertPending(bool withinBudget)
     if (m_pending.empty())
         return;
     if (withinBudget) {
-        const qint64 since = m_sinceInsert.isValid() ? m_sinceInsert.elapsed() : frameMs;
-        const qint64 wait = std::max(frameMs - since, nextUpdateAllowedMs - layoutNowMs());
+        // While arrivals come faster than frames, every other frame is enough to follow them and
+        // leaves the window the time to paint the view and read the links.
+        const qint64 interval = m_catchingUp ? 2 * frameMs : frameMs;
+        const qint64 since = m_sinceInsert.isValid() ? m_sinceInsert.elapsed() : interval;
+        const qint64 wait = std::max(interval - since, nextUpdateAllowedMs - layoutNowMs());
         if (wait > 0) {
+            m_catchingUp = true;
             m_frameTimer.start(int(wait));
             return;
         }
+        // A single arrival waiting means the traffic has slowed down again.
+        if (m_pending.size() == 1)
+            m_catchingUp = false;
     }
 
     // At the end of the view, text that the rest of the batch pushes out again is never laid out.

@@ -70,4 +70,5 @@ private:
     // How many characters this view lays out per millisecond, learnt as it goes: hex pairs
     // cost more than plain text.
     double m_charsPerMs = 5000.0;
+    bool m_catchingUp = false;
 };
