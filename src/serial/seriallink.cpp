@@ -134,6 +134,8 @@ void MainWindow::handleSerialLoss()
             serialRecvBuffer.append(serialPort->readAll());
             serialPort->close();
         }
+        // The user reads the box beside everything that had arrived by then.
+        serialTraffic->flush();
         QMessageBox::critical(this, tr("Critical Error"), text, QMessageBox::Ok);
         closeSerialPort();
         serialLossHandled = false;

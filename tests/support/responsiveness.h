@@ -33,6 +33,15 @@ constexpr qint64 maxLatenessMs = 1500;
 constexpr qint64 maxLatenessMs = 500;
 #endif
 
+// The most CPU a window may take while a box of 0.3 s is up: a loop spinning on an error would
+// take all of it; painting the box and what arrived before it takes a fraction, more when
+// sanitized.
+#ifdef TESKMANAGER_TESTS_SANITIZED
+constexpr double maxCpuWhileBoxUp = 0.2;
+#else
+constexpr double maxCpuWhileBoxUp = 0.1;
+#endif
+
 // Nearest-rank percentile of a sample (fraction 0.5 is the median); 0 for an empty one.
 inline double percentile(std::vector<double> values, double fraction)
 {
