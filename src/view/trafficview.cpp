@@ -4,6 +4,7 @@
 #include "rendering.h"
 
 #include <QEvent>
+#include <QMouseEvent>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextEdit>
@@ -111,9 +112,14 @@ bool TrafficView::eventFilter(QObject *, QEvent *event)
         case QEvent::InputMethod:
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonDblClick:
-        case QEvent::MouseMove:
         case QEvent::ContextMenu:
             flush();
+            break;
+        case QEvent::MouseMove:
+            // Only a drag selects; a pointer that merely rests over a flooded view must not
+            // have it laid out in full at every move.
+            if (static_cast<QMouseEvent *>(event)->buttons() != Qt::NoButton)
+                flush();
             break;
         default:
             break;
