@@ -140,11 +140,9 @@ struct Channel {
 };
 
 // The received bytes that a log stands for: hex renderings are digit pairs with spaces and line
-// breaks between, and the serial view shows each "0A " as a line break.
-QByteArray received(QByteArray log, bool hex, bool serial)
+// breaks between.
+QByteArray received(const QByteArray &log, bool hex)
 {
-    if (hex && serial)
-        log.replace('\n', "0A ");
     return hex ? QByteArray::fromHex(log) : log;
 }
 
@@ -154,7 +152,7 @@ void checkLogs(QJsonObject &f, const std::vector<Channel> &channels, bool hex,
     qint64 logged = 0;
     bool intact = true;
     for (const Channel &channel : channels) {
-        const QByteArray bytes = received(fileContents(channel.log), hex, channel.serial);
+        const QByteArray bytes = received(fileContents(channel.log), hex);
         logged += bytes.size();
         intact = intact && payload.startsWith(bytes);
     }
@@ -178,10 +176,10 @@ QJsonObject flood(const Options &o, QWidget *window, const std::vector<Channel> 
     QJsonObject f { { QStringLiteral("rss_before_mb"), rssMb() },
                     { QStringLiteral("bytes_sent"),
                       double(payload.size() * qint64(channels.size())) } };
-    // Hex adds two characters per byte, a line break per network arrival, and the serial view
-    // shows each rendered line feed as a line break alone.
+    // Hex adds two characters per byte and a line break per network arrival; the serial log
+    // breaks its lines at a line feed's pair instead.
     const qint64 n = payload.size();
-    const qint64 serialHexSize = 3 * n - 2 * qint64(payload.count('\n'));
+    const qint64 serialHexSize = 3 * n;
     std::vector<QByteArray> files;
     for (const Channel &channel : channels)
         files.push_back(QFile::encodeName(channel.log));
@@ -319,7 +317,8 @@ struct NaiveView {
     }
     void take(const QByteArray &bytes)
     {
-        QString text = hex ? hexRendering(bytes) : textRendering(bytes);
+        QString text = hex ? (serial ? serialHexRendering(bytes) : hexRendering(bytes))
+                           : textRendering(bytes);
         if (serial)
             text = serialCleanup(std::move(text), false);
         else if (hex)

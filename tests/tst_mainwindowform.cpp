@@ -269,15 +269,22 @@ void MainWindowFormTest::properties()
         QCOMPARE(m_window.findChild<QGroupBox *>(name)->alignment(),
                  panel ? Qt::AlignCenter : Qt::AlignLeft);
     }
-    // Counters, address and port are ordinary editable entries.
+    // Address, port and commands are ordinary editable entries; the counters are records that
+    // can be read, focused and copied, not typed into.
     for (const QString &name : formObjectNames(&m_window, "QLineEdit")) {
-        const auto *edit = m_window.findChild<QLineEdit *>(name);
+        auto *edit = m_window.findChild<QLineEdit *>(name);
+        const bool counter = name.endsWith("Count");
         QCOMPARE(edit->alignment(),
-                 name.endsWith("Count") ? Qt::AlignRight | Qt::AlignVCenter
-                                        : Qt::AlignLeft | Qt::AlignVCenter);
-        QVERIFY2(!edit->isReadOnly() && !edit->validator() && edit->inputMask().isEmpty()
+                 counter ? Qt::AlignRight | Qt::AlignVCenter : Qt::AlignLeft | Qt::AlignVCenter);
+        QVERIFY2(edit->isReadOnly() == counter && !edit->validator() && edit->inputMask().isEmpty()
                      && edit->maxLength() == 32767,
                  qPrintable(name));
+        if (counter) {
+            QVERIFY(edit->focusPolicy() & Qt::TabFocus);
+            const QString before = edit->text();
+            QTest::keyClicks(edit, QStringLiteral("12"));
+            QCOMPARE(edit->text(), before);
+        }
     }
     // The network views are records of the traffic: read-only, yet selectable, and Tab leaves
     // them. The serial view is the raw terminal.

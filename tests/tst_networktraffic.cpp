@@ -37,9 +37,15 @@ void TestNetworkTraffic::sendBytes_data()
         << 3 << true << false << "01 a0 FF" << QByteArray::fromHex("01a0ff") << QString();
     QTest::newRow("Network1 hex, spaces around are not sent")
         << 1 << true << true << "  01 a0 FF  " << QByteArray::fromHex("01a0ff") << QString();
+    QTest::newRow("Network2 hex bytes written 0x.., with colons")
+        << 2 << true << false << "0x41 0X42:43" << QByteArray("ABC") << QString();
     QTest::newRow("Network2 hex without a digit is not sent")
-        << 2 << true << false << "ping" << QByteArray()
+        << 2 << true << false << " \t " << QByteArray()
         << "Send failed on Network2: the command holds no hexadecimal digit";
+    QTest::newRow("Network1 hex with a point is not sent")
+        << 1 << true << false << "41.42" << QByteArray()
+        << "Send failed on Network1: the command holds '.' at position 3, which is neither a "
+           "hexadecimal digit nor a separator";
     QTest::newRow("Network3 hex with an odd digit is not sent")
         << 3 << true << true << "01 a0 FF 4" << QByteArray()
         << "Send failed on Network3: the command holds an odd number of hexadecimal digits (7), "
@@ -68,9 +74,10 @@ void TestNetworkTraffic::sendBytes()
         QCOMPARE(fixture.sent(channel), 0);
         QVERIFY(fixture.shown(channel).isEmpty());
         QVERIFY(fixture.log(channel).isEmpty());
-        // Nothing went out ahead of the next good command.
+        // Nothing went out ahead of the next good command, which takes the failure off.
         fixture.send(channel, QStringLiteral("41"));
         QTRY_COMPARE(fixture.written(channel), QByteArray("A"));
+        QCOMPARE(fixture.status(), QString());
         return;
     }
     QTRY_COMPARE(fixture.written(channel), bytes);
@@ -249,7 +256,8 @@ void TestNetworkTraffic::periodicSendStopsWhenLinkEnds_data()
     // The command stops being one the channel can send whole.
     QTest::newRow("hex command without a digit")
         << "hex"
-        << "Send failed on Network2: the command holds no hexadecimal digit";
+        << "Send failed on Network2: the command holds 't' at position 1, which is neither a "
+           "hexadecimal digit nor a separator";
     // Closed behind the window's back: no socket error, only the next tick notices.
     QTest::newRow("socket closed under it") << "close"
                                             << "connected Network2.";

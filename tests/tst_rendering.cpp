@@ -40,18 +40,25 @@ void RenderingTest::hexRendering_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("nothing") << QByteArray() << QString();
+    QTest::addColumn<QString>("serial"); // the serial view's rendering, when it differs
+    QTest::newRow("nothing") << QByteArray() << QString() << QString();
     QTest::newRow("high bytes not sign-extended")
-        << QByteArray("\x01\x7f\xab\xff", 4) << QStringLiteral("01 7F AB FF ");
+        << QByteArray("\x01\x7f\xab\xff", 4) << QStringLiteral("01 7F AB FF ") << QString();
     QTest::newRow("zero and line feed are plain digits")
-        << QByteArray("\x48\x00\x0a", 3) << QStringLiteral("48 00 0A ");
+        << QByteArray("\x48\x00\x0a", 3) << QStringLiteral("48 00 0A ")
+        << QStringLiteral("48 00 0A\n");
+    QTest::newRow("every line feed keeps its pair")
+        << QByteArray("\x01\x0a\x0a\x02\x0d\x0a") << QStringLiteral("01 0A 0A 02 0D 0A ")
+        << QStringLiteral("01 0A\n0A\n02 0D 0A\n");
 }
 
 void RenderingTest::hexRendering()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, expected);
+    QFETCH(QString, serial);
     QCOMPARE(::hexRendering(bytes), expected);
+    QCOMPARE(::serialHexRendering(bytes), serial.isEmpty() ? expected : serial);
 }
 
 void RenderingTest::textRendering_data()
@@ -115,15 +122,11 @@ void RenderingTest::serialCleanup_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("lineBreak");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("rendered line feed breaks the line")
-        << QStringLiteral("48 0A 49 ") << false << QStringLiteral("48 \n49 ");
-    QTest::newRow("lower-case 0a stays")
-        << QStringLiteral("48 0a 49 ") << false << QStringLiteral("48 0a 49 ");
-    QTest::newRow("0A without a space stays")
-        << QStringLiteral("x0A") << false << QStringLiteral("x0A");
+    QTest::newRow("0A and a space stay text")
+        << QStringLiteral("REG 0A = 5") << false << QStringLiteral("REG 0A = 5");
     QTest::newRow("line break appended") << QStringLiteral("AT") << true << QStringLiteral("AT\n");
-    QTest::newRow("hex command 0A 0D")
-        << QStringLiteral("0A 0D") << true << QStringLiteral("\n0D\n");
+    QTest::newRow("hex command 0A 0D stays as typed")
+        << QStringLiteral("0A 0D") << true << QStringLiteral("0A 0D\n");
     QTest::newRow("CR CR LF") << QStringLiteral("abc\r\r\n") << false << QStringLiteral("abc\n");
     QTest::newRow("single CR stays") << QStringLiteral("a\rb") << false << QStringLiteral("a\rb");
     QTest::newRow("three CRs leave one")
@@ -177,12 +180,47 @@ void RenderingTest::encodeCommand_data()
     QTest::newRow("hex, digits paired across separators")
         << QStringLiteral("0 1a 0") << true << QByteArray("\x01\xa0", 2) << QString();
     QTest::newRow("hex without digits") << QStringLiteral("   ") << true << QByteArray() << noDigit;
-    QTest::newRow("hex of non-digits") << QStringLiteral("zz") << true << QByteArray() << noDigit;
-    QTest::newRow("hex of a word") << QStringLiteral("ping") << true << QByteArray() << noDigit;
     QTest::newRow("hex, odd digit left over")
         << QStringLiteral("01 a0 FF 4") << true << QByteArray() << odd.arg(7);
     QTest::newRow("hex, single digits")
         << QStringLiteral("1 2 3") << true << QByteArray() << odd.arg(3);
+    // Separators people write between bytes.
+    for (const char *text : { "41:42", "41-42", "41, 42", "41,42", "\t41\t42" })
+        QTest::addRow("hex, separated \"%s\"", text)
+            << QString::fromLatin1(text) << true << QByteArray("AB") << QString();
+    QTest::newRow("hex, 0x bytes")
+        << QStringLiteral("0x41 0x42") << true << QByteArray("AB") << QString();
+    QTest::newRow("hex, 0X and a comma")
+        << QStringLiteral("0X41,0x42") << true << QByteArray("AB") << QString();
+    QTest::newRow("hex, 0x with one digit")
+        << QStringLiteral("0x1 0x2") << true << QByteArray("\x01\x02") << QString();
+    QTest::newRow("hex, 0x beside pairs")
+        << QStringLiteral("01 0xa 0203") << true << QByteArray("\x01\x0a\x02\x03") << QString();
+    QTest::newRow("hex, 0x alone") << QStringLiteral("41 0x") << true << QByteArray()
+                                   << QStringLiteral("0x at position 4 has no hexadecimal digit "
+                                                     "after it");
+    QTest::newRow("hex, 0x with three digits")
+        << QStringLiteral("0x123") << true << QByteArray()
+        << QStringLiteral("0x123 at position 1 has more than two hexadecimal digits for one byte");
+    QTest::newRow("hex, a digit alone before 0x")
+        << QStringLiteral("4 0x41 2") << true << QByteArray()
+        << QStringLiteral("the hexadecimal digit at position 1 has no partner before 0x41 at "
+                          "position 3");
+    // Anything else refuses the whole command, naming the first offender.
+    const QString other = QStringLiteral("the command holds '%1' at position %2, which is neither "
+                                         "a hexadecimal digit nor a separator");
+    QTest::newRow("hex, a point") << QStringLiteral("41.42") << true << QByteArray()
+                                  << other.arg(".").arg(3);
+    QTest::newRow("hex, a slash") << QStringLiteral("41/42") << true << QByteArray()
+                                  << other.arg("/").arg(3);
+    QTest::newRow("hex, G") << QStringLiteral("4G") << true << QByteArray()
+                            << other.arg("G").arg(2);
+    QTest::newRow("hex, a word") << QStringLiteral("ping") << true << QByteArray()
+                                 << other.arg("p").arg(1);
+    QTest::newRow("hex, x inside a word")
+        << QStringLiteral("10x41") << true << QByteArray() << other.arg("x").arg(3);
+    QTest::newRow("hex, glued to a 0x byte")
+        << QStringLiteral("0x41g") << true << QByteArray() << other.arg("g").arg(5);
 }
 
 void RenderingTest::encodeCommand()

@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 #include "rendering.h"
+#include "sendstatus.h"
 
 #include "ui_mainwindow.h"
 
@@ -54,7 +55,8 @@ void MainWindow::showSerialBlock()
     const QByteArray received = std::exchange(serialRecvBuffer, QByteArray());
     for (int at = 0; at < received.size(); at += maxSerialBlock) {
         const QByteArray block = received.mid(at, maxSerialBlock);
-        appendSerialTraffic(serialHexMode ? hexRendering(block) : serialReceivedText.render(block),
+        appendSerialTraffic(serialHexMode ? serialHexRendering(block)
+                                          : serialReceivedText.render(block),
                             serialInputColor, false);
         serialCounters->countArrival();
     }
@@ -70,7 +72,7 @@ void MainWindow::showIncompleteSerialText()
 void MainWindow::readData()
 {
     const QByteArray data = serialPort->readAll();
-    appendSerialTraffic(serialHexMode ? hexRendering(data) : serialReceivedText.render(data),
+    appendSerialTraffic(serialHexMode ? serialHexRendering(data) : serialReceivedText.render(data),
                         serialInputColor, false);
     if (serialPort->isOpen())
         serialPort->clear(QSerialPort::Input);
@@ -94,9 +96,10 @@ void MainWindow::sendSerialPort()
         serialSendTimer->stop();
         ui->PB_SerialTimerStart->setChecked(false);
         ui->PB_SerialTimerStart->setText(QStringLiteral("Start"));
-        ui->statusBar->showMessage(tr("Send failed on Serial: ") + problem);
+        showSendFailure(ui->statusBar, QStringLiteral("Serial"), problem);
         return;
     }
+    clearSendFailure(ui->statusBar, QStringLiteral("Serial"));
     serialCounters->countSend();
     appendSerialTraffic(text, serialOutputColor, true);
 }
@@ -131,5 +134,9 @@ void MainWindow::serialTimerStartClicked(bool b)
 
 void MainWindow::appendSerialTraffic(QString text, const QColor &colour, bool lineBreak)
 {
-    serialTraffic->append(serialCleanup(std::move(text), lineBreak), colour);
+    // The log is the record of the line: it gets every byte as rendered, and only the view is
+    // tidied.
+    if (lineBreak)
+        text.append(QLatin1Char('\n'));
+    serialTraffic->append(serialCleanup(text, false), colour, text);
 }

@@ -13,6 +13,9 @@ public:
         , m_sentDisplay(sentDisplay)
         , m_receivedDisplay(receivedDisplay)
     {
+        // Records, not inputs; still focusable and selectable for copying and screen readers.
+        m_sentDisplay->setReadOnly(true);
+        m_receivedDisplay->setReadOnly(true);
     }
 
     void show() const

@@ -1,6 +1,8 @@
 #include "rendering.h"
 
-QString hexRendering(const QByteArray &bytes)
+namespace {
+
+QString hexPairs(const QByteArray &bytes, bool breakAfterLineFeed)
 {
     static const char digits[] = "0123456789ABCDEF";
     QString out(bytes.size() * 3, Qt::Uninitialized);
@@ -9,9 +11,33 @@ QString hexRendering(const QByteArray &bytes)
         const auto b = static_cast<unsigned char>(c);
         *p++ = QLatin1Char(digits[b >> 4]);
         *p++ = QLatin1Char(digits[b & 0x0f]);
-        *p++ = QLatin1Char(' ');
+        *p++ = QLatin1Char(breakAfterLineFeed && b == '\n' ? '\n' : ' ');
     }
     return out;
+}
+
+bool isHexDigit(QChar c)
+{
+    const char16_t u = c.unicode();
+    return (u >= '0' && u <= '9') || (u >= 'a' && u <= 'f') || (u >= 'A' && u <= 'F');
+}
+
+bool isHexSeparator(QChar c)
+{
+    const char16_t u = c.unicode();
+    return u == ' ' || u == '\t' || u == ',' || u == ':' || u == '-';
+}
+
+} // namespace
+
+QString hexRendering(const QByteArray &bytes)
+{
+    return hexPairs(bytes, false);
+}
+
+QString serialHexRendering(const QByteArray &bytes)
+{
+    return hexPairs(bytes, true);
 }
 
 QString textRendering(const QByteArray &bytes)
@@ -57,7 +83,6 @@ QString ReceivedText::takeIncomplete()
 
 QString serialCleanup(QString text, bool lineBreak)
 {
-    text.replace(QLatin1String("0A "), QLatin1String("\n"));
     if (lineBreak)
         text.append(QLatin1Char('\n'));
 
@@ -78,22 +103,71 @@ QByteArray encodeCommand(const QString &text, bool hexMode, QString *problem)
     if (!hexMode)
         return text.toLocal8Bit() + '\n';
 
-    int digits = 0;
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        digits += (u >= '0' && u <= '9') || (u >= 'a' && u <= 'f') || (u >= 'A' && u <= 'F');
-    }
+    QByteArray bytes;
     QString why;
-    if (digits == 0)
-        why = QStringLiteral("the command holds no hexadecimal digit");
-    else if (digits % 2)
+    int plainDigits = 0;
+    int loneDigitAt = -1; // where a digit waits for its partner
+    const int size = text.size();
+    for (int i = 0; i < size && why.isEmpty();) {
+        const QChar c = text.at(i);
+        if (isHexSeparator(c)) {
+            ++i;
+            continue;
+        }
+        const bool startsWord = i == 0 || isHexSeparator(text.at(i - 1));
+        if (startsWord && c == QLatin1Char('0') && i + 1 < size
+            && text.at(i + 1).toLower() == QLatin1Char('x')) {
+            int end = i + 2;
+            while (end < size && isHexDigit(text.at(end)))
+                ++end;
+            const QString word = text.mid(i, end - i);
+            if (end == i + 2)
+                why = QStringLiteral("%1 at position %2 has no hexadecimal digit after it")
+                          .arg(word)
+                          .arg(i + 1);
+            else if (end > i + 4)
+                why = QStringLiteral("%1 at position %2 has more than two hexadecimal digits "
+                                     "for one byte")
+                          .arg(word)
+                          .arg(i + 1);
+            else if (loneDigitAt >= 0)
+                why = QStringLiteral("the hexadecimal digit at position %1 has no partner before "
+                                     "%2 at position %3")
+                          .arg(loneDigitAt + 1)
+                          .arg(word)
+                          .arg(i + 1);
+            else
+                bytes.append(char(word.mid(2).toUInt(nullptr, 16)));
+            // A character glued to the byte is looked at next, and refused there.
+            i = end;
+            continue;
+        }
+        if (isHexDigit(c)) {
+            ++plainDigits;
+            if (loneDigitAt < 0) {
+                loneDigitAt = i;
+            } else {
+                bytes.append(char(text.mid(loneDigitAt, 1).append(c).toUInt(nullptr, 16)));
+                loneDigitAt = -1;
+            }
+            ++i;
+            continue;
+        }
+        const QString character = text.mid(i, c.isHighSurrogate() ? 2 : 1);
+        why = QStringLiteral("the command holds '%1' at position %2, which is neither a "
+                             "hexadecimal digit nor a separator")
+                  .arg(character)
+                  .arg(i + 1);
+    }
+    if (why.isEmpty() && loneDigitAt >= 0)
         why = QStringLiteral("the command holds an odd number of hexadecimal digits (%1), and "
                              "every byte needs two")
-                  .arg(digits);
+                  .arg(plainDigits);
+    if (why.isEmpty() && bytes.isEmpty())
+        why = QStringLiteral("the command holds no hexadecimal digit");
     if (problem)
         *problem = why;
-    // With an even count, pairing from the right as fromHex does is pairing from the left.
-    return why.isEmpty() ? QByteArray::fromHex(text.trimmed().toLocal8Bit()) : QByteArray();
+    return why.isEmpty() ? bytes : QByteArray();
 }
 
 QString withDisplayBreaks(const QString &text, int column)

@@ -9,6 +9,10 @@
 // Two upper-case hex digits and a space per byte: 3 characters per byte, no line break.
 QString hexRendering(const QByteArray &bytes);
 
+// The serial view's hex rendering: a line feed byte keeps its pair and ends the line ("0A" and a
+// line break), since a serial device's replies are lines; every other byte as in hexRendering.
+QString serialHexRendering(const QByteArray &bytes);
+
 // The bytes decoded as UTF-8 (malformed input becomes U+FFFD), each zero byte shown as U+2400,
 // the symbol for NUL, so that nothing after it is lost.
 QString textRendering(const QByteArray &bytes);
@@ -31,15 +35,16 @@ private:
     QByteArray m_incomplete;
 };
 
-// What the serial view shows for a piece of traffic text: each "0A " (a rendered line feed
-// byte) becomes a line break, an optional line break is added, and terminal noise is dropped:
-// doubled carriage returns and backspace-space-backspace erasures.
+// What the serial view shows for a piece of traffic text, tidied as a terminal would show it: an
+// optional line break is added, and doubled carriage returns and backspace-space-backspace
+// erasures are dropped. Only the view is tidied; the serial log keeps every byte.
 QString serialCleanup(QString text, bool lineBreak);
 
-// The bytes a command line's text stands for: in hex mode the hex digits of the text taken in
-// pairs (anything else, such as separating spaces, is skipped), otherwise the text in the local
-// 8-bit encoding plus a line feed. A hex command with no digit or an odd number of them gives
-// no bytes and says why in `problem`: half a command is never sent.
+// The bytes a command line's text stands for. Outside hex mode: the text in the local 8-bit
+// encoding plus a line feed. In hex mode: pairs of hex digits, separated or not by spaces, tabs,
+// commas, colons or dashes, and bytes written as 0x41 (one or two digits after 0x or 0X). A
+// command with any other character, no digit, or a digit without a partner gives no bytes and
+// says why in `problem`: half a command, or a guess at one, is never sent.
 QByteArray encodeCommand(const QString &text, bool hexMode, QString *problem = nullptr);
 
 // A view lays out a whole paragraph again on every insertion into it, so a peer that never sends

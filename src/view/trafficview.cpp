@@ -89,12 +89,12 @@ TrafficView::TrafficView(QTextEdit *view, ChannelLog &log)
 
 TrafficView::~TrafficView() = default;
 
-void TrafficView::append(const QString &text, const QColor &colour)
+void TrafficView::append(const QString &shown, const QColor &colour, const QString &logged)
 {
-    m_pending.push_back({ text, colour });
+    m_pending.push_back({ shown, colour });
     if (!m_frameTimer.isActive())
         insertPending(true);
-    m_log.write(text);
+    m_log.write(logged);
 }
 
 void TrafficView::clear()

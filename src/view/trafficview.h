@@ -12,7 +12,8 @@ class ChannelLog;
 class QTextEdit;
 
 // A channel's traffic view together with its log: whatever the view gains, the log gains too,
-// so the log always holds what was shown (and everything the view has long dropped).
+// so the log always holds what was shown (and everything the view has long dropped). The serial
+// view alone shows a tidied form of some text (as a terminal would); its log gets every byte.
 //
 // The log is written at once, but the view is updated at most once per display frame: a flood
 // of small arrivals would otherwise have Qt lay out every one of them, most of it text that the
@@ -29,7 +30,9 @@ public:
 
     // Inserts the text at the view's cursor in the colour, in normal weight, scrolls to the end
     // and writes the same text to the log.
-    void append(const QString &text, const QColor &colour);
+    void append(const QString &text, const QColor &colour) { append(text, colour, text); }
+    // The same, with the view showing a tidied form of the text the log records.
+    void append(const QString &shown, const QColor &colour, const QString &logged);
     // Empties the view; the log keeps everything.
     void clear();
     // Puts everything still waiting for a frame into the view now.
