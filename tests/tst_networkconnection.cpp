@@ -1,3 +1,4 @@
+#include "responsiveness.h"
 #include "windowfixture.h"
 
 #include <QElapsedTimer>
@@ -20,7 +21,7 @@ const QString badPort = QStringLiteral("The port must be a number from 1 to 6553
 // The kernel completes handshakes on its own, so a listener that merely delays accept() would
 // still let a connect succeed at once. With a backlog of 0 the accept queue holds a single
 // connection; once a filler connection occupies it, further SYNs are dropped until the
-// listener accepts, which this one does only after 1.5 s.
+// listener accepts, which this one does only after 1.5 s, later than the window waits here.
 class LateListener {
 public:
     LateListener()
@@ -122,13 +123,19 @@ void TestNetworkConnection::connectAndDisconnect()
     QPushButton *connect = fixture.linkButton(channel);
 
     connect->click();
-    QCOMPARE(fixture.status(), QStringLiteral("connected Network%1.").arg(channel));
+    QTRY_COMPARE(fixture.status(), QStringLiteral("connected Network%1.").arg(channel));
     QCOMPARE(connect->text(), QStringLiteral("Disconnect"));
     QVERIFY(connect->isChecked());
     QTcpSocket *peer = fixture.nextPeer();
     QVERIFY(peer);
     QTcpSocket *socket = fixture.socket(channel);
     QCOMPARE(socket->state(), QAbstractSocket::ConnectedState);
+    // The button tells where the link goes, also once the shared fields name another peer.
+    const QString peerName
+        = QStringLiteral("Connected to 127.0.0.1:%1").arg(fixture.server.serverPort());
+    fixture.setTarget(QStringLiteral("1"));
+    QCOMPARE(connect->toolTip(), peerName);
+    QCOMPARE(connect->accessibleDescription(), peerName);
 
     QSignalSpy peerGone(peer, &QTcpSocket::disconnected);
     connect->click();
@@ -138,19 +145,25 @@ void TestNetworkConnection::connectAndDisconnect()
     QVERIFY(!socket->isOpen());
     QTRY_COMPARE(peerGone.count(), 1);
     QCOMPARE(fixture.dialogs.count(), 0);
+    QCOMPARE(connect->toolTip(), QString());
+    QCOMPARE(connect->accessibleDescription(), QString());
 }
 
 void TestNetworkConnection::failedConnect_data()
 {
     QTest::addColumn<QString>("address");
-    QTest::addColumn<QString>("port"); // "<closed>": nothing listens, "<late>": accepts late
-    QTest::addColumn<QString>("box");
+    // "<closed>": nothing listens; "<late>": accepts only after 1.5 s; "<abandoned>": the same,
+    // and the user clicks again while the window waits.
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("box"); // "%1": the host and port tried
     // One box each, with the reason the socket gave.
     QTest::newRow("nothing listens") << "127.0.0.1"
                                      << "<closed>" << refused;
-    // Too slow is reported like a missing host; the wait ends without any socket error.
-    QTest::newRow("server accepts only after 1.5 s") << "127.0.0.1"
-                                                     << "<late>" << hostNotFound;
+    QTest::newRow("server answers too late") << "127.0.0.1"
+                                             << "<late>"
+                                             << "No answer from %1 within 1 second.";
+    QTest::newRow("attempt abandoned") << "127.0.0.1"
+                                       << "<abandoned>" << QString();
     QTest::newRow("unknown host") << "no-such-host.invalid"
                                   << "<closed>" << hostNotFound;
     // Ports that name no port are not tried at all.
@@ -163,29 +176,46 @@ void TestNetworkConnection::failedConnect()
     QFETCH(QString, address);
     QFETCH(QString, port);
     QFETCH(QString, box);
-    const bool late = port == QLatin1String("<late>");
+    const bool abandoned = port == QLatin1String("<abandoned>");
+    const bool late = abandoned || port == QLatin1String("<late>");
     LateListener listener;
     if (late)
         QVERIFY(listener.isReady());
     WindowFixture fixture;
+    fixture.widget<QTimer>(QStringLiteral("network2ConnectTimer"))->setInterval(1000);
     QString target = port;
     if (late)
         target = QString::number(listener.port());
     else if (port == QLatin1String("<closed>"))
         target = QString::number(WindowFixture::unusedPort());
     fixture.setTarget(target, address);
+    box = box.arg(address + QLatin1Char(':') + target);
     QPushButton *connect = fixture.linkButton(2);
     QSignalSpy attempts(fixture.socket(2), &QTcpSocket::stateChanged);
 
     QElapsedTimer clock;
     clock.start();
+    ResponsivenessProbe probe;
     connect->click();
-    if (late)
+    if (box != badPort) {
+        // Waiting, the window goes on and offers to abandon the attempt.
+        QVERIFY(connect->isChecked());
+        QCOMPARE(connect->text(), QStringLiteral("Disconnect"));
+        if (abandoned) {
+            QTest::qWait(300);
+            connect->click();
+        }
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!connect->isChecked(), 12000);
+    probe.stop();
+    if (late && !abandoned)
         QVERIFY2(clock.elapsed() >= 990, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(fixture.dialogs.texts(), QStringList { box });
-    QCOMPARE(fixture.dialogs.titles(), QStringList { "Client" });
-    QVERIFY(!connect->isChecked());
+    // A tenth of a second or so is what a user would call a freeze.
+    QVERIFY2(probe.worstMs() <= 0.3 * maxLatenessMs, qPrintable(probe.summary()));
+    QCOMPARE(fixture.dialogs.texts(), box.isEmpty() ? QStringList() : QStringList { box });
+    QCOMPARE(fixture.dialogs.titles(), box.isEmpty() ? QStringList() : QStringList { "Client" });
     QCOMPARE(connect->text(), QStringLiteral("Connect"));
+    QCOMPARE(connect->toolTip(), QString());
     if (box == badPort)
         QCOMPARE(attempts.count(), 0);
 

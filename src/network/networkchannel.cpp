@@ -1,6 +1,7 @@
 #include "networkchannel.h"
 
 #include "rendering.h"
+#include "sendstatus.h"
 #include "trafficview.h"
 
 #include <QLineEdit>
@@ -39,7 +40,25 @@ NetworkChannel::NetworkChannel(const Shared &shared, const Parts &parts)
     , m_connectButton(parts.connectButton)
     , m_timerButton(parts.timerButton)
     , m_periodBox(parts.periodBox)
+    , m_connectTimer(new QTimer(parts.socket))
 {
+    m_connectTimer->setObjectName(QStringLiteral("network%1ConnectTimer").arg(m_number));
+    m_connectTimer->setSingleShot(true);
+    m_connectTimer->setTimerType(Qt::PreciseTimer);
+    m_connectTimer->setInterval(10000);
+    // The timer is the context: these end with the channel, before the socket goes.
+    QObject::connect(m_connectTimer, &QTimer::timeout, m_connectTimer, [this] {
+        const int seconds = qMax(1, m_connectTimer->interval() / 1000);
+        failConnect(seconds == 1
+                        ? tr("No answer from %1 within 1 second.").arg(m_peer)
+                        : tr("No answer from %1 within %2 seconds.").arg(m_peer).arg(seconds));
+    });
+    QObject::connect(m_socket, &QTcpSocket::connected, m_connectTimer, [this] { onConnected(); });
+}
+
+NetworkChannel::~NetworkChannel()
+{
+    delete m_connectTimer;
 }
 
 namespace {
@@ -73,82 +92,104 @@ void NetworkChannel::connectToPeer()
         return;
     }
 
+    // The answer is awaited with the event loop running: a peer behind a slow link may take
+    // seconds, and the window, the serial line and the other channels must not stop meanwhile.
+    // The button, checked by the click, offers to abandon the attempt.
     m_socket->abort();
-    m_connecting = true;
-    m_connectError = QAbstractSocket::UnknownSocketError;
+    showPeer(QString());
+    m_peer = QStringLiteral("%1:%2").arg(m_address->text()).arg(port);
+    m_connectButton->setText(QStringLiteral("Disconnect"));
+    // Started first: the socket may report a failure before connectToHost returns.
+    m_connectTimer->start();
     m_socket->connectToHost(m_address->text(), port, QIODevice::ReadWrite,
                             QAbstractSocket::AnyIPProtocol);
-    const bool connected = m_socket->waitForConnected(1000);
-    m_connecting = false;
-    if (connected) {
-        m_statusBar->showMessage(tr("connected Network%1.").arg(m_number));
-        m_connectButton->setText(QStringLiteral("Disconnect"));
-        return;
-    }
+}
 
-    // One box, with the reason the socket gave; no reason at all means no answer in time.
-    QString text;
-    switch (m_connectError) {
-    case QAbstractSocket::ConnectionRefusedError:
-        text = tr(refused);
-        break;
-    case QAbstractSocket::UnknownSocketError:
-    case QAbstractSocket::HostNotFoundError:
-    case QAbstractSocket::SocketTimeoutError:
-        text = tr(hostNotFound);
-        break;
-    default:
-        text = tr("The following error occurred: %1.").arg(m_socket->errorString());
-        break;
-    }
-    QMessageBox::information(m_window, tr("Client"), text);
+bool NetworkChannel::connecting() const
+{
+    return m_connectTimer->isActive();
+}
+
+void NetworkChannel::onConnected()
+{
+    m_connectTimer->stop();
+    m_statusBar->showMessage(tr("connected Network%1.").arg(m_number));
+    m_connectButton->setText(QStringLiteral("Disconnect"));
+    showPeer(m_peer);
+}
+
+void NetworkChannel::failConnect(const QString &text)
+{
+    m_connectTimer->stop();
+    // A socket still trying is stopped; one that has given up is left as it is, like a link
+    // that ended, so a send on it says why it fails.
+    if (m_socket->state() != QAbstractSocket::UnconnectedState)
+        m_socket->abort();
     m_connectButton->setChecked(false);
     m_connectButton->setText(QStringLiteral("Connect"));
+    QMessageBox::information(m_window, tr("Client"), text);
+}
+
+void NetworkChannel::showPeer(const QString &peer)
+{
+    // Three channels share one address field: the button tells where its link goes.
+    const QString text = peer.isEmpty() ? QString() : tr("Connected to %1").arg(peer);
+    m_connectButton->setToolTip(text);
+    m_connectButton->setAccessibleDescription(text);
 }
 
 void NetworkChannel::disconnectFromPeer()
 {
+    if (connecting()) {
+        // Abandoned by the user: no box, nothing to report.
+        m_connectTimer->stop();
+        m_socket->abort();
+        m_connectButton->setText(QStringLiteral("Connect"));
+        return;
+    }
     // Stopped while the socket is still open, so that the periodic send takes its stop path
     // and not its refusal.
     setPeriodicSend(false);
     m_timerButton->setChecked(false);
     showIncompleteText();
     m_socket->close();
+    showPeer(QString());
     m_statusBar->showMessage(tr("disconnected Network%1.").arg(m_number));
     m_connectButton->setText(QStringLiteral("Connect"));
 }
 
 void NetworkChannel::reportError(QAbstractSocket::SocketError error)
 {
-    if (m_connecting) {
-        m_connectError = error;
-        return;
-    }
-
-    // The window shows the ended link before any box, and the box's nested event loop must not
-    // go on ticking into a dead link.
-    endLink();
+    QString text;
     switch (error) {
     case QAbstractSocket::RemoteHostClosedError:
         break;
     case QAbstractSocket::HostNotFoundError:
-        QMessageBox::information(m_window, tr("Client"), tr(hostNotFound));
+        text = tr(hostNotFound);
         break;
     case QAbstractSocket::ConnectionRefusedError:
-        QMessageBox::information(m_window, tr("Client"), tr(refused));
+        text = tr(refused);
         break;
     default:
-        QMessageBox::information(
-            m_window, tr("Client"),
-            tr("The following error occurred: %1.").arg(m_socket->errorString()));
+        text = tr("The following error occurred: %1.").arg(m_socket->errorString());
         break;
     }
+    if (connecting()) {
+        failConnect(text.isEmpty() ? tr(hostNotFound) : text);
+        return;
+    }
+    // The window shows the ended link before any box, and the box's nested event loop must not
+    // go on ticking into a dead link.
+    endLink();
+    if (!text.isEmpty())
+        QMessageBox::information(m_window, tr("Client"), text);
 }
 
 void NetworkChannel::endLink()
 {
     stopPeriodicSend();
     showIncompleteText();
+    showPeer(QString());
     m_connectButton->setChecked(false);
     m_connectButton->setText(QStringLiteral("Connect"));
     m_statusBar->showMessage(tr("disconnected Network%1.").arg(m_number));
@@ -159,7 +200,8 @@ void NetworkChannel::send()
     // A periodic send runs only on an open link: when the link is gone under it, the tick ends
     // the periodic send instead of opening a box, whose event loop would let the next tick open
     // another one.
-    if (!m_socket->isOpen()) {
+    // A socket is open from the start of a connect, but nothing is sent before the peer answers.
+    if (!m_socket->isOpen() || connecting()) {
         if (m_sendTimer->isActive())
             stopPeriodicSend();
         else
@@ -185,6 +227,7 @@ void NetworkChannel::send()
     }
     m_socket->flush();
 
+    clearSendFailure(m_statusBar, name());
     m_counters.countSend();
     appendTraffic(text, m_outputColour, true);
 }
@@ -193,7 +236,7 @@ void NetworkChannel::failSend(const QString &reason)
 {
     // The same command would fail again at every tick.
     stopPeriodicSend();
-    m_statusBar->showMessage(tr("Send failed on %1: %2").arg(name(), reason));
+    showSendFailure(m_statusBar, name(), reason);
 }
 
 void NetworkChannel::read()
@@ -220,7 +263,7 @@ void NetworkChannel::setMode(int id)
 
 void NetworkChannel::setPeriodicSend(bool start)
 {
-    if (!m_socket->isOpen()) {
+    if (!m_socket->isOpen() || connecting()) {
         m_timerButton->setChecked(false);
         QMessageBox::critical(m_window, tr("Error"),
                               QStringLiteral("Please, First Connect network%1.").arg(m_number));

@@ -60,6 +60,9 @@ public:
     };
 
     NetworkChannel(const Shared &shared, const Parts &parts);
+    ~NetworkChannel();
+    NetworkChannel(const NetworkChannel &) = delete;
+    NetworkChannel &operator=(const NetworkChannel &) = delete;
 
     QString name() const { return QStringLiteral("Network%1").arg(m_number); }
     QTcpSocket *socket() const { return m_socket; }
@@ -76,6 +79,11 @@ public:
 private:
     void connectToPeer();
     void disconnectFromPeer();
+    bool connecting() const;
+    void onConnected();
+    // A connect that ended without a link: one box, unless the user abandoned it.
+    void failConnect(const QString &text);
+    void showPeer(const QString &peer);
     // The link has ended without the user asking (the peer closed, a socket error).
     void endLink();
     void failSend(const QString &reason);
@@ -102,7 +110,8 @@ private:
     QSpinBox *m_periodBox;
 
     ReceivedText m_receivedText;
-    // While a connect waits, the socket's errors only say why it failed; the connect reports.
-    bool m_connecting = false;
-    QAbstractSocket::SocketError m_connectError = QAbstractSocket::UnknownSocketError;
+    // Runs while a connect waits for its answer; named "networkNConnectTimer" so that a test can
+    // shorten the wait.
+    QTimer *m_connectTimer;
+    QString m_peer; // host:port of the link being made or held
 };

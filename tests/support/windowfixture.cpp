@@ -88,6 +88,13 @@ bool WindowFixture::connectTo(int channel, quint16 port)
 {
     setTarget(QString::number(port));
     linkButton(channel)->click();
+    // The window waits for the answer with its event loop running.
+    (void)QTest::qWaitFor(
+        [&] {
+            return !linkButton(channel)->isChecked()
+                || socket(channel)->state() == QAbstractSocket::ConnectedState;
+        },
+        15000);
     return linkButton(channel)->isChecked();
 }
 
