@@ -33,6 +33,8 @@ void CommandLineTest::run_data()
         << "--bogus" << 2 << "Unknown option 'bogus'." << QStringList(usage);
     QTest::newRow("missing value")
         << "--serial-port" << 2 << "Missing value after '--serial-port'." << QStringList(usage);
+    QTest::newRow("empty value") << "--serial-port=" << 2 << "Missing value after '--serial-port'."
+                                 << QStringList(usage);
     QTest::newRow("stray argument")
         << "ttyS0" << 2 << "Unexpected argument 'ttyS0'." << QStringList(usage);
     QTest::newRow("Qt options pass, the wrong one is named")
@@ -92,15 +94,15 @@ void CommandLineTest::serialPortsInWindow()
     WindowFixture fixture(WindowFixture::Start::Later);
     const TestEnvironment &env = fixture.env;
     const auto found = QSerialPortInfo::availablePorts();
-    const QStringList paths = { env.workPath() + "/ttyV0", "/dev/no-such-tty" };
-    // The settings choose another port, which must not win over the command line.
+    // The settings chose a port that is not here now: it stays listed after the found ones, but
+    // the command line wins the selection.
+    const QStringList paths = { "/dev/saved-tty", env.workPath() + "/ttyV0", "/dev/no-such-tty" };
     QSettings(env.settingsPath(), QSettings::IniFormat)
-        .setValue("Setup_Parameter/portname",
-                  found.isEmpty() ? paths.last() : found.last().portName());
-    fixture.start().addSerialPorts(paths);
+        .setValue("Setup_Parameter/portname", paths.first());
+    fixture.start().addSerialPorts(paths.mid(1));
 
     const auto *combo = fixture.widget<QComboBox>(QStringLiteral("CB_SerialPort"));
-    QCOMPARE(combo->count(), found.size() + 2);
+    QCOMPARE(combo->count(), found.size() + 3);
     for (int i = 0; i < combo->count(); ++i) {
         const QString name = i < found.size() ? found.at(i).portName() : paths.at(i - found.size());
         QCOMPARE(combo->itemText(i), name);
@@ -109,7 +111,7 @@ void CommandLineTest::serialPortsInWindow()
             QCOMPARE(combo->itemData(i).toStringList(),
                      QStringList({ name, "", "", name, "", "" }));
     }
-    QCOMPARE(combo->currentIndex(), found.size());
+    QCOMPARE(combo->currentIndex(), found.size() + 1);
 }
 
 QTEST_MAIN(CommandLineTest)

@@ -162,19 +162,30 @@ void TestHostileFiles::hostileSettings()
 
 void TestHostileFiles::settingsPathNotAFile_data()
 {
-    QTest::addColumn<bool>("pipe");
-    QTest::newRow("a directory") << false;
-    QTest::newRow("a named pipe") << true;
+    QTest::addColumn<QString>("obstacle");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("a directory") << "directory"
+                                 << "it is not a plain file";
+    QTest::newRow("a named pipe") << "pipe"
+                                  << "it is not a plain file";
+    QTest::newRow("a file size limit refuses the write")
+        << "size limit" << QString::fromLocal8Bit(strerror(EFBIG));
 }
 
 void TestHostileFiles::settingsPathNotAFile()
 {
-    QFETCH(bool, pipe);
+    QFETCH(QString, obstacle);
+    QFETCH(QString, reason);
+    const bool pipe = obstacle == QLatin1String("pipe");
+    const bool limit = obstacle == QLatin1String("size limit");
+    const QByteArray before = "[Setup_Parameter]\nbandrate=0\n";
     WindowFixture fixture(WindowFixture::Start::Later);
     const TestEnvironment &env = fixture.env;
     const QByteArray path = QFile::encodeName(env.settingsPath());
     if (pipe) {
         QVERIFY(::mkfifo(path.constData(), 0644) == 0);
+    } else if (limit) {
+        QVERIFY(writeFile(env.settingsPath(), before));
     } else {
         QVERIFY(QDir().mkpath(env.settingsPath()));
         QVERIFY(writeFile(env.settingsPath() + "/inside", "kept\n"));
@@ -200,14 +211,25 @@ void TestHostileFiles::settingsPathNotAFile()
     const QString differences = fixture.differences(WindowFixture::firstRunValues());
     QVERIFY2(differences.isEmpty(), qPrintable(differences));
     clock.restart();
-    QVERIFY(fixture.window().close());
+    {
+        std::optional<FileSizeLimit> fileSize;
+        if (limit)
+            QVERIFY(fileSize.emplace(16).isSet());
+        QVERIFY(fixture.window().close());
+    }
     const qint64 shutDown = clock.elapsed();
-    QCOMPARE(fixture.dialogs.count(), 1);
+    // The user is told, after the question about the logs.
+    QCOMPARE(fixture.dialogs.titles(), (QStringList { "TeskManager", "Settings" }));
+    QCOMPARE(fixture.dialogs.texts().constLast(),
+             QStringLiteral("The settings could not be saved to %1: %2.")
+                 .arg(env.settingsPath(), reason));
     QVERIFY2(startUp < 1000 && shutDown < 1000,
              qPrintable(QStringLiteral("start %1 ms, close %2 ms").arg(startUp).arg(shutDown)));
     // Nothing can be written there; nothing is destroyed and nothing is left behind either.
     const QFileInfo info(env.settingsPath());
-    if (pipe) {
+    if (limit) {
+        QCOMPARE(fileContents(env.settingsPath()), before);
+    } else if (pipe) {
         QVERIFY(!info.isFile() && !info.isDir() && info.exists());
     } else {
         QVERIFY(info.isDir());
@@ -345,6 +367,15 @@ void TestHostileFiles::logFillsUp()
     QVERIFY(fixture.shown(1).endsWith("after\n"));
     QCOMPARE(fixture.status(), messageAtLimit);
     QCOMPARE(fixture.dialogs.count(), 0);
+    // Writing works again: the gap is told in a line of its own, never joined silently.
+    const qint64 lost = flood ? text.size() - qint64(limit) : 61 - 39;
+    const QString tail = QString::fromLocal8Bit(fixture.log(1).mid(int(limit)));
+    const QRegularExpression gapNote(
+        QStringLiteral("^\n?--- %1 bytes of traffic from [-0-9: ]{19} to [-0-9: ]{19} could not be "
+                       "logged: %2 ---\nafter\n$")
+            .arg(lost)
+            .arg(QRegularExpression::escape(QString::fromLocal8Bit(strerror(EFBIG)))));
+    QVERIFY2(gapNote.match(tail).hasMatch(), qPrintable(tail));
 }
 
 void TestHostileFiles::closeWhileTrafficFlows_data()

@@ -46,9 +46,13 @@ void SettingsTest::storedValueApplied_data()
     QTest::addColumn<QByteArray>("line");
     QTest::addColumn<QString>("widget");
     QTest::addColumn<QVariant>("expected");
+    // A saved port that is absent now is listed after the found ones and stays chosen.
+    QTest::newRow("absent port listed and selected")
+        << QByteArray("portname=NoSuchPort") << "CB_SerialPort"
+        << QVariant(QSerialPortInfo::availablePorts().size());
     const int firstPort = QSerialPortInfo::availablePorts().isEmpty() ? -1 : 0;
-    QTest::newRow("unknown port name leaves the selection")
-        << QByteArray("portname=NoSuchPort") << "CB_SerialPort" << QVariant(firstPort);
+    QTest::newRow("empty port name leaves the selection")
+        << QByteArray("portname=") << "CB_SerialPort" << QVariant(firstPort);
     QTest::newRow("baud rate index") << QByteArray("bandrate=3") << "CB_BandRate" << QVariant(3);
     QTest::newRow("baud rate not a number")
         << QByteArray("bandrate=abc") << "CB_BandRate" << QVariant(0);

@@ -92,5 +92,8 @@ CommandLine parseCommandLine(const QStringList &arguments)
 
     CommandLine result;
     result.serialPorts = parser.values(serialPort);
+    if (result.serialPorts.contains(QString()))
+        return exitWith(
+            2, QStringLiteral("Missing value after '--serial-port'.\n") + helpText(parser));
     return result;
 }

@@ -6,9 +6,9 @@
 // channel does lives in the folder named after it. Each network channel is a NetworkChannel
 // (src/network), made once in the constructor, to which that channel's slots forward; the
 // serial channel's slots are in src/serial. Every channel's traffic reaches its view through a
-// TrafficView (src/view), which writes the very same text to the channel's ChannelLog
-// (src/log), a file under ~/Documents/TeskManager, at once, and shows it at the next display
-// frame, so a log always holds what was shown.
+// TrafficView (src/view), which writes the text to the channel's ChannelLog (src/log), a file
+// under ~/Documents/TeskManager, at once, and shows it at the next display frame, so a log
+// always holds what was shown (the serial view only drops terminal noise the log keeps).
 // Construction, settings and shutdown are in src/app.
 
 #include "channelcounters.h"
@@ -96,6 +96,7 @@ private:
     void makeConnections();
     void makeChannels();
     void initSettings();
+    void warnSettingsNotSaved(const QString &reason);
     void createChannelLogs();
 
     // src/serial

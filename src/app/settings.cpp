@@ -5,6 +5,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QMessageBox>
+#include <QSaveFile>
 #include <QSettings>
 
 namespace {
@@ -24,6 +26,29 @@ bool usableSettingsPath(const QString &path)
 {
     const QFileInfo file(path);
     return !file.exists() || file.isFile();
+}
+
+// QSettings does not say why its write failed. Saving a file of about that size the same way (a
+// new file beside it, never committed) meets the same refusal and does say why: the folder
+// cannot be written, the disk is full, a size limit is reached. Only a second attempt at what a
+// write left over yields the reason, hence the loop.
+QString settingsWriteProblem(const QString &path)
+{
+    QSaveFile probe(path);
+    if (!probe.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return probe.errorString();
+    const QByteArray filler(int(qMax<qint64>(QFileInfo(path).size(), 4096)), ' ');
+    QString reason = MainWindow::tr("the file could not be written");
+    for (qint64 done = 0; done < filler.size();) {
+        const qint64 written = probe.write(filler.constData() + done, filler.size() - done);
+        if (written <= 0) {
+            reason = probe.errorString();
+            break;
+        }
+        done += written;
+    }
+    probe.cancelWriting();
+    return reason;
 }
 } // namespace
 
@@ -58,9 +83,16 @@ void MainWindow::loadSettings()
                        QSettings::IniFormat);
     useUtf8Ini(settings);
     settings.beginGroup(settingsGroup);
-    // A port that is not present (or differs in case) leaves the selection alone.
-    ui->CB_SerialPort->setCurrentText(
-        textSetting(settings, QStringLiteral("portname"), QStringLiteral("COM1")));
+    // A saved port that is not here now (an adapter unplugged, a pty not made yet) is still the
+    // user's choice: it is listed and selected, so that Open says why it fails and the next
+    // exit does not write another port over it.
+    const QString portName
+        = textSetting(settings, QStringLiteral("portname"), QStringLiteral("COM1"));
+    if (settings.contains(QStringLiteral("portname")) && !portName.isEmpty()
+        && ui->CB_SerialPort->findText(portName) < 0)
+        addSerialPorts({ portName });
+    else
+        ui->CB_SerialPort->setCurrentText(portName);
     // An index beyond the list leaves no baud rate selected rather than a wrong one.
     ui->CB_BandRate->setCurrentIndex(settings.value(QStringLiteral("bandrate"), 0).toInt());
     ui->SB_SerialTimerSecond->setValue(
@@ -80,20 +112,41 @@ void MainWindow::loadSettings()
 
 void MainWindow::saveSettings()
 {
-    if (!usableSettingsPath(settingsFilePath))
+    if (!usableSettingsPath(settingsFilePath)) {
+        warnSettingsNotSaved(tr("it is not a plain file"));
         return;
+    }
+    const QList<QPair<QString, QVariant>> values = {
+        { QStringLiteral("port"), ui->CB_SerialPort->currentIndex() },
+        { QStringLiteral("portname"), ui->CB_SerialPort->currentText() },
+        { QStringLiteral("bandrate"), ui->CB_BandRate->currentIndex() },
+        { QStringLiteral("serialtimermsecond"), ui->SB_SerialTimerSecond->value() },
+        { QStringLiteral("networkipaddress"), ui->LE_IPAddress1->text() },
+        { QStringLiteral("networkport"), ui->LE_Port1->text() },
+        { QStringLiteral("network1timermsecond"), ui->SB_Network1TimerSecond->value() },
+        { QStringLiteral("network2timermsecond"), ui->SB_Network2TimerSecond->value() },
+        { QStringLiteral("network3timermsecond"), ui->SB_Network3TimerSecond->value() },
+    };
+    const QDateTime modifiedBefore = QFileInfo(settingsFilePath).lastModified();
     QSettings settings(settingsFilePath, QSettings::IniFormat);
     useUtf8Ini(settings);
     settings.beginGroup(settingsGroup);
-    settings.setValue(QStringLiteral("port"), ui->CB_SerialPort->currentIndex());
-    settings.setValue(QStringLiteral("portname"), ui->CB_SerialPort->currentText());
-    settings.setValue(QStringLiteral("bandrate"), ui->CB_BandRate->currentIndex());
-    settings.setValue(QStringLiteral("serialtimermsecond"), ui->SB_SerialTimerSecond->value());
-    settings.setValue(QStringLiteral("networkipaddress"), ui->LE_IPAddress1->text());
-    settings.setValue(QStringLiteral("networkport"), ui->LE_Port1->text());
-    settings.setValue(QStringLiteral("network1timermsecond"), ui->SB_Network1TimerSecond->value());
-    settings.setValue(QStringLiteral("network2timermsecond"), ui->SB_Network2TimerSecond->value());
-    settings.setValue(QStringLiteral("network3timermsecond"), ui->SB_Network3TimerSecond->value());
+    for (const auto &[key, value] : values)
+        settings.setValue(key, value);
     settings.endGroup();
     settings.sync();
+    // A damaged file reports its damage first and then nothing more, not even a failed write;
+    // then only an untouched file tells that the write failed.
+    const QFileInfo after(settingsFilePath);
+    const bool failed = settings.status() == QSettings::AccessError || !after.exists()
+        || (settings.status() == QSettings::FormatError && after.lastModified() == modifiedBefore);
+    if (failed)
+        warnSettingsNotSaved(settingsWriteProblem(settingsFilePath));
+}
+
+void MainWindow::warnSettingsNotSaved(const QString &reason)
+{
+    QMessageBox::warning(this, tr("Settings"),
+                         tr("The settings could not be saved to %1: %2.")
+                             .arg(QDir::toNativeSeparators(settingsFilePath), reason));
 }

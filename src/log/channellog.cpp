@@ -9,6 +9,11 @@ ChannelLog::Clock &runClock()
     static ChannelLog::Clock clock;
     return clock;
 }
+
+QDateTime now()
+{
+    return runClock() ? runClock()() : QDateTime::currentDateTime();
+}
 } // namespace
 
 ChannelLog::ChannelLog() = default;
@@ -26,8 +31,7 @@ void ChannelLog::setClock(Clock clock)
 
 QString ChannelLog::runPrefix(const QString &folder, const QStringList &suffixes)
 {
-    const QDateTime now = runClock() ? runClock()() : QDateTime::currentDateTime();
-    const QString stamp = now.toString(QStringLiteral("yyyy-MM-dd_hh-mm-ss"));
+    const QString stamp = now().toString(QStringLiteral("yyyy-MM-dd_hh-mm-ss"));
     for (int attempt = 1;; ++attempt) {
         QString prefix = QDir(folder).absolutePath() + QLatin1Char('/') + stamp;
         if (attempt > 1)
@@ -66,18 +70,54 @@ void ChannelLog::write(const QString &text)
     // produce a warning per append.
     if (!m_file || !m_file->isOpen())
         return;
+    const QByteArray bytes = text.toLocal8Bit();
+    if (m_gap.lostBytes > 0 && !writeGapNote()) {
+        m_gap.lostBytes += bytes.size();
+        return;
+    }
+    writeBytes(bytes);
+}
+
+bool ChannelLog::writeBytes(const QByteArray &bytes)
+{
     // Encoded as a text stream on the file would, but written here: a disk that fills up (or a
     // file size limit) takes the start of a write and refuses the rest without saying why, and
     // only a second attempt at the rest yields the reason the user is shown.
-    const QByteArray bytes = text.toLocal8Bit();
     for (qint64 done = 0; done < bytes.size();) {
         const qint64 written = m_file->write(bytes.constData() + done, bytes.size() - done);
         if (written <= 0) {
+            if (m_gap.lostBytes == 0) {
+                m_gap.since = now();
+                m_gap.reason = m_file->errorString();
+            }
+            m_gap.lostBytes += bytes.size() - done;
             reportError();
-            return;
+            return false;
         }
         done += written;
+        m_lineOpen = bytes.at(done - 1) != '\n';
     }
+    return true;
+}
+
+bool ChannelLog::writeGapNote()
+{
+    const QString format = QStringLiteral("yyyy-MM-dd hh:mm:ss");
+    const QString note
+        = QStringLiteral("%1--- %2 bytes of traffic from %3 to %4 could not be "
+                         "logged: %5 ---\n")
+              .arg(m_lineOpen ? QStringLiteral("\n") : QString())
+              .arg(m_gap.lostBytes)
+              .arg(m_gap.since.toString(format), now().toString(format), m_gap.reason);
+    const Gap gap = m_gap;
+    m_gap = {};
+    if (writeBytes(note.toLocal8Bit()))
+        return true;
+    // The note itself did not fit: the gap goes on, as wide as it was.
+    m_gap.lostBytes = gap.lostBytes;
+    m_gap.since = gap.since;
+    m_gap.reason = gap.reason;
+    return false;
 }
 
 void ChannelLog::keep()

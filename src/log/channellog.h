@@ -37,7 +37,8 @@ public:
     // a start-up that fails for every log tells the user once.
     bool open(const QString &path);
     void reportError();
-    // Writes all of the text or reports why it could not.
+    // Writes all of the text or reports why it could not. What could not be written is told in
+    // a line of its own once writing works again, so that a gap never passes for a join.
     void write(const QString &text);
     // At exit: the file stays, or is removed when this run created it.
     void keep();
@@ -46,7 +47,17 @@ public:
     QFile *file() const { return m_file.get(); }
 
 private:
+    // Writes as much as the file takes; false, with the rest counted as lost, when it stops.
+    bool writeBytes(const QByteArray &bytes);
+    bool writeGapNote();
+
     std::unique_ptr<QFile> m_file;
     ErrorReporter m_reporter;
     bool m_reported = false;
+    bool m_lineOpen = false; // the last byte written was not a line feed
+    struct Gap {
+        qint64 lostBytes = 0;
+        QDateTime since;
+        QString reason;
+    } m_gap;
 };
