@@ -10,14 +10,10 @@ namespace {
 
 const QString stampFormat = QStringLiteral("yyyy-MM-dd_hh-mm-ss");
 
-// Every window started while it lives takes its run stamp from one time far from now, however
-// long its start takes; the real clock comes back at the end of the test.
+// A window given this clock takes its run stamp from one time far from now, however long its
+// start takes.
 struct FixedClock {
-    FixedClock()
-    {
-        ChannelLog::setClock([] { return QDateTime(QDate(2031, 5, 6), QTime(7, 8, 9)); });
-    }
-    ~FixedClock() { ChannelLog::setClock({}); }
+    const ChannelLog::Clock clock = [] { return QDateTime(QDate(2031, 5, 6), QTime(7, 8, 9)); };
     const QString stamp = QStringLiteral("2031-05-06_07-08-09");
 };
 
@@ -122,13 +118,13 @@ void ChannelLogTest::closeQuestion()
 void ChannelLogTest::twoWindowsInOneSecond()
 {
     const FixedClock clock;
-    WindowFixture fixture;
+    WindowFixture fixture(WindowFixture::Start::Now, clock.clock);
     const TestEnvironment &env = fixture.env;
     const QString firstSerial
         = env.logDirPath() + '/' + clock.stamp + TestEnvironment::logSuffixes.first();
     QVERIFY(writeFile(firstSerial, "first run\n", QIODevice::Append));
 
-    MainWindow second;
+    MainWindow second(nullptr, clock.clock);
     QCOMPARE(fileContents(firstSerial), QByteArray("first run\n"));
     QCOMPARE(env.logFiles(),
              TestEnvironment::runFiles(clock.stamp)
@@ -149,7 +145,7 @@ void ChannelLogTest::takenNameMovesWholeRun()
     QFETCH(QStringList, taken);
     QFETCH(QString, expectedSuffix);
     const FixedClock clock;
-    WindowFixture fixture(WindowFixture::Start::Later);
+    WindowFixture fixture(WindowFixture::Start::Later, clock.clock);
     const TestEnvironment &env = fixture.env;
     QVERIFY(QDir().mkpath(env.logDirPath()));
     for (const QString &name : taken)
@@ -168,7 +164,7 @@ void ChannelLogTest::takenNameMovesWholeRun()
 void ChannelLogTest::unusableDocumentsFolder()
 {
     const FixedClock clock;
-    WindowFixture fixture(WindowFixture::Start::Later);
+    WindowFixture fixture(WindowFixture::Start::Later, clock.clock);
     const TestEnvironment &env = fixture.env;
     // Permission bits do not stop root; a file in the folder's place stops everyone.
     QVERIFY(writeFile(env.homePath() + "/Documents", "not a folder\n"));

@@ -1,3 +1,4 @@
+#include "networkchannel.h"
 #include "responsiveness.h"
 #include "windowfixture.h"
 

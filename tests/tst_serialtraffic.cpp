@@ -2,6 +2,7 @@
 #include "windowfixture.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QTest>
 
 #include <atomic>
@@ -18,6 +19,8 @@ private slots:
     void quietLineSeparatesBlocks();
     void modeSwitchDuringBurst();
     void streamingDeviceShownInBlocks();
+    void intakeCutsBlocks_data();
+    void intakeCutsBlocks();
     void pollNeverWaits_data();
     void pollNeverWaits();
     void send_data();
@@ -185,6 +188,51 @@ void TestSerialTraffic::streamingDeviceShownInBlocks()
     // Nothing is lost across the blocks; the view only adds its own paragraph breaks.
     QTRY_COMPARE(qint64(fixture.shown(serial).remove(QLatin1Char('\n')).size()), qint64(streamed));
     QCOMPARE(qint64(fixture.log(serial).size()), qint64(streamed));
+}
+
+void TestSerialTraffic::intakeCutsBlocks_data()
+{
+    QTest::addColumn<int>("chunks"); // written one after another by the device
+    QTest::addColumn<int>("chunkSize");
+    QTest::addColumn<int>("gapMs"); // between two chunks
+    QTest::addColumn<QList<int>>("blocks"); // the sizes shown, in order
+    QTest::newRow("one burst") << 1 << 100 << 0 << QList<int> { 100 };
+    QTest::newRow("exactly one full block") << 1 << 4096 << 0 << QList<int> { 4096 };
+    QTest::newRow("one byte over a block") << 1 << 4097 << 0 << QList<int> { 4096, 1 };
+    QTest::newRow("trickle faster than 10 ms") << 5 << 1 << 1 << QList<int> { 5 };
+    QTest::newRow("trickle slower than 10 ms") << 3 << 1 << 80 << QList<int> { 1, 1, 1 };
+}
+
+// A block ends when the line has been quiet for 10 ms or holds 4096 bytes, whatever the pace.
+void TestSerialTraffic::intakeCutsBlocks()
+{
+    QFETCH(int, chunks);
+    QFETCH(int, chunkSize);
+    QFETCH(int, gapMs);
+    QFETCH(QList<int>, blocks);
+    WindowFixture fixture;
+    QVERIFY(fixture.open(serial));
+    QList<int> shown;
+    qint64 logged = 0;
+    const QObject watching;
+    QObject::connect(fixture.widget<QLineEdit>("LE_SerialRecvCount"), &QLineEdit::textChanged,
+                     &watching, [&] {
+                         const qint64 size = QFileInfo(fixture.logPath(serial)).size();
+                         shown << int(size - logged);
+                         logged = size;
+                     });
+    JoiningThread device;
+    device.start([&] {
+        for (int i = 0; i < chunks; ++i) {
+            if (i > 0)
+                usleep(useconds_t(gapMs) * 1000);
+            fixture.pty.write(QByteArray(chunkSize, char('a' + i % 26)));
+        }
+    });
+    const int total = chunks * chunkSize;
+    QTRY_VERIFY(logged == total && !fixture.pollTimer()->isActive());
+    device.join();
+    QCOMPARE(shown, blocks);
 }
 
 void TestSerialTraffic::pollNeverWaits_data()

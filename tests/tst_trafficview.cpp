@@ -310,8 +310,9 @@ void TrafficViewTest::pacedViewEqualsOneByOne()
     }
     QVERIFY(QTest::qWaitForWindowExposed(&pacedEdit));
     ChannelLog unopenedLog;
-    TrafficView paced(&pacedEdit, unopenedLog);
-    TrafficView reference(&referenceEdit, unopenedLog);
+    LayoutBudget budget;
+    TrafficView paced(&pacedEdit, unopenedLog, budget);
+    TrafficView reference(&referenceEdit, unopenedLog, budget);
 
     const QColor colours[] = { Qt::black, Qt::red, Qt::blue };
     for (int step = 0; step < 300; ++step) {

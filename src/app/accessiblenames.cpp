@@ -124,33 +124,6 @@ void nameAccessibleControls(Ui::MainWindow *ui)
     for (const auto &[button, name] : colours)
         button->setAccessibleName(translated(name));
 
-    struct Channel {
-        QString name;
-        QLineEdit *sentCount;
-        QLineEdit *receivedCount;
-        QTextEdit *view;
-        QLineEdit *command;
-        QSpinBox *period;
-    };
-    const Channel channels[] = {
-        { translated("Serial"), ui->LE_SerialSentCount, ui->LE_SerialRecvCount, ui->TE_SerialPort,
-          ui->LE_SerialPortCmd, ui->SB_SerialTimerSecond },
-        { QStringLiteral("Network1"), ui->LE_Network1SentCount, ui->LE_Network1RecvCount,
-          ui->TE_Network1, ui->LE_Network1Cmd, ui->SB_Network1TimerSecond },
-        { QStringLiteral("Network2"), ui->LE_Network2SentCount, ui->LE_Network2RecvCount,
-          ui->TE_Network2, ui->LE_Network2Cmd, ui->SB_Network2TimerSecond },
-        { QStringLiteral("Network3"), ui->LE_Network3SentCount, ui->LE_Network3RecvCount,
-          ui->TE_Network3, ui->LE_Network3Cmd, ui->SB_Network3TimerSecond },
-    };
-    for (const Channel &channel : channels) {
-        channel.sentCount->setAccessibleName(translated("%1 sent count").arg(channel.name));
-        channel.receivedCount->setAccessibleName(translated("%1 received count").arg(channel.name));
-        channel.view->setAccessibleName(translated("%1 traffic").arg(channel.name));
-        channel.command->setAccessibleName(translated("%1 command").arg(channel.name));
-        channel.period->setAccessibleName(
-            translated("%1 period in milliseconds").arg(channel.name));
-    }
-
     // Without a name of its own, Qt names a group box inside another after the outer one's
     // title: "Serial Configuration" would be read as "Serial Communication".
     for (QGroupBox *box : ui->centralWidget->findChildren<QGroupBox *>())

@@ -1,21 +1,16 @@
 #pragma once
 
-// MainWindow is the whole program: one window holding four independent channels, the serial
-// line (serialPort, polled every 10 ms into serialRecvBuffer) and three TCP clients (tcpSocket1
-// to tcpSocket3). The window owns every member, widget and slot that a channel has; what a
-// channel does lives in the folder named after it. Each network channel is a NetworkChannel
-// (src/network), made once in the constructor, to which that channel's slots forward; the
-// serial channel's slots are in src/serial. Every channel's traffic reaches its view through a
-// TrafficView (src/view), which writes the text to the channel's ChannelLog (src/log), a file
-// under ~/Documents/TeskManager, at once, and shows it at the next display frame, so a log
-// always holds what was shown (the serial view only drops terminal noise the log keeps).
+// MainWindow is the whole program: one window holding four independent channels, each an object
+// that owns its link, mode, counters, periodic send, traffic view and log: a SerialChannel
+// (src/serial) and three NetworkChannels (src/network), both built on Channel (src/app). The
+// window keeps them in one table; its slots, wired to the form's controls and the links at
+// construction, forward to them in one line each. Every channel's traffic reaches its view
+// through a TrafficView (src/view), which writes the text to the channel's ChannelLog (src/log),
+// a file under ~/Documents/TeskManager, at once, and shows it at the next display frame, so a
+// log always holds what was shown (the serial view only drops terminal noise the log keeps).
 // Construction, settings and shutdown are in src/app.
 
-#include "channelcounters.h"
 #include "channellog.h"
-#include "networkchannel.h"
-#include "rendering.h"
-#include "serialsettings.h"
 #include "trafficview.h"
 
 #include <QAbstractSocket>
@@ -27,14 +22,13 @@
 #include <QStringList>
 
 #include <array>
-#include <memory>
 
 class AboutDialog;
+class Channel;
+class NetworkChannel;
 class QCloseEvent;
-class QFile;
-class QTcpSocket;
-class QTextEdit;
-class QTimer;
+class QPushButton;
+class SerialChannel;
 
 namespace Ui {
 class MainWindow;
@@ -44,7 +38,8 @@ class MainWindow : public QMainWindow {
     Q_OBJECT
 
 public:
-    explicit MainWindow(QWidget *parent = nullptr);
+    // The clock dates the run's logs; tests pass a fixed one.
+    explicit MainWindow(QWidget *parent = nullptr, ChannelLog::Clock clock = {});
     ~MainWindow() override;
 
     // Lists device paths (from the command line) after the found ports, and selects the first
@@ -93,8 +88,8 @@ private slots:
 
 private:
     // src/app
-    void makeConnections();
     void makeChannels();
+    void makeConnections();
     void initSettings();
     void warnSettingsNotSaved(const QString &reason);
     void createChannelLogs();
@@ -102,64 +97,22 @@ private:
     // src/serial
     void fillSerialParameterLists();
     void fillSerialPortList();
-    void updateSerialSettings();
-    void handleSerialLoss();
-    void enableSerialSettings(bool enable);
-    void showSerialBlock();
-    void showIncompleteSerialText();
-    void appendSerialTraffic(QString text, const QColor &colour, bool lineBreak);
-
-    // src/network
-    NetworkChannel &networkChannel(int number) { return *networkChannels[number - 1]; }
 
     // src/view
     void showColor(QPushButton *button, const QColor &colour);
 
     Ui::MainWindow *ui;
-    QSerialPort *serialPort;
     AboutDialog *aboutDialog;
-    SerialSettings serialSettings;
-    bool serialHexMode;
-    bool network1HexMode;
-    bool network2HexMode;
-    bool network3HexMode;
-    QTcpSocket *tcpSocket1;
-    QTcpSocket *tcpSocket2;
-    QTcpSocket *tcpSocket3;
     QColor serialInputColor;
     QColor serialOutputColor;
     QColor networkInputColor;
     QColor networkOutputColor;
     QString settingsFilePath;
-    QTimer *serialSendTimer;
-    QTimer *serialPollTimer;
-    QTimer *network1SendTimer;
-    QTimer *network2SendTimer;
-    QTimer *network3SendTimer;
-    QByteArray serialRecvBuffer;
-    int serialSentCount;
-    int serialRecvCount;
-    int network1SentCount;
-    int network1RecvCount;
-    int network2SentCount;
-    int network2RecvCount;
-    int network3SentCount;
-    int network3RecvCount;
-    QFile *serialLogFile;
-    QFile *network1LogFile;
-    QFile *network2LogFile;
-    QFile *network3LogFile;
+    ChannelLog::Clock clock;
+    LayoutBudget layoutBudget;
 
-    // Set while a lost serial device is being handled, so that the error storm a vanished
-    // device produces ends in one report and one close.
-    bool serialLossHandled = false;
-
-    // The channels' logs (serial, network 1 to 3; the four LogFile members point at their
-    // files), their views, counters and the network channels themselves.
-    std::array<ChannelLog, 4> channelLogs;
-    std::unique_ptr<TrafficView> serialTraffic;
-    std::unique_ptr<ChannelCounters> serialCounters;
-    ReceivedText serialReceivedText;
-    std::array<std::unique_ptr<TrafficView>, 3> networkTraffic;
-    std::array<std::unique_ptr<NetworkChannel>, 3> networkChannels;
+    SerialChannel *serialChannel = nullptr;
+    std::array<NetworkChannel *, 3> networkChannels {};
+    // All four, serial first, for whatever every channel has.
+    std::array<Channel *, 4> channels {};
 };

@@ -1,4 +1,5 @@
 #include "mainwindow.h"
+#include "networkchannel.h"
 #include "settingsformat.h"
 
 #include "ui_mainwindow.h"
@@ -62,14 +63,11 @@ void MainWindow::initSettings()
     showColor(ui->PB_NetworkInputColor, networkInputColor);
     showColor(ui->PB_NetworkOutputColor, networkOutputColor);
 
-    serialCounters->show();
-    for (const auto &channel : networkChannels)
-        channel->showCounters();
-
     // The serial console limits itself; the complete history lives in the logs. The network
     // views are records of the traffic: typing into one would make it differ from its log, and
     // Tab leaves them like any other field. Their text can still be selected and copied.
-    for (QTextEdit *view : { ui->TE_Network1, ui->TE_Network2, ui->TE_Network3 }) {
+    for (NetworkChannel *channel : networkChannels) {
+        QTextEdit *view = channel->widgets().view;
         view->document()->setMaximumBlockCount(100);
         view->setReadOnly(true);
         view->setTabChangesFocus(true);
@@ -95,18 +93,13 @@ void MainWindow::loadSettings()
         ui->CB_SerialPort->setCurrentText(portName);
     // An index beyond the list leaves no baud rate selected rather than a wrong one.
     ui->CB_BandRate->setCurrentIndex(settings.value(QStringLiteral("bandrate"), 0).toInt());
-    ui->SB_SerialTimerSecond->setValue(
-        settings.value(QStringLiteral("serialtimermsecond"), 1000).toInt());
     ui->LE_IPAddress1->setText(
         textSetting(settings, QStringLiteral("networkipaddress"), QStringLiteral("192.168.1.100")));
     ui->LE_Port1->setText(
         textSetting(settings, QStringLiteral("networkport"), QStringLiteral("6001")));
-    ui->SB_Network1TimerSecond->setValue(
-        settings.value(QStringLiteral("network1timermsecond"), 1000).toInt());
-    ui->SB_Network2TimerSecond->setValue(
-        settings.value(QStringLiteral("network2timermsecond"), 1000).toInt());
-    ui->SB_Network3TimerSecond->setValue(
-        settings.value(QStringLiteral("network3timermsecond"), 1000).toInt());
+    for (Channel *channel : channels)
+        channel->widgets().period->setValue(
+            settings.value(channel->key() + QStringLiteral("timermsecond"), 1000).toInt());
     settings.endGroup();
 }
 
@@ -116,17 +109,16 @@ void MainWindow::saveSettings()
         warnSettingsNotSaved(tr("it is not a plain file"));
         return;
     }
-    const QList<QPair<QString, QVariant>> values = {
+    QList<QPair<QString, QVariant>> values = {
         { QStringLiteral("port"), ui->CB_SerialPort->currentIndex() },
         { QStringLiteral("portname"), ui->CB_SerialPort->currentText() },
         { QStringLiteral("bandrate"), ui->CB_BandRate->currentIndex() },
-        { QStringLiteral("serialtimermsecond"), ui->SB_SerialTimerSecond->value() },
         { QStringLiteral("networkipaddress"), ui->LE_IPAddress1->text() },
         { QStringLiteral("networkport"), ui->LE_Port1->text() },
-        { QStringLiteral("network1timermsecond"), ui->SB_Network1TimerSecond->value() },
-        { QStringLiteral("network2timermsecond"), ui->SB_Network2TimerSecond->value() },
-        { QStringLiteral("network3timermsecond"), ui->SB_Network3TimerSecond->value() },
     };
+    for (Channel *channel : channels)
+        values.append({ channel->key() + QStringLiteral("timermsecond"),
+                        channel->widgets().period->value() });
     const QDateTime modifiedBefore = QFileInfo(settingsFilePath).lastModified();
     QSettings settings(settingsFilePath, QSettings::IniFormat);
     useUtf8Ini(settings);

@@ -3,20 +3,11 @@
 #include <QDir>
 #include <QFile>
 
-namespace {
-ChannelLog::Clock &runClock()
+ChannelLog::ChannelLog(Clock clock)
+    : m_clock(std::move(clock))
 {
-    static ChannelLog::Clock clock;
-    return clock;
 }
 
-QDateTime now()
-{
-    return runClock() ? runClock()() : QDateTime::currentDateTime();
-}
-} // namespace
-
-ChannelLog::ChannelLog() = default;
 ChannelLog::~ChannelLog() = default;
 
 QString ChannelLog::folderPath()
@@ -24,14 +15,15 @@ QString ChannelLog::folderPath()
     return QDir::homePath() + QStringLiteral("/Documents/TeskManager");
 }
 
-void ChannelLog::setClock(Clock clock)
+QDateTime ChannelLog::now() const
 {
-    runClock() = std::move(clock);
+    return m_clock ? m_clock() : QDateTime::currentDateTime();
 }
 
-QString ChannelLog::runPrefix(const QString &folder, const QStringList &suffixes)
+QString ChannelLog::runPrefix(const QString &folder, const QStringList &suffixes,
+                              const QDateTime &started)
 {
-    const QString stamp = now().toString(QStringLiteral("yyyy-MM-dd_hh-mm-ss"));
+    const QString stamp = started.toString(QStringLiteral("yyyy-MM-dd_hh-mm-ss"));
     for (int attempt = 1;; ++attempt) {
         QString prefix = QDir(folder).absolutePath() + QLatin1Char('/') + stamp;
         if (attempt > 1)

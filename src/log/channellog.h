@@ -17,19 +17,20 @@ public:
     using Clock = std::function<QDateTime()>;
     using ErrorReporter = std::function<void(const QString &fileName, const QString &reason)>;
 
-    ChannelLog();
+    // The clock dates the gaps a log notes; an empty one is the real clock.
+    explicit ChannelLog(Clock clock = {});
     ~ChannelLog();
     ChannelLog(const ChannelLog &) = delete;
     ChannelLog &operator=(const ChannelLog &) = delete;
 
     // The folder that every run writes into.
     static QString folderPath();
-    // Where a new run's file names start: the folder, the run stamp, and "_2", "_3", ... when a
-    // file of that stamp with one of the suffixes exists already (two runs in one second).
-    static QString runPrefix(const QString &folder, const QStringList &suffixes);
-    // Where the run stamp takes the time from; tests set a fixed one, an empty clock restores
-    // the real one.
-    static void setClock(Clock clock);
+    // Where a new run's file names start: the folder, the stamp of the run's start, and "_2",
+    // "_3", ... when a file of that stamp with one of the suffixes exists already (two runs in
+    // one second).
+    static QString runPrefix(const QString &folder, const QStringList &suffixes,
+                             const QDateTime &started);
+    QDateTime now() const;
 
     void setErrorReporter(ErrorReporter reporter) { m_reporter = std::move(reporter); }
 
@@ -44,13 +45,12 @@ public:
     void keep();
     void discard();
 
-    QFile *file() const { return m_file.get(); }
-
 private:
     // Writes as much as the file takes; false, with the rest counted as lost, when it stops.
     bool writeBytes(const QByteArray &bytes);
     bool writeGapNote();
 
+    Clock m_clock;
     std::unique_ptr<QFile> m_file;
     ErrorReporter m_reporter;
     bool m_reported = false;

@@ -22,17 +22,6 @@ constexpr double layoutShare = 0.3;
 // However slow the layout seemed, an update moves a view on by at least this much.
 constexpr int minCharsPerUpdate = 4096;
 
-// When the next update of any view may start without the views taking more than their share.
-QElapsedTimer layoutClock;
-qint64 nextUpdateAllowedMs = 0;
-
-qint64 layoutNowMs()
-{
-    if (!layoutClock.isValid())
-        layoutClock.start();
-    return layoutClock.elapsed();
-}
-
 int paragraphBreaks(const QString &text)
 {
     int breaks = 0;
@@ -73,10 +62,31 @@ int safeCut(const QString &text, int at)
 
 } // namespace
 
-TrafficView::TrafficView(QTextEdit *view, ChannelLog &log)
+qint64 LayoutBudget::nowMs()
+{
+    if (!m_clock.isValid())
+        m_clock.start();
+    return m_clock.elapsed();
+}
+
+qint64 LayoutBudget::waitMs()
+{
+    return m_nextUpdateAllowedMs - nowMs();
+}
+
+void LayoutBudget::spend(qint64 spentNs)
+{
+    // Laying out a long paragraph again costs the same however little is added to it, so the
+    // share is kept in time, not text.
+    const qint64 pauseMs = qint64(spentNs / 1e6 * (1 - layoutShare) / layoutShare);
+    m_nextUpdateAllowedMs = std::max(m_nextUpdateAllowedMs, nowMs() + pauseMs);
+}
+
+TrafficView::TrafficView(QTextEdit *view, ChannelLog &log, LayoutBudget &budget)
     : QObject(view)
     , m_view(view)
     , m_log(log)
+    , m_budget(budget)
 {
     setObjectName(view->objectName() + QStringLiteral("Traffic"));
     m_frameTimer.setSingleShot(true);
@@ -138,7 +148,7 @@ void TrafficView::insertPending(bool withinBudget)
         // leaves the window the time to paint the view and read the links.
         const qint64 interval = m_catchingUp ? 2 * frameMs : frameMs;
         const qint64 since = m_sinceInsert.isValid() ? m_sinceInsert.elapsed() : interval;
-        const qint64 wait = std::max(interval - since, nextUpdateAllowedMs - layoutNowMs());
+        const qint64 wait = std::max(interval - since, m_budget.waitMs());
         if (wait > 0) {
             m_catchingUp = true;
             m_frameTimer.start(int(wait));
@@ -188,10 +198,9 @@ void TrafficView::insertPending(bool withinBudget)
         m_charsPerMs = std::clamp(0.7 * m_charsPerMs + 0.3 * rate, 500.0, 1e6);
     }
     m_sinceInsert.start();
-    const qint64 pauseMs = qint64(spentNs / 1e6 * (1 - layoutShare) / layoutShare);
-    nextUpdateAllowedMs = std::max(nextUpdateAllowedMs, layoutNowMs() + pauseMs);
+    m_budget.spend(spentNs);
     if (!m_pending.empty())
-        m_frameTimer.start(int(std::max<qint64>(frameMs, pauseMs)));
+        m_frameTimer.start(int(std::max<qint64>(frameMs, m_budget.waitMs())));
 }
 
 bool TrafficView::dropPushedOut()

@@ -11,6 +11,23 @@
 class ChannelLog;
 class QTextEdit;
 
+// The GUI thread's time that the views of one window may spend laying out a flood: while views
+// keep up with one, their layout together takes at most a share of it, so the rest reads the
+// links, logs and answers the user. The window owns one and hands it to each of its views.
+class LayoutBudget {
+public:
+    // How long an update must wait before it may start; 0 when it may start now.
+    qint64 waitMs();
+    // An update took this long: the next may start once the share allows it.
+    void spend(qint64 spentNs);
+
+private:
+    qint64 nowMs();
+
+    QElapsedTimer m_clock;
+    qint64 m_nextUpdateAllowedMs = 0;
+};
+
 // A channel's traffic view together with its log: whatever the view gains, the log gains too,
 // so the log always holds what was shown (and everything the view has long dropped). The serial
 // view alone shows a tidied form of some text (as a terminal would); its log gets every byte.
@@ -25,7 +42,7 @@ class TrafficView : public QObject {
     Q_OBJECT
 
 public:
-    TrafficView(QTextEdit *view, ChannelLog &log);
+    TrafficView(QTextEdit *view, ChannelLog &log, LayoutBudget &budget);
     ~TrafficView() override;
 
     // Inserts the text at the view's cursor in the colour, in normal weight, scrolls to the end
@@ -38,8 +55,6 @@ public:
     // Puts everything still waiting for a frame into the view now.
     void flush() { insertPending(false); }
     bool hasPending() const { return !m_pending.empty(); }
-
-    QTextEdit *view() const { return m_view; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -67,6 +82,7 @@ private:
 
     QTextEdit *m_view;
     ChannelLog &m_log;
+    LayoutBudget &m_budget;
     std::deque<Piece> m_pending;
     QTimer m_frameTimer;
     QElapsedTimer m_sinceInsert;

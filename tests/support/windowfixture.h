@@ -34,7 +34,8 @@ public:
 
     // Later: the test prepares the home, the working directory or the settings file, then
     // calls start().
-    explicit WindowFixture(Start start = Start::Now);
+    // The clock dates the window's logs: the real one when empty.
+    explicit WindowFixture(Start start = Start::Now, ChannelLog::Clock clock = {});
     MainWindow &start();
     MainWindow &window() { return *m_window; }
     // Shown at a size that fits every panel, as on a desk; false when it never came up.
@@ -136,10 +137,11 @@ public:
     void send(int channel, const QString &command) const;
     void startPeriodicSend(int channel, const QString &command, int periodMs) const;
 
-    // Lets one poll take exactly these bytes from the line, with the poll timer stopped so
-    // that the line cannot be judged quiet in between; resumePolling() goes back to normal.
+    // Lets the serial channel take exactly these bytes from the line without judging it quiet,
+    // so that what is collected ends up in one block; resumePolling() goes back to normal and
+    // lets the block end.
     bool collect(const QByteArray &bytes);
-    void resumePolling() const { pollTimer()->start(10); }
+    void resumePolling() const;
 
     // A port on 127.0.0.1 on which nothing listens.
     static quint16 unusedPort();
@@ -161,6 +163,7 @@ private:
     }
     static int number(const QLineEdit *field);
 
+    ChannelLog::Clock m_clock;
     QPointer<QTcpSocket> m_peers[4];
     QByteArray m_written[4];
     std::optional<MainWindow> m_window;

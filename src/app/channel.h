@@ -1,0 +1,120 @@
+#pragma once
+
+#include "channelcounters.h"
+#include "channellog.h"
+#include "rendering.h"
+#include "trafficview.h"
+
+#include <QColor>
+#include <QCoreApplication>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QSpinBox;
+class QStatusBar;
+class QTextEdit;
+class QTimer;
+class QWidget;
+
+// One channel of the window: its mode, counters, periodic send, traffic view and log, and the
+// send path they share. What differs between the serial line and a TCP client (the link, what
+// a refusal says, how the view shows text) is left to SerialChannel and NetworkChannel.
+class Channel : public QObject {
+    // Its texts are the window's.
+    Q_DECLARE_TR_FUNCTIONS(MainWindow)
+
+public:
+    // The channel's controls, found in the form by the channel's names: `viewName` for the
+    // view, the command line and its buttons ("SerialPort", "Network2"), `name` for the rest
+    // ("Serial", "Network2").
+    struct Widgets {
+        QTextEdit *view;
+        QLineEdit *command;
+        QPushButton *sendButton;
+        QPushButton *clearButton;
+        QPushButton *timerButton;
+        QSpinBox *period;
+        QLineEdit *sentCount;
+        QLineEdit *receivedCount;
+        QRadioButton *ascii;
+        QRadioButton *hex;
+    };
+    static Widgets findWidgets(const QWidget *form, const QString &viewName, const QString &name);
+
+    // What the channels of one window share.
+    struct Context {
+        QWidget *window;
+        QStatusBar *statusBar;
+        LayoutBudget &layoutBudget;
+        ChannelLog::Clock clock;
+    };
+
+    Channel(const QString &name, const Widgets &widgets, const Context &context,
+            const QColor &inputColour, const QColor &outputColour);
+    ~Channel() override;
+
+    QString name() const { return m_name; }
+    const Widgets &widgets() const { return m_widgets; }
+    ChannelLog &log() { return m_log; }
+    TrafficView &traffic() { return *m_traffic; }
+    QTimer *sendTimer() const { return m_sendTimer; }
+    bool hexMode() const { return m_hexMode; }
+    // "serial", "network1": how the logs and settings keys name the channel.
+    QString key() const { return m_name.toLower(); }
+
+    // Names the channel's own controls for screen readers ("Network2 traffic", ...).
+    void nameAccessibleControls(const QString &translatedName);
+
+    void send();
+    void clear();
+    void setMode(int id);
+    void setPeriodicSend(bool start);
+
+protected:
+    virtual bool linkOpen() const = 0;
+    // A send or a periodic send asked for while the link is not open.
+    virtual void refuseSend() = 0;
+    virtual void refusePeriodicSend() = 0;
+    // An empty command line on an open link: sent (a line feed alone) or ignored.
+    virtual bool sendsEmptyCommand() const = 0;
+    // Writes all of the bytes, or says why not.
+    virtual bool writeToLink(const QByteArray &bytes, QString *problem) = 0;
+    virtual void modeChanged() { }
+    // How received bytes read in hex mode: pairs, one line per arrival.
+    virtual QString hexText(const QByteArray &bytes) const
+    {
+        return hexRendering(bytes) + QLatin1Char('\n');
+    }
+    // Puts traffic into the view and the log; the serial view tidies what it shows.
+    virtual void appendTraffic(QString text, const QColor &colour, bool lineBreak);
+
+    // Shows what arrived, rendered by the mode, and counts the arrival.
+    void appendReceived(const QByteArray &bytes);
+    // What is still waiting for the rest of its character is shown, since the rest will not
+    // come now.
+    void showIncompleteText();
+    void stopPeriodicSend();
+    void failSend(const QString &reason);
+    QWidget *window() const { return m_window; }
+    QStatusBar *statusBar() const { return m_statusBar; }
+    const QColor &inputColour() const { return m_inputColour; }
+
+private:
+    QString m_name;
+    Widgets m_widgets;
+    QWidget *m_window;
+    QStatusBar *m_statusBar;
+    const QColor &m_inputColour;
+    const QColor &m_outputColour;
+    ChannelLog m_log;
+    std::unique_ptr<TrafficView> m_traffic;
+    ChannelCounters m_counters;
+    QTimer *m_sendTimer;
+    ReceivedText m_receivedText;
+    bool m_hexMode = false;
+};

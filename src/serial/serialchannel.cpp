@@ -1,0 +1,247 @@
+#include "serialchannel.h"
+
+#include <QComboBox>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTextEdit>
+#include <QTimer>
+
+namespace {
+template<class T> T *formChild(const QWidget *form, const char *name)
+{
+    T *child = form->findChild<T *>(QLatin1String(name));
+    if (!child)
+        qFatal("The form holds no %s", name);
+    return child;
+}
+} // namespace
+
+SerialChannel::SerialChannel(const QWidget *form, const Context &context, const QColor &inputColour,
+                             const QColor &outputColour)
+    : Channel(QStringLiteral("Serial"),
+              findWidgets(form, QStringLiteral("SerialPort"), QStringLiteral("Serial")), context,
+              inputColour, outputColour)
+    , m_line { formChild<QComboBox>(form, "CB_SerialPort"),
+               formChild<QComboBox>(form, "CB_BandRate"),
+               formChild<QComboBox>(form, "CB_DataBit"),
+               formChild<QComboBox>(form, "CB_Parity"),
+               formChild<QComboBox>(form, "CB_StopBit"),
+               formChild<QComboBox>(form, "CB_FlowControl"),
+               formChild<QPushButton>(form, "PB_OpenSerialPort") }
+    , m_port(new QSerialPort(this))
+    , m_quietTimer(new QTimer(this))
+{
+    m_port->setObjectName(QStringLiteral("serialPort"));
+    m_quietTimer->setObjectName(QStringLiteral("serialPollTimer"));
+    m_quietTimer->setSingleShot(true);
+    m_quietTimer->setInterval(serialQuietMs);
+    connect(m_port, &QSerialPort::readyRead, this, &SerialChannel::takeArrivals);
+}
+
+void SerialChannel::takeArrivals()
+{
+    m_block.append(m_port->readAll());
+    // Whole blocks of a device that does not pause are shown as they fill; the rest waits for
+    // the line to go quiet or the block to fill.
+    const int whole = m_block.size() / maxSerialBlock * maxSerialBlock;
+    for (int at = 0; at < whole; at += maxSerialBlock)
+        appendReceived(m_block.mid(at, maxSerialBlock));
+    m_block.remove(0, whole);
+    if (m_block.isEmpty())
+        m_quietTimer->stop();
+    else
+        m_quietTimer->start();
+}
+
+void SerialChannel::endBlock()
+{
+    m_quietTimer->stop();
+    // More than a block is waiting only when a close took in what the port still held.
+    for (int at = 0; at < m_block.size(); at += maxSerialBlock)
+        appendReceived(m_block.mid(at, maxSerialBlock));
+    m_block.clear();
+}
+
+void SerialChannel::readNow()
+{
+    appendReceived(m_port->readAll());
+    if (m_port->isOpen())
+        m_port->clear(QSerialPort::Input);
+}
+
+void SerialChannel::refuseSend()
+{
+    widgets().timerButton->setText(QStringLiteral("Start"));
+    refusePeriodicSend();
+}
+
+void SerialChannel::refusePeriodicSend()
+{
+    widgets().timerButton->setChecked(false);
+    QMessageBox::critical(window(), tr("Error"),
+                          QStringLiteral("Please, First Open the Serial Port!"), QMessageBox::Ok);
+}
+
+bool SerialChannel::writeToLink(const QByteArray &bytes, QString *problem)
+{
+    if (m_port->write(bytes) >= 0)
+        return true;
+    *problem = m_port->errorString();
+    return false;
+}
+
+void SerialChannel::appendTraffic(QString text, const QColor &colour, bool lineBreak)
+{
+    // The log is the record of the line: it gets every byte as rendered, and only the view is
+    // tidied.
+    if (lineBreak)
+        text.append(QLatin1Char('\n'));
+    traffic().append(serialCleanup(text, false), colour, text);
+}
+
+void SerialChannel::readSettings()
+{
+    auto datum = [](const QComboBox *box) {
+        return box->itemData(box->currentIndex(), Qt::UserRole).toInt();
+    };
+    SerialSettings &s = m_settings;
+    s.portName = m_line.port->currentText();
+    s.baudRate = datum(m_line.baudRate);
+    s.baudRateText = QString::number(s.baudRate);
+    s.dataBits = static_cast<QSerialPort::DataBits>(datum(m_line.dataBits));
+    s.dataBitsText = m_line.dataBits->currentText();
+    s.parity = static_cast<QSerialPort::Parity>(datum(m_line.parity));
+    s.parityText = m_line.parity->currentText();
+    s.stopBits = static_cast<QSerialPort::StopBits>(datum(m_line.stopBits));
+    s.stopBitsText = m_line.stopBits->currentText();
+    s.flowControl = static_cast<QSerialPort::FlowControl>(datum(m_line.flowControl));
+    s.flowControlText = m_line.flowControl->currentText();
+    s.localEcho = false;
+}
+
+void SerialChannel::openOrClose(bool open)
+{
+    if (open)
+        this->open();
+    else
+        close();
+}
+
+void SerialChannel::open()
+{
+    readSettings();
+    const SerialSettings p = m_settings;
+    m_port->setPortName(p.portName);
+    // A failed open leaves the button released, so that one click tries again.
+    if (!m_port->open(QIODevice::ReadWrite)) {
+        QMessageBox::critical(window(), tr("Error"), m_port->errorString(), QMessageBox::Ok);
+        statusBar()->showMessage(tr("Open serial error"));
+        m_line.openButton->setChecked(false);
+        return;
+    }
+    const bool configured = m_port->setBaudRate(p.baudRate, QSerialPort::AllDirections)
+        && m_port->setDataBits(p.dataBits) && m_port->setParity(p.parity)
+        && m_port->setStopBits(p.stopBits) && m_port->setFlowControl(p.flowControl);
+    if (!configured) {
+        m_port->close();
+        QMessageBox::critical(window(), tr("Error"), m_port->errorString(), QMessageBox::Ok);
+        statusBar()->showMessage(tr("Configure error"));
+        m_line.openButton->setChecked(false);
+        return;
+    }
+    // The line runs with what the boxes show: they are not changed while it does.
+    enableSettings(false);
+    m_line.openButton->setText(QStringLiteral("Close"));
+    widgets().view->setEnabled(true);
+    statusBar()->showMessage(tr("Connected to %1 : %2, %3, %4, %5, %6")
+                                 .arg(p.portName)
+                                 .arg(p.baudRateText)
+                                 .arg(p.dataBitsText)
+                                 .arg(p.parityText)
+                                 .arg(p.stopBitsText)
+                                 .arg(p.flowControlText));
+    // Room for a fast device's bytes while the window is busy for a moment; the pty or UART
+    // driver holds only a few kilobytes.
+    m_port->setReadBufferSize(1024 * 1024);
+}
+
+void SerialChannel::close()
+{
+    if (m_lossHandled) {
+        // The lost port was closed, and its periodic send stopped, before the user was told;
+        // the timer slot would only refuse because the port is closed.
+        widgets().timerButton->setText(QStringLiteral("Start"));
+    } else {
+        setPeriodicSend(false);
+    }
+    widgets().timerButton->setChecked(false);
+    if (m_port->isOpen())
+        m_block.append(m_port->readAll());
+    m_port->close();
+    // What came in before the close is shown now, and a character it left unfinished will not
+    // be finished.
+    endBlock();
+    showIncompleteText();
+    widgets().view->setEnabled(false);
+    m_line.openButton->setChecked(false);
+    m_line.openButton->setText(QStringLiteral("Open"));
+    enableSettings(true);
+    statusBar()->showMessage(tr("Disconnected"));
+}
+
+void SerialChannel::enableSettings(bool enable)
+{
+    for (QWidget *box :
+         std::initializer_list<QWidget *> { m_line.port, m_line.baudRate, m_line.dataBits,
+                                            m_line.parity, m_line.stopBits, m_line.flowControl })
+        box->setEnabled(enable);
+}
+
+void SerialChannel::handleError(QSerialPort::SerialPortError error)
+{
+    // A device that goes away (a USB adapter pulled, a pty whose other end closed) is reported
+    // as a ResourceError by some drivers and as an endless run of ReadErrors by others.
+    if (error == QSerialPort::ResourceError
+        || (error == QSerialPort::ReadError && m_port->isOpen()))
+        handleLoss();
+}
+
+void SerialChannel::handleLoss()
+{
+    // The port keeps reporting the loss on every turn of the event loop, and closing it from
+    // inside its own report would delete the notifier that is delivering it. So the first
+    // report is taken and the rest are ignored until the port has been closed on a clean stack.
+    if (m_lossHandled)
+        return;
+    m_lossHandled = true;
+    // Qt's own text adds nothing when it is only "Unknown error".
+    QString text
+        = tr("The device on %1 was disconnected or stopped responding.").arg(m_settings.portName);
+    const QString reason = m_port->errorString();
+    if (!reason.isEmpty() && reason != QLatin1String("Unknown error"))
+        text += QLatin1Char(' ') + tr("The system reported: %1.").arg(reason);
+    QTimer::singleShot(0, this, [this, text] {
+        // Close before the box: its event loop would otherwise spin on the reports, and the
+        // periodic send would be refused with a box of its own at every tick. What the port
+        // had received is shown with the close.
+        sendTimer()->stop();
+        if (m_port->isOpen()) {
+            m_block.append(m_port->readAll());
+            m_port->close();
+        }
+        endBlock();
+        // The user reads the box beside everything that had arrived by then.
+        traffic().flush();
+        QMessageBox::critical(window(), tr("Critical Error"), text, QMessageBox::Ok);
+        close();
+        m_lossHandled = false;
+    });
+}
+
+void SerialChannel::writeKeys(const QByteArray &keys)
+{
+    // The console is enabled at start-up, before any port is open; its keys go nowhere then.
+    if (m_port->isOpen())
+        m_port->write(keys);
+}

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "channel.h"
+#include "serialsettings.h"
+
+#include <QByteArray>
+#include <QSerialPort>
+
+class QComboBox;
+class QPushButton;
+class QTimer;
+
+// A device that streams without ever pausing is still shown, in blocks of this size, instead of
+// filling memory with a block that never ends.
+constexpr int maxSerialBlock = 4096;
+// How long the line must be quiet for a block to end.
+constexpr int serialQuietMs = 10;
+
+// The serial channel: its port ("serialPort") with the six line settings, and the intake that
+// turns what the device sends into blocks. A block ends when the line has been quiet for 10 ms
+// (the single-shot "serialPollTimer", restarted by every arrival) or reaches 4096 bytes; nothing
+// runs while the port is closed or quiet.
+class SerialChannel : public Channel {
+public:
+    // The line settings and the Open button.
+    struct LineWidgets {
+        QComboBox *port;
+        QComboBox *baudRate;
+        QComboBox *dataBits;
+        QComboBox *parity;
+        QComboBox *stopBits;
+        QComboBox *flowControl;
+        QPushButton *openButton;
+    };
+
+    SerialChannel(const QWidget *form, const Context &context, const QColor &inputColour,
+                  const QColor &outputColour);
+
+    QSerialPort *port() const { return m_port; }
+    QTimer *quietTimer() const { return m_quietTimer; }
+
+    void openOrClose(bool open);
+    void open();
+    void close();
+    void handleError(QSerialPort::SerialPortError error);
+    // Key presses of the console, unchanged, neither shown, counted nor logged.
+    void writeKeys(const QByteArray &keys);
+    // The line has been quiet: what it brought is one block.
+    void endBlock();
+    // Shows whatever the port holds at once and drops the rest of its input.
+    void readNow();
+
+protected:
+    bool linkOpen() const override { return m_port->isOpen(); }
+    void refuseSend() override;
+    void refusePeriodicSend() override;
+    bool sendsEmptyCommand() const override { return true; }
+    bool writeToLink(const QByteArray &bytes, QString *problem) override;
+    void appendTraffic(QString text, const QColor &colour, bool lineBreak) override;
+    QString hexText(const QByteArray &bytes) const override { return serialHexRendering(bytes); }
+
+private:
+    void takeArrivals();
+    void readSettings();
+    void enableSettings(bool enable);
+    void handleLoss();
+
+    LineWidgets m_line;
+    QSerialPort *m_port;
+    QTimer *m_quietTimer;
+    QByteArray m_block;
+    SerialSettings m_settings;
+    // Set while a lost device is being handled, so that the error storm a vanished device
+    // produces ends in one report and one close.
+    bool m_lossHandled = false;
+};
