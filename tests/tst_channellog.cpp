@@ -1,3 +1,4 @@
+#include "viewchecks.h"
 #include "windowfixture.h"
 
 #include <QDir>
@@ -46,6 +47,8 @@ private slots:
     void takenNameMovesWholeRun();
     void unusableDocumentsFolder();
     void failedWriteReportedOnce();
+    void timestamps_data();
+    void timestamps();
 };
 
 void ChannelLogTest::logsCreatedAtStartUp()
@@ -124,7 +127,7 @@ void ChannelLogTest::twoWindowsInOneSecond()
         = env.logDirPath() + '/' + clock.stamp + TestEnvironment::logSuffixes.first();
     QVERIFY(writeFile(firstSerial, "first run\n", QIODevice::Append));
 
-    MainWindow second(nullptr, clock.clock);
+    MainWindow second(nullptr, {}, clock.clock);
     QCOMPARE(fileContents(firstSerial), QByteArray("first run\n"));
     QCOMPARE(env.logFiles(),
              TestEnvironment::runFiles(clock.stamp)
@@ -209,6 +212,84 @@ void ChannelLogTest::failedWriteReportedOnce()
     QCOMPARE(fixture.shown(1), QStringLiteral("one\ntwo\n"));
     QCOMPARE(fixture.log(2), QByteArray("other\n"));
     QCOMPARE(fixture.dialogs.count(), 0);
+}
+
+void ChannelLogTest::timestamps_data()
+{
+    QTest::addColumn<QByteArray>("setting"); // the settings file's line
+    QTest::addColumn<int>("channel");
+    QTest::addColumn<bool>("hex");
+    QTest::addColumn<QStringList>("steps"); // "<" received, ">" sent
+    QTest::addColumn<QString>("logged"); // @ stands for a time stamp
+    QTest::addColumn<bool>("stampsShown");
+    const QByteArray log = "timestamps=log";
+    QTest::newRow("received lines, one split between arrivals")
+        << log << 1 << false << QStringList { "<one\ntw", "<o\n" } << "@ RX one\n@ RX two\n"
+        << false;
+    QTest::newRow("sent commands")
+        << log << 2 << false << QStringList { ">AT", ">ATI" } << "@ TX AT\n@ TX ATI\n"
+        << false;
+    QTest::newRow("a direction change inside a line")
+        << log << 3 << false << QStringList { "<part", ">AT", "<rest\n" }
+        << "@ RX part\n@ TX AT\n@ RX rest\n"
+        << false;
+    QTest::newRow("each hex block on its own line")
+        << log << int(serial) << true << QStringList { "<AB", "<C", ">41" }
+        << "@ RX 41 42 \n@ RX 43 \n@ TX 41\n"
+        << false;
+    QTest::newRow("in the view as well") << QByteArray("timestamps=view") << 1 << false
+                                         << QStringList { ">AT", "<OK\n" } << "@ TX AT\n@ RX OK\n"
+                                         << true;
+    QTest::newRow("a value that means nothing is off")
+        << QByteArray("timestamps=sometimes") << 1 << false << QStringList { ">AT", "<OK" }
+        << "AT\nOK" << false;
+}
+
+void ChannelLogTest::timestamps()
+{
+    QFETCH(QByteArray, setting);
+    QFETCH(int, channel);
+    QFETCH(bool, hex);
+    QFETCH(QStringList, steps);
+    QFETCH(QString, logged);
+    QFETCH(bool, stampsShown);
+    // Each reading of the clock is 400 ms after the one before: the run crosses seconds.
+    QDateTime time(QDate(2026, 12, 8), QTime(14, 3, 7, 125));
+    WindowFixture fixture(WindowFixture::Start::Later,
+                          [&time] { return time = time.addMSecs(400); });
+    QVERIFY(writeFile(fixture.env.settingsPath(), "[Setup_Parameter]\n" + setting + "\n"));
+    fixture.start();
+    QVERIFY(fixture.open(channel, hex));
+    int arrivals = 0;
+    QString shown;
+    for (const QString &step : qAsConst(steps)) {
+        if (step.startsWith('>')) {
+            fixture.send(channel, step.mid(1));
+            shown += step.mid(1) + '\n';
+        } else {
+            QVERIFY(fixture.deliver(channel, step.mid(1).toLatin1()));
+            ++arrivals;
+            QTRY_COMPARE(fixture.received(channel), arrivals);
+            shown += hex ? hexOf(step.mid(1).toLatin1()) : step.mid(1);
+        }
+    }
+    const QString stamp = QStringLiteral("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}");
+    QStringList parts = logged.split('@');
+    for (QString &part : parts)
+        part = QRegularExpression::escape(part);
+    const QRegularExpression pattern('^' + parts.join(stamp) + '$');
+    const QString log = QString::fromLocal8Bit(fixture.log(channel));
+    QVERIFY2(pattern.match(log).hasMatch(), qPrintable(log));
+    const QStringList lines = log.split('\n', Qt::SkipEmptyParts);
+    if (logged.startsWith('@'))
+        QVERIFY2(lines.first().left(19) != lines.last().left(19), qPrintable(log));
+    // The view shows the traffic as it would without stamps, or with them in a muted colour.
+    QString view = fixture.shown(channel);
+    if (stampsShown)
+        QCOMPARE(view.remove(QRegularExpression(stamp + " (RX|TX) ")),
+                 logged.remove("@ RX ").remove("@ TX "));
+    else
+        QCOMPARE(view, shown);
 }
 
 QTEST_MAIN(ChannelLogTest)

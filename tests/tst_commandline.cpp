@@ -35,6 +35,19 @@ void CommandLineTest::run_data()
         << "--serial-port" << 2 << "Missing value after '--serial-port'." << QStringList(usage);
     QTest::newRow("empty value") << "--serial-port=" << 2 << "Missing value after '--serial-port'."
                                  << QStringList(usage);
+    for (const char *bad : { "--line-ending serial=XY", "--line-ending 4=CR", "--line-ending CR",
+                             "--timestamps sometimes", "--dtr maybe", "--baud -5", "--baud 0" }) {
+        const QString arguments = QString::fromLatin1(bad);
+        QTest::addRow("%s", bad) << arguments << 2
+                                 << QStringLiteral("Bad value '%1' for %2 (%3).")
+                                        .arg(arguments.section(' ', 1),
+                                             arguments.section(' ', 0, 0),
+                                             arguments.startsWith("--line")    ? "CH=VALUE"
+                                                 : arguments.startsWith("--t") ? "off|log|view"
+                                                 : arguments.startsWith("--d") ? "on|off"
+                                                                               : "N")
+                                 << QStringList(usage);
+    }
     QTest::newRow("stray argument")
         << "ttyS0" << 2 << "Unexpected argument 'ttyS0'." << QStringList(usage);
     QTest::newRow("Qt options pass, the wrong one is named")
@@ -42,6 +55,10 @@ void CommandLineTest::run_data()
         << "Unknown option 'bogus'." << QStringList(usage);
     QTest::newRow("repeated --serial-port and -platform offscreen open the window")
         << "-platform offscreen --serial-port /dev/ttyV0 -style fusion --serial-port /dev/ttyV1"
+        << -1 << QString() << QStringList();
+    QTest::newRow("every bench option opens the window")
+        << "-platform offscreen --line-ending all=CRLF --line-ending serial=None --timestamps view "
+           "--dtr on --rts off --baud 250000"
         << -1 << QString() << QStringList();
 }
 
@@ -78,15 +95,19 @@ void CommandLineTest::run()
     for (const QString &mention : mentions)
         QVERIFY2(text.contains(mention), qPrintable(mention));
 
-    // Only our options are listed, each on one line; Qt's stay hidden.
+    // Only our options are listed; Qt's stay hidden.
     const QStringList lines = text.split(QLatin1Char('\n'));
     QStringList options;
     const QRegularExpression optionLine(QStringLiteral("^  (-\\S.*\\S)  +\\S"));
     for (int i = lines.indexOf(QStringLiteral("Options:")) + 1; i > 0 && !lines.at(i).isEmpty();
          ++i)
-        options << optionLine.match(lines.at(i)).captured(1);
+        if (lines.at(i).startsWith(QLatin1String("  -")))
+            options << optionLine.match(lines.at(i)).captured(1);
     if (text.contains(QLatin1String("Usage:")))
-        QCOMPARE(options, QStringList({ "-h, --help", "-v, --version", "--serial-port <path>" }));
+        QCOMPARE(options,
+                 QStringList({ "-h, --help", "-v, --version", "--serial-port <path>",
+                               "--line-ending <CH=VALUE>", "--timestamps <off|log|view>",
+                               "--dtr <on|off>", "--rts <on|off>", "--baud <N>" }));
 }
 
 void CommandLineTest::serialPortsInWindow()

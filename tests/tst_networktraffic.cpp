@@ -19,6 +19,8 @@ private slots:
     void periodicSendStopsWhenLinkEnds();
     void sendOnLostLinkIsNotCounted_data();
     void sendOnLostLinkIsNotCounted();
+    void commandHistory_data();
+    void commandHistory();
 };
 
 void TestNetworkTraffic::sendBytes_data()
@@ -29,27 +31,38 @@ void TestNetworkTraffic::sendBytes_data()
     QTest::addColumn<QString>("command");
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("failure"); // status text of a send that must not leave
+    QTest::addColumn<QString>("lineEnding"); // as --line-ending sets it; empty: LF
     QTest::newRow("Network1 ASCII gets a line feed, no CR")
-        << 1 << false << false << "AT" << QByteArray("AT\n") << QString();
+        << 1 << false << false << "AT" << QByteArray("AT\n") << QString() << QString();
     QTest::newRow("Network2 ASCII is not trimmed, Return sends")
-        << 2 << false << true << " a b " << QByteArray(" a b \n") << QString();
+        << 2 << false << true << " a b " << QByteArray(" a b \n") << QString() << QString();
     QTest::newRow("Network3 hex, either case")
-        << 3 << true << false << "01 a0 FF" << QByteArray::fromHex("01a0ff") << QString();
+        << 3 << true << false << "01 a0 FF" << QByteArray::fromHex("01a0ff") << QString()
+        << QString();
     QTest::newRow("Network1 hex, spaces around are not sent")
-        << 1 << true << true << "  01 a0 FF  " << QByteArray::fromHex("01a0ff") << QString();
+        << 1 << true << true << "  01 a0 FF  " << QByteArray::fromHex("01a0ff") << QString()
+        << QString();
     QTest::newRow("Network2 hex bytes written 0x.., with colons")
-        << 2 << true << false << "0x41 0X42:43" << QByteArray("ABC") << QString();
+        << 2 << true << false << "0x41 0X42:43" << QByteArray("ABC") << QString() << QString();
     QTest::newRow("Network2 hex without a digit is not sent")
         << 2 << true << false << " \t " << QByteArray()
-        << "Send failed on Network2: the command holds no hexadecimal digit";
+        << "Send failed on Network2: the command holds no hexadecimal digit" << QString();
     QTest::newRow("Network1 hex with a point is not sent")
         << 1 << true << false << "41.42" << QByteArray()
         << "Send failed on Network1: the command holds '.' at position 3, which is neither a "
-           "hexadecimal digit nor a separator";
+           "hexadecimal digit nor a separator"
+        << QString();
     QTest::newRow("Network3 hex with an odd digit is not sent")
         << 3 << true << true << "01 a0 FF 4" << QByteArray()
         << "Send failed on Network3: the command holds an odd number of hexadecimal digits (7), "
-           "and every byte needs two";
+           "and every byte needs two"
+        << QString();
+    QTest::newRow("Network1 ASCII, CR")
+        << 1 << false << false << "AT" << QByteArray("AT\r") << QString() << "CR";
+    QTest::newRow("Network2 ASCII, CRLF")
+        << 2 << false << true << "AT" << QByteArray("AT\r\n") << QString() << "CRLF";
+    QTest::newRow("Network3 ASCII, nothing")
+        << 3 << false << false << "AT" << QByteArray("AT") << QString() << "None";
 }
 
 void TestNetworkTraffic::sendBytes()
@@ -60,7 +73,10 @@ void TestNetworkTraffic::sendBytes()
     QFETCH(QString, command);
     QFETCH(QByteArray, bytes);
     QFETCH(QString, failure);
-    WindowFixture fixture;
+    QFETCH(QString, lineEnding);
+    WindowFixture fixture(WindowFixture::Start::Later);
+    fixture.options.lineEndings[channel] = lineEndingFromText(lineEnding);
+    fixture.start();
     QVERIFY(fixture.open(channel, hex));
     fixture.commandLine(channel)->setText(command);
 
@@ -323,6 +339,41 @@ void TestNetworkTraffic::sendOnLostLinkIsNotCounted()
     QVERIFY(fixture.log(channel).isEmpty());
     QCOMPARE(fixture.periodicSend(channel), QStringLiteral("Start"));
     QCOMPARE(fixture.dialogs.count(), 0);
+}
+
+void TestNetworkTraffic::commandHistory_data()
+{
+    QTest::addColumn<int>("channel");
+    QTest::newRow("Serial") << int(serial);
+    for (int channel = 1; channel <= 3; ++channel)
+        QTest::addRow("Network%d", channel) << channel;
+}
+
+// Up and Down walk what the channel sent, newest first, back to what was being typed.
+void TestNetworkTraffic::commandHistory()
+{
+    QFETCH(int, channel);
+    WindowFixture fixture;
+    QVERIFY(fixture.open(channel));
+    QLineEdit *line = fixture.commandLine(channel);
+    for (const char *command : { "one", "two", "two", "three" })
+        fixture.send(channel, QString::fromLatin1(command));
+    line->setText(QStringLiteral("draft"));
+    QStringList walked;
+    for (const Qt::Key key : { Qt::Key_Up, Qt::Key_Up, Qt::Key_Up, Qt::Key_Up, Qt::Key_Down,
+                               Qt::Key_Down, Qt::Key_Down, Qt::Key_Down }) {
+        QTest::keyClick(line, key);
+        walked << line->text();
+    }
+    QCOMPARE(walked,
+             QStringList({ "three", "two", "one", "one", "two", "three", "draft", "draft" }));
+
+    // The last 100 are kept.
+    for (int i = 0; i < 105; ++i)
+        fixture.send(channel, QString::number(i));
+    for (int i = 0; i < 150; ++i)
+        QTest::keyClick(line, Qt::Key_Up);
+    QCOMPARE(line->text(), QStringLiteral("5"));
 }
 
 QTEST_MAIN(TestNetworkTraffic)

@@ -40,14 +40,25 @@ void TestSerialLink::openSucceeds_data()
     QTest::addColumn<QString>("stopBits");
     QTest::addColumn<QString>("flow");
     QTest::addColumn<QString>("expectedLine");
+    QTest::addColumn<QString>("option"); // as on the command line, for this run
+    QTest::addColumn<QString>("status"); // what the status bar says last, when not the line
 
     // clang-format off
     QTest::newRow("defaults")
-        << "9600" << "1" << "None" << "9600, 8, None, 1, None";
+        << "9600" << "1" << "None" << "9600, 8, None, 1, None" << "" << "";
     QTest::newRow("fast, two stop bits, RTS/CTS")
-        << "115200" << "2" << "RTS/CTS" << "115200, 8, None, 2, RTS/CTS";
+        << "115200" << "2" << "RTS/CTS" << "115200, 8, None, 2, RTS/CTS" << "" << "";
     QTest::newRow("XON/XOFF")
-        << "38400" << "1" << "XON/XOFF" << "38400, 8, None, 1, XON/XOFF";
+        << "38400" << "1" << "XON/XOFF" << "38400, 8, None, 1, XON/XOFF" << "" << "";
+    QTest::newRow("a rate beyond the list")
+        << "250000" << "1" << "None" << "250000, 8, None, 1, None" << "--baud 250000" << "";
+    // A pty has no control lines: told, and the port stays open.
+    QTest::newRow("DTR on a pty")
+        << "9600" << "1" << "None" << "9600, 8, None, 1, None" << "--dtr on"
+        << "Serial: could not set DTR: ";
+    QTest::newRow("RTS on a pty")
+        << "9600" << "1" << "None" << "9600, 8, None, 1, None" << "--rts off"
+        << "Serial: could not set RTS: ";
     // clang-format on
 }
 
@@ -57,16 +68,32 @@ void TestSerialLink::openSucceeds()
     QFETCH(QString, stopBits);
     QFETCH(QString, flow);
     QFETCH(QString, expectedLine);
+    QFETCH(QString, option);
+    QFETCH(QString, status);
 
-    WindowFixture fixture;
-    fixture.widget<QComboBox>("CB_BandRate")->setCurrentText(baud);
+    WindowFixture fixture(WindowFixture::Start::Later);
+    const QString value = option.section(' ', 1);
+    if (option.startsWith("--baud"))
+        fixture.options.baudRate = value.toInt();
+    else if (option.startsWith("--dtr"))
+        fixture.options.dtr = switchFromText(value);
+    else if (option.startsWith("--rts"))
+        fixture.options.rts = switchFromText(value);
+    fixture.start();
+    if (option.isEmpty())
+        fixture.widget<QComboBox>("CB_BandRate")->setCurrentText(baud);
+    QCOMPARE(fixture.widget<QComboBox>("CB_BandRate")->currentText(), baud);
     fixture.widget<QComboBox>("CB_StopBit")->setCurrentText(stopBits);
     fixture.widget<QComboBox>("CB_FlowControl")->setCurrentText(flow);
     fixture.view(serial)->setEnabled(false);
     QVERIFY(fixture.open(serial));
 
-    QCOMPARE(fixture.status(),
-             QStringLiteral("Connected to %1 : %2").arg(fixture.pty.slavePath(), expectedLine));
+    if (status.isEmpty())
+        QCOMPARE(fixture.status(),
+                 QStringLiteral("Connected to %1 : %2").arg(fixture.pty.slavePath(), expectedLine));
+    else
+        QVERIFY2(fixture.status().startsWith(status) && fixture.status().size() > status.size(),
+                 qPrintable(fixture.status()));
     QCOMPARE(fixture.linkButton(serial)->text(), QStringLiteral("Close"));
     QVERIFY(fixture.linkButton(serial)->isChecked());
     QVERIFY(fixture.view(serial)->isEnabled());

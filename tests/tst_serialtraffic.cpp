@@ -272,22 +272,30 @@ void TestSerialTraffic::send_data()
     QTest::addColumn<QString>("command");
     QTest::addColumn<bool>("byReturnKey");
     QTest::addColumn<QByteArray>("written"); // empty: nothing may be written, sent or shown
+    QTest::addColumn<QString>("lineEnding"); // as --line-ending sets it; empty: LF
 
-    QTest::newRow("ascii") << false << "AT" << false << QByteArray("AT\n");
-    QTest::newRow("ascii by Return") << false << "AT" << true << QByteArray("AT\n");
-    QTest::newRow("ascii keeps spaces") << false << " AT " << false << QByteArray(" AT \n");
-    QTest::newRow("ascii empty") << false << "" << false << QByteArray("\n");
+    QTest::newRow("ascii") << false << "AT" << false << QByteArray("AT\n") << QString();
+    QTest::newRow("ascii by Return") << false << "AT" << true << QByteArray("AT\n") << QString();
+    QTest::newRow("ascii keeps spaces")
+        << false << " AT " << false << QByteArray(" AT \n") << QString();
+    QTest::newRow("ascii empty") << false << "" << false << QByteArray("\n") << QString();
     QTest::newRow("ascii 0A stays text")
-        << false << "SET 0A 1" << false << QByteArray("SET 0A 1\n");
+        << false << "SET 0A 1" << false << QByteArray("SET 0A 1\n") << QString();
     QTest::newRow("hex pairs, either case")
-        << true << " 01 a0 FF " << false << QByteArray("\x01\xA0\xFF");
-    QTest::newRow("hex 0A stays as typed") << true << "0A 0D" << false << QByteArray("\n\r");
+        << true << " 01 a0 FF " << false << QByteArray("\x01\xA0\xFF") << QString();
+    QTest::newRow("hex 0A stays as typed")
+        << true << "0A 0D" << false << QByteArray("\n\r") << QString();
     QTest::newRow("hex bytes written 0x..")
-        << true << "0x41 0X42,0x3" << false << QByteArray("AB\x03");
-    QTest::newRow("hex with colons") << true << "41:42" << true << QByteArray("AB");
-    QTest::newRow("hex without digits") << true << "   " << false << QByteArray();
-    QTest::newRow("hex with a point") << true << "41.42" << false << QByteArray();
-    QTest::newRow("hex with an odd digit") << true << "01 a0 FF 4" << true << QByteArray();
+        << true << "0x41 0X42,0x3" << false << QByteArray("AB\x03") << QString();
+    QTest::newRow("hex with colons") << true << "41:42" << true << QByteArray("AB") << QString();
+    QTest::newRow("hex without digits") << true << "   " << false << QByteArray() << QString();
+    QTest::newRow("hex with a point") << true << "41.42" << false << QByteArray() << QString();
+    QTest::newRow("hex with an odd digit")
+        << true << "01 a0 FF 4" << true << QByteArray() << QString();
+    QTest::newRow("ascii, CR") << false << "AT" << false << QByteArray("AT\r") << "CR";
+    QTest::newRow("ascii, CRLF") << false << "AT" << true << QByteArray("AT\r\n") << "CRLF";
+    QTest::newRow("ascii, nothing") << false << "AT" << false << QByteArray("AT") << "None";
+    QTest::newRow("hex gets no line end") << true << "41" << false << QByteArray("A") << "CRLF";
 }
 
 void TestSerialTraffic::send()
@@ -296,8 +304,11 @@ void TestSerialTraffic::send()
     QFETCH(QString, command);
     QFETCH(bool, byReturnKey);
     QFETCH(QByteArray, written);
+    QFETCH(QString, lineEnding);
 
-    WindowFixture fixture;
+    WindowFixture fixture(WindowFixture::Start::Later);
+    fixture.options.lineEndings[serial] = lineEndingFromText(lineEnding);
+    fixture.start();
     QVERIFY(fixture.open(serial, hexMode));
     fixture.commandLine(serial)->setText(command);
     if (byReturnKey)

@@ -31,6 +31,7 @@ private slots:
     void textBeyondAsciiFromEitherQt_data();
     void textBeyondAsciiFromEitherQt();
     void valuesWrittenAtClose();
+    void benchKeysWrittenBack();
     void fileFollowsWorkingDirectory();
 };
 
@@ -56,6 +57,12 @@ void SettingsTest::storedValueApplied_data()
     QTest::newRow("baud rate index") << QByteArray("bandrate=3") << "CB_BandRate" << QVariant(3);
     QTest::newRow("baud rate not a number")
         << QByteArray("bandrate=abc") << "CB_BandRate" << QVariant(0);
+    QTest::newRow("baud rate number beyond the list joins it")
+        << QByteArray("bandrate=1\nbaudrate=250000") << "CB_BandRate" << QVariant(5);
+    QTest::newRow("baud rate number in the list wins over the index")
+        << QByteArray("bandrate=1\nbaudrate=57600") << "CB_BandRate" << QVariant(3);
+    QTest::newRow("baud rate number that is none leaves the index")
+        << QByteArray("bandrate=2\nbaudrate=-5") << "CB_BandRate" << QVariant(2);
     QTest::newRow("baud rate beyond the list")
         << QByteArray("bandrate=99") << "CB_BandRate" << QVariant(-1);
     QTest::newRow("serial period")
@@ -175,6 +182,33 @@ void SettingsTest::valuesWrittenAtClose()
     QCOMPARE(settings.value("network1timermsecond").toInt(), 300);
     QCOMPARE(settings.value("network2timermsecond").toInt(), 400);
     QCOMPARE(settings.value("network3timermsecond").toInt(), 10000);
+}
+
+// The keys beyond the form go back as the file had them, whatever this run's command line said.
+void SettingsTest::benchKeysWrittenBack()
+{
+    const QStringList lines = { "seriallineending=CR",
+                                "network1lineending=CRLF",
+                                "network2lineending=None",
+                                "network3lineending=XY",
+                                "timestamps=log",
+                                "serialdtr=on",
+                                "serialrts=",
+                                "baudrate=250000" };
+    WindowFixture fixture(WindowFixture::Start::Later);
+    QVERIFY(writeFile(fixture.env.settingsPath(),
+                      "[Setup_Parameter]\n" + lines.join('\n').toUtf8() + '\n'));
+    fixture.options.timestamps = Timestamps::View;
+    fixture.start();
+    QCOMPARE(fixture.widget<QComboBox>("CB_BandRate")->currentText(), QStringLiteral("250000"));
+    fixture.dialogs.setMessageBoxAnswer(QMessageBox::No);
+    QVERIFY(fixture.window().close());
+
+    QSettings settings(fixture.env.settingsPath(), QSettings::IniFormat);
+    settings.beginGroup(QStringLiteral("Setup_Parameter"));
+    for (const QString &line : lines)
+        QCOMPARE(settings.value(line.section('=', 0, 0)).toString(), line.section('=', 1));
+    QCOMPARE(settings.childKeys().size(), 9 + lines.size());
 }
 
 void SettingsTest::fileFollowsWorkingDirectory()

@@ -1,15 +1,18 @@
 #include "channel.h"
 
+#include "commandhistory.h"
 #include "sendstatus.h"
 
 #include <QCoreApplication>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTextEdit>
 #include <QTimer>
+#include <QVector>
 
 namespace {
 template<class T> T *part(const QWidget *form, const QString &pattern, const QString &name)
@@ -50,6 +53,7 @@ Channel::Channel(const QString &name, const Widgets &widgets, const Context &con
     , m_traffic(std::make_unique<TrafficView>(widgets.view, m_log, context.layoutBudget))
     , m_counters(widgets.sentCount, widgets.receivedCount)
     , m_sendTimer(new QTimer(this))
+    , m_history(new CommandHistory(widgets.command))
 {
     setObjectName(key() + QStringLiteral("Channel"));
     m_sendTimer->setObjectName(key() + QStringLiteral("SendTimer"));
@@ -79,7 +83,7 @@ void Channel::send()
     if (text.isEmpty() && !sendsEmptyCommand())
         return;
     QString problem;
-    const QByteArray bytes = encodeCommand(text, m_hexMode, &problem);
+    const QByteArray bytes = encodeCommand(text, m_hexMode, &problem, m_lineEnd);
     // A command that cannot be sent whole, or a write that fails, never left: it is neither
     // counted nor shown.
     if (problem.isEmpty())
@@ -89,8 +93,9 @@ void Channel::send()
         return;
     }
     clearSendFailure(m_statusBar, m_name);
+    m_history->add(text);
     m_counters.countSend();
-    appendTraffic(text, m_outputColour, true);
+    appendTraffic(text, m_outputColour, true, Direction::Sent);
 }
 
 void Channel::failSend(const QString &reason)
@@ -136,16 +141,67 @@ void Channel::stopPeriodicSend()
     m_widgets.timerButton->setText(QStringLiteral("Start"));
 }
 
-void Channel::appendTraffic(QString text, const QColor &colour, bool lineBreak)
+void Channel::appendTraffic(QString text, const QColor &colour, bool lineBreak, Direction direction,
+                            bool ownLine)
 {
     if (lineBreak)
         text.append(QLatin1Char('\n'));
-    m_traffic->append(text, colour);
+    if (m_timestamps == Timestamps::Off) {
+        show(text, colour, text);
+        return;
+    }
+
+    // Every line of the log starts with the time its first byte came or went and its
+    // direction; a line of one direction is ended before the other's text goes on.
+    struct Piece {
+        QString text;
+        bool stamp;
+    };
+    QVector<Piece> pieces;
+    for (int from = 0; from < text.size();) {
+        if (m_lineOpen && (m_lineDirection != direction || ownLine)) {
+            pieces.append({ QStringLiteral("\n"), false });
+            m_lineOpen = false;
+        }
+        ownLine = false;
+        if (!m_lineOpen) {
+            pieces.append({ m_log.now().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"))
+                                + (direction == Direction::Received ? QStringLiteral(" RX ")
+                                                                    : QStringLiteral(" TX ")),
+                            true });
+            m_lineOpen = true;
+            m_lineDirection = direction;
+        }
+        const int lineFeed = text.indexOf(QLatin1Char('\n'), from);
+        const int end = lineFeed < 0 ? text.size() : lineFeed + 1;
+        pieces.append({ text.mid(from, end - from), false });
+        m_lineOpen = lineFeed < 0;
+        from = end;
+    }
+
+    if (m_timestamps == Timestamps::View) {
+        const QColor muted = m_widgets.view->palette().color(QPalette::PlaceholderText);
+        for (const Piece &piece : qAsConst(pieces))
+            show(piece.text, piece.stamp ? muted : colour, piece.text);
+    } else {
+        QString logged;
+        for (const Piece &piece : qAsConst(pieces))
+            logged += piece.text;
+        show(text, colour, logged);
+    }
+}
+
+void Channel::show(const QString &text, const QColor &colour, const QString &logged)
+{
+    m_traffic->append(text, colour, logged);
 }
 
 void Channel::appendReceived(const QByteArray &bytes)
 {
-    appendTraffic(m_hexMode ? hexText(bytes) : m_receivedText.render(bytes), m_inputColour, false);
+    // A hex block stands on a line of its own, so that its pairs are never read as the end of
+    // another block's.
+    appendTraffic(m_hexMode ? hexText(bytes) : m_receivedText.render(bytes), m_inputColour, false,
+                  Direction::Received, m_hexMode);
     m_counters.countArrival();
 }
 
@@ -153,5 +209,5 @@ void Channel::showIncompleteText()
 {
     const QString rest = m_receivedText.takeIncomplete();
     if (!rest.isEmpty())
-        appendTraffic(rest, m_inputColour, false);
+        appendTraffic(rest, m_inputColour, false, Direction::Received);
 }

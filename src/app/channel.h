@@ -2,6 +2,7 @@
 
 #include "channelcounters.h"
 #include "channellog.h"
+#include "options.h"
 #include "rendering.h"
 #include "trafficview.h"
 
@@ -12,6 +13,7 @@
 
 #include <memory>
 
+class CommandHistory;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -70,6 +72,9 @@ public:
     // Names the channel's own controls for screen readers ("Network2 traffic", ...).
     void nameAccessibleControls(const QString &translatedName);
 
+    void setLineEnding(LineEnding ending) { m_lineEnd = lineEndingBytes(ending); }
+    void setTimestamps(Timestamps timestamps) { m_timestamps = timestamps; }
+
     void send();
     void clear();
     void setMode(int id);
@@ -90,8 +95,14 @@ protected:
     {
         return hexRendering(bytes) + QLatin1Char('\n');
     }
-    // Puts traffic into the view and the log; the serial view tidies what it shows.
-    virtual void appendTraffic(QString text, const QColor &colour, bool lineBreak);
+    enum class Direction { Received, Sent };
+    // Puts traffic into the view and the log, with a line break when asked, each line stamped
+    // with its time and direction where the run wants that.
+    void appendTraffic(QString text, const QColor &colour, bool lineBreak, Direction direction,
+                       bool ownLine = false);
+    // Shows text in the view and writes `logged` to the log; the serial view tidies what it
+    // shows.
+    virtual void show(const QString &text, const QColor &colour, const QString &logged);
 
     // Shows what arrived, rendered by the mode, and counts the arrival.
     void appendReceived(const QByteArray &bytes);
@@ -117,4 +128,10 @@ private:
     QTimer *m_sendTimer;
     ReceivedText m_receivedText;
     bool m_hexMode = false;
+    QByteArray m_lineEnd = QByteArrayLiteral("\n");
+    CommandHistory *m_history;
+    Timestamps m_timestamps = Timestamps::Off;
+    // The line the stamped log is in: open once it has its stamp, until its line feed.
+    bool m_lineOpen = false;
+    Direction m_lineDirection = Direction::Received;
 };

@@ -24,7 +24,14 @@ Files:
   -network3.txt
       What each channel showed in one run.
   demosettings.ini
-      The settings, in the directory TeskManager is started from.
+      The settings, in the directory TeskManager is started from. Beside the
+      form's values, group [Setup_Parameter] may hold these keys, which the
+      options above override for one run and which are written back at exit:
+        seriallineending, network1lineending, network2lineending,
+        network3lineending = LF | CR | CRLF | None
+        timestamps = off | log | view
+        serialdtr, serialrts = on | off (empty: as the system sets them)
+        baudrate = a number, used over the bandrate index
 )";
 
 // QCommandLineParser::helpText() names the program after QCoreApplication::arguments() and
@@ -66,7 +73,27 @@ CommandLine parseCommandLine(const QStringList &arguments)
         QStringList { QStringLiteral("serial-port") },
         QStringLiteral("Add <path> to the serial ports; the first is selected."),
         QStringLiteral("path"));
-    parser.addOptions({ help, version, serialPort });
+    const QCommandLineOption lineEnding(
+        QStringList { QStringLiteral("line-ending") },
+        QStringLiteral("End ASCII commands of channel CH (serial, 1, 2, 3 or all) with LF (the "
+                       "default), CR, CRLF or None. Repeatable."),
+        QStringLiteral("CH=VALUE"));
+    const QCommandLineOption timestamps(
+        QStringList { QStringLiteral("timestamps") },
+        QStringLiteral("Start every line with its time and RX or TX: off (the default), in the "
+                       "logs, or in the logs and the views."),
+        QStringLiteral("off|log|view"));
+    const QCommandLineOption dtr(QStringList { QStringLiteral("dtr") },
+                                 QStringLiteral("Set the serial DTR line at each open."),
+                                 QStringLiteral("on|off"));
+    const QCommandLineOption rts(QStringList { QStringLiteral("rts") },
+                                 QStringLiteral("Set the serial RTS line at each open."),
+                                 QStringLiteral("on|off"));
+    const QCommandLineOption baud(
+        QStringList { QStringLiteral("baud") },
+        QStringLiteral("Use baud rate N, added to the list if it is not there."),
+        QStringLiteral("N"));
+    parser.addOptions({ help, version, serialPort, lineEnding, timestamps, dtr, rts, baud });
     for (const char *names : { qtOptionsWithValue, qtSwitches }) {
         for (const QString &name : QString::fromLatin1(names).split(QLatin1Char(' '))) {
             QCommandLineOption option(name);
@@ -95,5 +122,39 @@ CommandLine parseCommandLine(const QStringList &arguments)
     if (result.serialPorts.contains(QString()))
         return exitWith(
             2, QStringLiteral("Missing value after '--serial-port'.\n") + helpText(parser));
+
+    // Each mistake is named on one line, with the option and the value as given.
+    auto bad = [&](const QCommandLineOption &option, const QString &value) {
+        return exitWith(2,
+                        QStringLiteral("Bad value '%1' for --%2 (%3).\n")
+                                .arg(value, option.names().constFirst(), option.valueName())
+                            + helpText(parser));
+    };
+    RunOptions &options = result.options;
+    for (const QString &value : parser.values(lineEnding)) {
+        const QList<int> channels = channelsFromText(value.section(QLatin1Char('='), 0, 0));
+        const auto ending = lineEndingFromText(value.section(QLatin1Char('='), 1));
+        if (!value.contains(QLatin1Char('=')) || channels.isEmpty() || !ending)
+            return bad(lineEnding, value);
+        for (int index : channels)
+            options.lineEndings[index] = ending;
+    }
+    if (parser.isSet(timestamps)) {
+        options.timestamps = timestampsFromText(parser.value(timestamps));
+        if (!options.timestamps)
+            return bad(timestamps, parser.value(timestamps));
+    }
+    for (auto [option, line] : { std::pair(&dtr, &options.dtr), std::pair(&rts, &options.rts) }) {
+        if (parser.isSet(*option)) {
+            *line = switchFromText(parser.value(*option));
+            if (!*line)
+                return bad(*option, parser.value(*option));
+        }
+    }
+    if (parser.isSet(baud)) {
+        options.baudRate = baudRateFromText(parser.value(baud));
+        if (!options.baudRate)
+            return bad(baud, parser.value(baud));
+    }
     return result;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "options.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -9,6 +11,7 @@
 // that help, version and mistakes need no display.
 struct CommandLine {
     QStringList serialPorts; // every --serial-port, in the order given
+    RunOptions options;
     // Set when the run ends at once after printing text: 0 for help and version (text for
     // standard output), 2 for a mistake (text for standard error).
     std::optional<int> exitCode;

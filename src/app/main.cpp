@@ -20,7 +20,7 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     setUpApplication();
-    MainWindow window;
+    MainWindow window(nullptr, commandLine.options);
     window.addSerialPorts(commandLine.serialPorts);
     window.showMaximized();
     return app.exec();

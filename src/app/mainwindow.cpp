@@ -36,7 +36,7 @@ struct NetworkSlots {
 
 } // namespace
 
-MainWindow::MainWindow(QWidget *parent, ChannelLog::Clock clock)
+MainWindow::MainWindow(QWidget *parent, const RunOptions &options, ChannelLog::Clock clock)
     : QMainWindow(parent)
     , ui(new Ui::MainWindow)
     , aboutDialog(nullptr)
@@ -44,6 +44,7 @@ MainWindow::MainWindow(QWidget *parent, ChannelLog::Clock clock)
     , serialOutputColor(Qt::red)
     , networkInputColor(Qt::black)
     , networkOutputColor(Qt::red)
+    , commandLineOptions(options)
     , clock(std::move(clock))
 {
     ui->setupUi(this);

@@ -11,6 +11,7 @@
 // Construction, settings and shutdown are in src/app.
 
 #include "channellog.h"
+#include "options.h"
 #include "trafficview.h"
 
 #include <QAbstractSocket>
@@ -38,8 +39,10 @@ class MainWindow : public QMainWindow {
     Q_OBJECT
 
 public:
-    // The clock dates the run's logs; tests pass a fixed one.
-    explicit MainWindow(QWidget *parent = nullptr, ChannelLog::Clock clock = {});
+    // The options of the command line win over the settings file's for this run; the clock
+    // dates the run's logs (tests pass a fixed one).
+    explicit MainWindow(QWidget *parent = nullptr, const RunOptions &options = {},
+                        ChannelLog::Clock clock = {});
     ~MainWindow() override;
 
     // Lists device paths (from the command line) after the found ports, and selects the first
@@ -108,6 +111,9 @@ private:
     QColor networkInputColor;
     QColor networkOutputColor;
     QString settingsFilePath;
+    RunOptions commandLineOptions;
+    // The settings file's keys beyond the form, as the file holds them.
+    QList<QPair<QString, QVariant>> fileOnlyKeys;
     ChannelLog::Clock clock;
     LayoutBudget layoutBudget;
 

@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 #include "networkchannel.h"
+#include "serialchannel.h"
 #include "settingsformat.h"
 
 #include "ui_mainwindow.h"
@@ -100,7 +101,39 @@ void MainWindow::loadSettings()
     for (Channel *channel : channels)
         channel->widgets().period->setValue(
             settings.value(channel->key() + QStringLiteral("timermsecond"), 1000).toInt());
+
+    // The keys beyond the form are kept as the file has them and go back into it at exit; a
+    // value that means nothing gives the default, and the command line wins for this run.
+    RunOptions options;
+    fileOnlyKeys.clear();
+    auto read = [&](const QString &key) {
+        if (!settings.contains(key))
+            return QString();
+        fileOnlyKeys.append({ key, settings.value(key) });
+        return textSetting(settings, key, QString());
+    };
+    for (int i = 0; i < channelCount; ++i)
+        options.lineEndings[i]
+            = lineEndingFromText(read(channels[i]->key() + QStringLiteral("lineending")));
+    options.timestamps = timestampsFromText(read(QStringLiteral("timestamps")));
+    options.dtr = switchFromText(read(QStringLiteral("serialdtr")));
+    options.rts = switchFromText(read(QStringLiteral("serialrts")));
+    options.baudRate = baudRateFromText(read(QStringLiteral("baudrate")));
     settings.endGroup();
+
+    options.overrideWith(commandLineOptions);
+    for (int i = 0; i < channelCount; ++i) {
+        channels[i]->setLineEnding(options.lineEndings[i].value_or(LineEnding::LF));
+        channels[i]->setTimestamps(options.timestamps.value_or(Timestamps::Off));
+    }
+    serialChannel->setControlLines(options.dtr, options.rts);
+    if (options.baudRate) {
+        // A rate beyond the list joins it; the driver says at Open whether it can run it.
+        const int listed = ui->CB_BandRate->findData(*options.baudRate);
+        if (listed < 0)
+            ui->CB_BandRate->addItem(QString::number(*options.baudRate), *options.baudRate);
+        ui->CB_BandRate->setCurrentIndex(listed < 0 ? ui->CB_BandRate->count() - 1 : listed);
+    }
 }
 
 void MainWindow::saveSettings()
@@ -119,6 +152,11 @@ void MainWindow::saveSettings()
     for (Channel *channel : channels)
         values.append({ channel->key() + QStringLiteral("timermsecond"),
                         channel->widgets().period->value() });
+    for (const auto &[key, value] : qAsConst(fileOnlyKeys))
+        values.append({ key,
+                        key == QLatin1String("baudrate")
+                            ? QVariant(ui->CB_BandRate->currentData().toInt())
+                            : value });
     const QDateTime modifiedBefore = QFileInfo(settingsFilePath).lastModified();
     QSettings settings(settingsFilePath, QSettings::IniFormat);
     useUtf8Ini(settings);

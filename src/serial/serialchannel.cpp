@@ -91,13 +91,11 @@ bool SerialChannel::writeToLink(const QByteArray &bytes, QString *problem)
     return false;
 }
 
-void SerialChannel::appendTraffic(QString text, const QColor &colour, bool lineBreak)
+void SerialChannel::show(const QString &text, const QColor &colour, const QString &logged)
 {
     // The log is the record of the line: it gets every byte as rendered, and only the view is
     // tidied.
-    if (lineBreak)
-        text.append(QLatin1Char('\n'));
-    traffic().append(serialCleanup(text, false), colour, text);
+    traffic().append(serialCleanup(text, false), colour, logged);
 }
 
 void SerialChannel::readSettings()
@@ -164,6 +162,11 @@ void SerialChannel::open()
     // Room for a fast device's bytes while the window is busy for a moment; the pty or UART
     // driver holds only a few kilobytes.
     m_port->setReadBufferSize(1024 * 1024);
+    // A line the device or its driver cannot set (a pty has none) is told; the port stays open.
+    if (m_dtr && !m_port->setDataTerminalReady(*m_dtr))
+        statusBar()->showMessage(tr("Serial: could not set DTR: %1").arg(m_port->errorString()));
+    if (m_rts && !m_port->setRequestToSend(*m_rts))
+        statusBar()->showMessage(tr("Serial: could not set RTS: %1").arg(m_port->errorString()));
 }
 
 void SerialChannel::close()

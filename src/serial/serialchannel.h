@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QSerialPort>
 
+#include <optional>
+
 class QComboBox;
 class QPushButton;
 class QTimer;
@@ -37,6 +39,12 @@ public:
                   const QColor &outputColour);
 
     QSerialPort *port() const { return m_port; }
+    // DTR and RTS as each open sets them; unset, as the system leaves them.
+    void setControlLines(std::optional<bool> dtr, std::optional<bool> rts)
+    {
+        m_dtr = dtr;
+        m_rts = rts;
+    }
     QTimer *quietTimer() const { return m_quietTimer; }
 
     void openOrClose(bool open);
@@ -56,7 +64,7 @@ protected:
     void refusePeriodicSend() override;
     bool sendsEmptyCommand() const override { return true; }
     bool writeToLink(const QByteArray &bytes, QString *problem) override;
-    void appendTraffic(QString text, const QColor &colour, bool lineBreak) override;
+    void show(const QString &text, const QColor &colour, const QString &logged) override;
     QString hexText(const QByteArray &bytes) const override { return serialHexRendering(bytes); }
 
 private:
@@ -73,4 +81,6 @@ private:
     // Set while a lost device is being handled, so that the error storm a vanished device
     // produces ends in one report and one close.
     bool m_lossHandled = false;
+    std::optional<bool> m_dtr;
+    std::optional<bool> m_rts;
 };

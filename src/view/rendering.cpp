@@ -98,10 +98,11 @@ QString serialCleanup(QString text, bool lineBreak)
     return text;
 }
 
-QByteArray encodeCommand(const QString &text, bool hexMode, QString *problem)
+QByteArray encodeCommand(const QString &text, bool hexMode, QString *problem,
+                         const QByteArray &lineEnd)
 {
     if (!hexMode)
-        return text.toLocal8Bit() + '\n';
+        return text.toLocal8Bit() + lineEnd;
 
     QByteArray bytes;
     QString why;

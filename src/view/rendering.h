@@ -41,11 +41,13 @@ private:
 QString serialCleanup(QString text, bool lineBreak);
 
 // The bytes a command line's text stands for. Outside hex mode: the text in the local 8-bit
-// encoding plus a line feed. In hex mode: pairs of hex digits, separated or not by spaces, tabs,
-// commas, colons or dashes, and bytes written as 0x41 (one or two digits after 0x or 0X). A
-// command with any other character, no digit, or a digit without a partner gives no bytes and
-// says why in `problem`: half a command, or a guess at one, is never sent.
-QByteArray encodeCommand(const QString &text, bool hexMode, QString *problem = nullptr);
+// encoding plus the line end (a line feed unless the channel was told otherwise). In hex mode:
+// pairs of hex digits, separated or not by spaces, tabs, commas, colons or dashes, and bytes
+// written as 0x41 (one or two digits after 0x or 0X). A command with any other character, no digit,
+// or a digit without a partner gives no bytes and says why in `problem`: half a command, or a guess
+// at one, is never sent.
+QByteArray encodeCommand(const QString &text, bool hexMode, QString *problem = nullptr,
+                         const QByteArray &lineEnd = QByteArrayLiteral("\n"));
 
 // A view lays out a whole paragraph again on every insertion into it, so a peer that never sends
 // a line break would make each append slower than the last. The views therefore start a new

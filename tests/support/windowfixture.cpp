@@ -13,7 +13,7 @@ WindowFixture::WindowFixture(Start start, ChannelLog::Clock clock)
 
 MainWindow &WindowFixture::start()
 {
-    m_window.emplace(nullptr, m_clock);
+    m_window.emplace(nullptr, options, m_clock);
     dialogs.setScope(&*m_window);
     return *m_window;
 }

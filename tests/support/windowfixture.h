@@ -146,6 +146,8 @@ public:
     // A port on 127.0.0.1 on which nothing listens.
     static quint16 unusedPort();
 
+    // What the command line would ask of the window; set before start().
+    RunOptions options;
     TestEnvironment env;
     ModalDialogHelper dialogs;
     QTcpServer server;

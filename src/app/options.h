@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <array>
+#include <optional>
+
+// What a bench may ask of a run beyond the form: each is a key of the settings file and an
+// option of the command line (which wins for that run). Unset, the program behaves as the form
+// alone says.
+
+// What ends an ASCII command on the wire.
+enum class LineEnding { LF, CR, CRLF, None };
+// Where lines carry their time and direction.
+enum class Timestamps { Off, Log, View };
+
+std::optional<LineEnding> lineEndingFromText(const QString &text); // LF, CR, CRLF, None
+QByteArray lineEndingBytes(LineEnding ending);
+std::optional<Timestamps> timestampsFromText(const QString &text); // off, log, view
+std::optional<bool> switchFromText(const QString &text); // on, off
+std::optional<qint32> baudRateFromText(const QString &text); // a whole number above 0
+// The channels a command-line CH names: "serial" is 0, "1" to "3" the network channels, "all"
+// every one; empty for anything else.
+QList<int> channelsFromText(const QString &text);
+
+constexpr int channelCount = 4;
+
+struct RunOptions {
+    std::array<std::optional<LineEnding>, channelCount> lineEndings;
+    std::optional<Timestamps> timestamps;
+    std::optional<bool> dtr;
+    std::optional<bool> rts;
+    std::optional<qint32> baudRate;
+
+    // The other's settings where it has them.
+    void overrideWith(const RunOptions &other);
+};
