@@ -203,7 +203,7 @@ void TestNetworkConnection::failedConnect()
         QVERIFY(connect->isChecked());
         QCOMPARE(connect->text(), QStringLiteral("Disconnect"));
         if (abandoned) {
-            QTest::qWait(300);
+            QTRY_COMPARE(fixture.socket(2)->state(), QAbstractSocket::ConnectingState);
             connect->click();
         }
     }

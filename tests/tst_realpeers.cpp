@@ -27,16 +27,20 @@ public:
         m_process.start();
         if (!m_process.waitForStarted(5000))
             return program + QStringLiteral(" did not start: ") + m_process.errorString();
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            QTcpSocket probe;
-            probe.connectToHost(QHostAddress::LocalHost, m_port);
-            if (probe.waitForConnected(100))
-                return {};
-            if (m_process.state() == QProcess::NotRunning)
-                return program + QStringLiteral(" ended at once");
-            QTest::qWait(50);
-        }
-        return program + QStringLiteral(" does not listen");
+        bool ended = false;
+        const bool listening = QTest::qWaitFor(
+            [&] {
+                QTcpSocket probe;
+                probe.connectToHost(QHostAddress::LocalHost, m_port);
+                if (probe.waitForConnected(100))
+                    return true;
+                ended = m_process.state() == QProcess::NotRunning;
+                return ended;
+            },
+            10000);
+        if (ended)
+            return program + QStringLiteral(" ended at once");
+        return listening ? QString() : program + QStringLiteral(" does not listen");
     }
 
     quint16 port() const { return m_port; }

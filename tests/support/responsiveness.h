@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QTest>
 #include <QTimer>
 
 #include <sys/resource.h>
@@ -41,6 +42,16 @@ constexpr double maxCpuWhileBoxUp = 0.2;
 #else
 constexpr double maxCpuWhileBoxUp = 0.1;
 #endif
+
+// A marker queued behind everything the event loop holds now, due delayMs later: once it has
+// passed, whatever the window had posted or was due to do by then, a box included, has happened.
+inline bool passMarker(int delayMs = 0)
+{
+    QObject context;
+    bool passed = false;
+    QTimer::singleShot(delayMs, &context, [&] { passed = true; });
+    return QTest::qWaitFor([&] { return passed; }, delayMs + 5000);
+}
 
 // Nearest-rank percentile of a sample (fraction 0.5 is the median); 0 for an empty one.
 inline double percentile(std::vector<double> values, double fraction)

@@ -99,6 +99,26 @@ public:
         return false;
     }
 
+    // For handlers that end at once: a connection of the test's own, queued behind all that came
+    // before it, with a plain socket that does not try again on a reset. The number accepted
+    // once its handler has closed it, or -1.
+    int acceptedWithSentinel() const
+    {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(m_port);
+        const timeval limit { 15, 0 };
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        char byte;
+        const bool closed
+            = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
+            && (::recv(fd, &byte, 1, 0) == 0 || errno == ECONNRESET);
+        ::close(fd);
+        return closed ? int(m_accepted) : -1;
+    }
+
     // The next close sends a reset instead of a graceful end.
     static void resetOnClose(int fd)
     {
@@ -127,6 +147,7 @@ private:
             const int fd = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
             if (fd < 0)
                 continue;
+            ++m_accepted;
             m_workers.emplace_back([this, fd] {
                 m_handler(*this, fd);
                 ::close(fd);
@@ -139,6 +160,7 @@ private:
     int m_listener = -1;
     quint16 m_port = 0;
     std::atomic<bool> m_stopping { false };
+    std::atomic<int> m_accepted { 0 };
     std::atomic<int> m_finished { 0 };
     std::atomic<qint64> m_received { 0 };
     std::thread m_acceptor;
