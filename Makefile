@@ -28,6 +28,13 @@ BENCH_PACKAGES := fonts-dejavu-core
 BENCH_X_PACKAGES := xvfb openbox libxcb1-dev dbus-daemon at-spi2-core
 BENCH_ARGS ?=
 PACKAGE_PACKAGES := dpkg-dev file
+# The packaged end-to-end run (tests/e2e/ci-e2e.sh) besides what the package build needs:
+# fonts-dejavu-core, so the X run does not depend on whichever fonts happen to be around; man-db
+# and groff-base render the installed manual page as `man` would; dbus, at-spi2-core and
+# python3-pyatspi let the run read and drive the window through the accessibility bus, and
+# x11-utils (xprop) tells Qt where that bus is.
+E2E_PACKAGES := xvfb openbox imagemagick socat x11-utils dbus at-spi2-core python3-pyatspi \
+    desktop-file-utils appstream fonts-dejavu-core man-db groff-base
 RELEASE_DIR ?= build-release$(QT_SUFFIX)
 ASAN_DIR ?= build-asan$(QT_SUFFIX)
 FUZZ_DIR ?= build-fuzz$(QT_SUFFIX)
@@ -36,8 +43,8 @@ FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps test-deps package-deps fuzz-deps configure build run test test-sanitized fuzz \
-        package bench bench-deps bench-x-deps bench-x clean
+.PHONY: all deps test-deps package-deps fuzz-deps e2e-deps configure build run test test-sanitized \
+        fuzz package e2e bench bench-deps bench-x-deps bench-x clean
 
 all: build
 
@@ -82,6 +89,14 @@ package: package-deps
 	cmake --build $(RELEASE_DIR) -j$(JOBS)
 	cd $(RELEASE_DIR) && cpack -G DEB
 
+e2e-deps: package-deps
+	$(call install_missing,$(E2E_PACKAGES))
+
+# The package installed with apt, its files checked and the installed program driven in Xvfb;
+# the script takes the packages, the package and its folder from the targets above.
+e2e:
+	QT=$(QT) RELEASE_DIR=$(RELEASE_DIR) bash tests/e2e/ci-e2e.sh
+
 # The same suite again under AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer.
 test-sanitized: test-deps
 	cmake -S . -B $(ASAN_DIR) -DWITH_SANITIZERS=ON $(QT_FLAG) $(WERROR_FLAG) $(CMAKE_FLAGS)
@@ -123,3 +138,7 @@ bench: bench-deps build
 # The same in Xvfb at 1920x1080 with a window manager, the window maximized.
 bench-x: bench-x-deps build
 	./$(BUILD_DIR)/bench/teskmanager_bench --x $(BENCH_ARGS)
+
+# A variable's value as this Makefile works it out, for scripts: make -s print-RELEASE_DIR QT=6
+print-%:
+	@echo '$($*)'
