@@ -40,6 +40,8 @@ ASAN_DIR ?= build-asan$(QT_SUFFIX)
 FUZZ_DIR ?= build-fuzz$(QT_SUFFIX)
 FUZZ_SECONDS ?= 30
 FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
+# One libFuzzer target per tests/fuzz/fuzz_<name>.cpp, as tests/fuzz/CMakeLists.txt builds them.
+FUZZ_TARGETS := $(sort $(patsubst tests/fuzz/fuzz_%.cpp,%,$(wildcard tests/fuzz/fuzz_*.cpp)))
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
@@ -111,7 +113,7 @@ fuzz: fuzz-deps
 	cmake -S . -B $(FUZZ_DIR) -DCMAKE_CXX_COMPILER=clang++-14 -DWITH_FUZZERS=ON \
 	    -DWITH_TESTS=OFF -DWITH_BENCH=OFF $(QT_FLAG) $(WERROR_FLAG) $(CMAKE_FLAGS)
 	cmake --build $(FUZZ_DIR) -j$(JOBS)
-	@for t in hexrendering textrendering serialcleanup hexcommand portparse; do \
+	@for t in $(FUZZ_TARGETS); do \
 	    mkdir -p $(FUZZ_DIR)/corpus/$$t; \
 	    if $(FUZZ_DIR)/tests/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) \
 	        -artifact_prefix=$(FUZZ_DIR)/crash-$$t- $(FUZZ_DIR)/corpus/$$t tests/fuzz/corpus/$$t \
