@@ -45,8 +45,9 @@ FUZZ_TARGETS := $(sort $(patsubst tests/fuzz/fuzz_%.cpp,%,$(wildcard tests/fuzz/
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps test-deps package-deps fuzz-deps e2e-deps configure build run test test-sanitized \
-        fuzz package e2e bench bench-deps bench-x-deps bench-x clean
+.PHONY: all deps test-deps package-deps fuzz-deps e2e-deps configure build build-program \
+        build-bench run test test-sanitized fuzz package e2e bench bench-deps bench-x-deps bench-x \
+        clean
 
 all: build
 
@@ -74,7 +75,14 @@ configure: deps
 build: configure
 	cmake --build $(BUILD_DIR) -j$(JOBS)
 
-run: build
+# Only what `run` and the bench need, not the whole suite.
+build-program: configure
+	cmake --build $(BUILD_DIR) -j$(JOBS) --target teskmanager
+
+build-bench: configure
+	cmake --build $(BUILD_DIR) -j$(JOBS) --target teskmanager_bench
+
+run: build-program
 	./$(BUILD_DIR)/teskmanager
 
 test: test-deps build
@@ -134,11 +142,11 @@ bench-x-deps: bench-deps
 	$(call install_missing,$(BENCH_X_PACKAGES))
 
 # The full benchmark (about four minutes) on the offscreen platform, like the tests.
-bench: bench-deps build
+bench: bench-deps build-bench
 	./$(BUILD_DIR)/bench/teskmanager_bench $(BENCH_ARGS)
 
 # The same in Xvfb at 1920x1080 with a window manager, the window maximized.
-bench-x: bench-x-deps build
+bench-x: bench-x-deps build-bench
 	./$(BUILD_DIR)/bench/teskmanager_bench --x $(BENCH_ARGS)
 
 # A variable's value as this Makefile works it out, for scripts: make -s print-RELEASE_DIR QT=6
