@@ -58,20 +58,20 @@ ChildRun runChild(const QStringList &arguments, const QString &section, int time
     std::fprintf(stderr, "[bench] %s\n", qPrintable(section));
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    QStringList args = arguments + QStringList { "--child", section } + extra;
+    const QString self = QCoreApplication::applicationFilePath();
+    const QStringList args = arguments + QStringList { "--child", section } + extra;
     const QString session = QStandardPaths::findExecutable("dbus-run-session");
     if (accessibility && !session.isEmpty()) {
         // Its own session bus, on which the accessibility bus starts when the window asks.
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
         child.setProcessEnvironment(env);
-        args.prepend(QCoreApplication::applicationFilePath());
-        args.prepend("--");
         child.setProgram(session);
+        child.setArguments(QStringList { "--", self } + args);
     } else {
-        child.setProgram(QCoreApplication::applicationFilePath());
+        child.setProgram(self);
+        child.setArguments(args);
     }
-    child.setArguments(args);
     ChildRun run;
     const qint64 started = monotonicNs();
     child.start();
@@ -169,33 +169,26 @@ Cell number(const char *key, const QString &unit = {}, int decimals = 1)
     };
 }
 
-// The figures under key, or the section's own where key is empty.
-QJsonObject part(const QJsonObject &f, const char *key)
+// The fields under key (the section's own where key is empty) put into format, or nothing.
+Cell joined(const char *key, const QStringList &fields, const QString &format)
 {
-    return *key ? f.value(QLatin1String(key)).toObject() : f;
+    return [=](const QJsonObject &f) {
+        const QJsonObject part = *key ? f.value(QLatin1String(key)).toObject() : f;
+        QString text = format;
+        for (const QString &field : fields)
+            text = text.arg(fixed(part.value(field).toDouble()));
+        return part.isEmpty() ? QString() : text;
+    };
 }
 
 Cell stalls(const char *key)
 {
-    return [=](const QJsonObject &f) {
-        const QJsonObject s = part(f, key);
-        return s.isEmpty()
-            ? QString()
-            : QStringLiteral("%1 / %2 / %3 ms")
-                  .arg(fixed(s.value("p50").toDouble()), fixed(s.value("p99").toDouble()),
-                       fixed(s.value("max").toDouble()));
-    };
+    return joined(key, { "p50", "p99", "max" }, "%1 / %2 / %3 ms");
 }
 
 Cell medianMax(const char *key)
 {
-    return [=](const QJsonObject &f) {
-        const QJsonObject m = part(f, key);
-        return m.isEmpty()
-            ? QString()
-            : QStringLiteral("%1 (max %2) ms")
-                  .arg(fixed(m.value("median_ms").toDouble()), fixed(m.value("max_ms").toDouble()));
-    };
+    return joined(key, { "median_ms", "max_ms" }, "%1 (max %2) ms");
 }
 
 QList<Row> rows(const QJsonObject &config)
@@ -240,7 +233,7 @@ QList<Row> rows(const QJsonObject &config)
     for (int i = 0; i < floodKeys.size(); ++i) {
         const QString &key = floodKeys.at(i);
         list.append({ floods[i].first + ": MB/s", key, mbps, floods[i].second, true });
-        list.append({ stall, key, stalls(""), "p99 ≤ 30, max ≤ 100 ms" });
+        list.append({ stall, key, stalls("stall"), "p99 ≤ 30, max ≤ 100 ms" });
         list.append({ "— RSS after − before", key, rss, "≤ 10 MB" });
         list.append({ "— logs byte-exact", key, logs, "exact" });
     }
@@ -249,8 +242,8 @@ QList<Row> rows(const QJsonObject &config)
     };
     list.append({ "serial paced at 92 KB/s, 3 network ASCII floods: device held back, longest",
                   "serial-paced", number("device_held_back_ms", " ms"), "≤ 100 ms" });
-    list.append(
-        { "— network MB/s; stall p50 / p99 / max", "serial-paced", both(mbps, stalls("")), "" });
+    list.append({ "— network MB/s; stall p50 / p99 / max", "serial-paced",
+                  both(mbps, stalls("stall")), "" });
     list.append({ "— logs byte-exact: network; serial", "serial-paced",
                   both(logs, [](const QJsonObject &f) { return f.value("serial_log").toString(); }),
                   "exact" });
@@ -329,15 +322,14 @@ int runAll(const Options &o, const QStringList &arguments)
 {
 #ifdef TESKMANAGER_BENCH_X
     XServer x;
-    if (o.x && !x.start())
-        return std::fputs("The X mode needs Xvfb and openbox (make bench-x installs them)\n",
-                          stderr),
-               2;
+    const bool shown = !o.x || x.start();
+    const char *noX = "The X mode needs Xvfb and openbox (make bench-x installs them)\n";
 #else
-    if (o.x)
-        return std::fputs("The X mode is unavailable: this bench was built without xcb\n", stderr),
-               2;
+    const bool shown = !o.x;
+    const char *noX = "The X mode is unavailable: this bench was built without xcb\n";
 #endif
+    if (!shown)
+        return std::fputs(noX, stderr), 2;
     qputenv("QT_QPA_PLATFORM", o.x ? "xcb" : "offscreen");
     QJsonObject run;
     run.insert("config",

@@ -91,30 +91,26 @@ struct PingProbe {
 };
 #endif
 
-// In X the round trip of a ping to the window, offscreen the lateness of a 10 ms timer.
-class Stalls {
-public:
+// In X the round trip of a ping to the window, offscreen the lateness of a 10 ms timer; both
+// may be read from another thread.
+struct Stalls {
     Stalls(bool x, QWidget *window)
+        : timer(x ? nullptr : new ResponsivenessProbe)
+        , ping(x ? new PingProbe(quint32(window->winId())) : nullptr)
     {
-        if (x)
-            m_ping = std::make_unique<PingProbe>(quint32(window->winId()));
-        else
-            m_timer = std::make_unique<ResponsivenessProbe>();
     }
-    // Thread-safe.
-    double ongoingMs() const { return m_ping ? m_ping->waitingMs() : m_timer->sinceLastTickMs(); }
+    double ongoingMs() const { return ping ? ping->waitingMs() : timer->sinceLastTickMs(); }
     QJsonObject figures() const
     {
-        const std::vector<double> ms = m_ping ? m_ping->roundTripsMs() : m_timer->latenessMs();
+        const std::vector<double> ms = ping ? ping->roundTripsMs() : timer->latenessMs();
         return { { "p50", percentile(ms, 0.5) },
                  { "p99", percentile(ms, 0.99) },
                  { "max", percentile(ms, 1) },
                  { "samples", int(ms.size()) } };
     }
 
-private:
-    std::unique_ptr<ResponsivenessProbe> m_timer;
-    std::unique_ptr<PingProbe> m_ping;
+    const std::unique_ptr<ResponsivenessProbe> timer;
+    const std::unique_ptr<PingProbe> ping;
 };
 
 QJsonObject stallsOver(const Options &o, QWidget *window)
