@@ -46,9 +46,15 @@ bool wants(const Options &o, const QString &section)
 
 struct ChildRun {
     QJsonObject figures;
-    double exposedMs = -1; // since the start, once the child said its window is exposed
+    qint64 startedNs = 0;
     qint64 endedNs = 0;
 };
+
+// A moment a child noted, as a string: a double would round nanoseconds of uptime.
+qint64 moment(const QJsonObject &figures, const char *key)
+{
+    return figures.value(QLatin1String(key)).toString().toLongLong();
+}
 
 // Runs one section in a child; a child that outlives the bound is killed, so that no section
 // can hang the run.
@@ -73,14 +79,12 @@ ChildRun runChild(const QStringList &arguments, const QString &section, int time
         child.setArguments(args);
     }
     ChildRun run;
-    const qint64 started = monotonicNs();
+    const qint64 started = run.startedNs = monotonicNs();
     child.start();
     QByteArray out;
     while (child.state() != QProcess::NotRunning) {
         child.waitForReadyRead(100);
         out += child.readAllStandardOutput();
-        if (run.exposedMs < 0 && out.indexOf(QByteArray(exposedLine)) >= 0)
-            run.exposedMs = double(monotonicNs() - started) / 1e6;
         if (monotonicNs() - started > qint64(timeoutSeconds) * 1000000000) {
             child.kill();
             child.waitForFinished();
@@ -93,7 +97,7 @@ ChildRun runChild(const QStringList &arguments, const QString &section, int time
     for (const QByteArray &line : out.split('\n'))
         if (line.startsWith(QByteArray(figuresPrefix)))
             run.figures = QJsonDocument::fromJson(line.mid(int(qstrlen(figuresPrefix)))).object();
-    if (run.figures.isEmpty() && section != "startup")
+    if (run.figures.isEmpty())
         run.figures.insert("error",
                            QStringLiteral("no figures (exit code %1)").arg(child.exitCode()));
     return run;
@@ -114,8 +118,8 @@ QJsonObject startups(const Options &o, const QStringList &arguments)
     std::vector<double> ms;
     for (int i = 0; i < o.startupRuns; ++i) {
         const ChildRun run = runChild(arguments, "startup", 30);
-        if (run.exposedMs >= 0)
-            ms.push_back(run.exposedMs);
+        if (moment(run.figures, "exposed_ns") > 0)
+            ms.push_back(double(moment(run.figures, "exposed_ns") - run.startedNs) / 1e6);
     }
     QJsonObject f = medianAndMax(ms);
     f.insert("failed", o.startupRuns - int(ms.size()));
@@ -129,8 +133,8 @@ QJsonObject exits(const Options &o, const QStringList &arguments)
     QJsonObject f;
     for (int i = 0; i < o.exitRuns; ++i) {
         const ChildRun run = runChild(arguments, "exit", 60, {}, o.x);
-        const qint64 answered = run.figures.value("answered_ns").toString().toLongLong();
-        const qint64 hidden = run.figures.value("hidden_ns").toString().toLongLong();
+        const qint64 answered = moment(run.figures, "answered_ns");
+        const qint64 hidden = moment(run.figures, "hidden_ns");
         if (answered <= 0 || hidden <= 0) {
             f.insert("error", "the window did not go");
             continue;

@@ -24,7 +24,6 @@
 #include <unistd.h>
 
 const char figuresPrefix[] = "BENCH_FIGURES ";
-const char exposedLine[] = "BENCH_EXPOSED";
 
 void printFigures(const QJsonObject &figures)
 {
@@ -407,9 +406,7 @@ QJsonObject startup(const Options &o)
     showWindow(&window, o.x);
     while (!window.windowHandle()->isExposed())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    std::printf("%s\n", exposedLine);
-    std::fflush(stdout);
-    return {};
+    return { { "exposed_ns", QString::number(monotonicNs()) } };
 }
 
 // The moments the exit question is answered and the window goes; the run notes when the

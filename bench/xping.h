@@ -59,35 +59,35 @@ public:
             m_thread.join();
         xcb_disconnect(m_connection);
     }
-    PingProbe(const PingProbe &) = delete;
-    PingProbe &operator=(const PingProbe &) = delete;
 
     // Every round trip in ms, one still waiting counted as far as it has gone; thread-safe.
     std::vector<double> roundTripsMs() const
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         std::vector<double> all = m_roundTrips;
-        if (m_waiting)
+        if (m_sentNs)
             all.push_back(waitingMs());
         return all;
     }
-    double waitingMs() const { return m_waiting ? double(monotonicNs() - m_sentNs) / 1e6 : 0; }
+    double waitingMs() const
+    {
+        const qint64 sent = m_sentNs;
+        return sent ? double(monotonicNs() - sent) / 1e6 : 0;
+    }
 
 private:
     void run()
     {
+        xcb_client_message_event_t ping {};
+        ping.response_type = XCB_CLIENT_MESSAGE;
+        ping.format = 32;
+        ping.window = m_window;
+        ping.type = m_protocols;
+        ping.data.data32[0] = m_ping;
+        ping.data.data32[2] = m_window;
         for (quint32 serial = 1; !m_stopping; ++serial) {
-            xcb_client_message_event_t ping {};
-            ping.response_type = XCB_CLIENT_MESSAGE;
-            ping.format = 32;
-            ping.window = m_window;
-            ping.type = m_protocols;
-            ping.data.data32[0] = m_ping;
             ping.data.data32[1] = serial; // the timestamp field, which the answer carries back
-            ping.data.data32[2] = m_window;
-            const qint64 sent = monotonicNs();
-            m_sentNs = sent;
-            m_waiting = true;
+            const qint64 sent = m_sentNs = monotonicNs();
             xcb_send_event(m_connection, 0, m_window, XCB_EVENT_MASK_NO_EVENT,
                            reinterpret_cast<const char *>(&ping));
             xcb_flush(m_connection);
@@ -96,7 +96,7 @@ private:
             {
                 std::lock_guard<std::mutex> lock(m_mutex);
                 m_roundTrips.push_back(double(monotonicNs() - sent) / 1e6);
-                m_waiting = false;
+                m_sentNs = 0;
             }
             std::this_thread::sleep_for(std::chrono::nanoseconds(sent + 10000000 - monotonicNs()));
         }
@@ -123,8 +123,7 @@ private:
     quint32 m_protocols = 0;
     quint32 m_ping = 0;
     std::atomic<bool> m_stopping { false };
-    std::atomic<qint64> m_sentNs { 0 };
-    std::atomic<bool> m_waiting { false };
+    std::atomic<qint64> m_sentNs { 0 }; // 0 while no ping waits for its answer
     mutable std::mutex m_mutex;
     std::vector<double> m_roundTrips;
     std::thread m_thread;
