@@ -28,16 +28,26 @@ BENCH_PACKAGES := fonts-dejavu-core
 BENCH_X_PACKAGES := xvfb openbox libxcb1-dev dbus-daemon at-spi2-core
 BENCH_ARGS ?=
 PACKAGE_PACKAGES := dpkg-dev file
+# The packaged end-to-end run (tests/e2e/ci-e2e.sh) besides what the package build needs:
+# fonts-dejavu-core, so the X run does not depend on whichever fonts happen to be around; man-db
+# and groff-base render the installed manual page as `man` would; dbus, at-spi2-core and
+# python3-pyatspi let the run read and drive the window through the accessibility bus, and
+# x11-utils (xprop) tells Qt where that bus is.
+E2E_PACKAGES := xvfb openbox imagemagick socat x11-utils dbus at-spi2-core python3-pyatspi \
+    desktop-file-utils appstream fonts-dejavu-core man-db groff-base
 RELEASE_DIR ?= build-release$(QT_SUFFIX)
 ASAN_DIR ?= build-asan$(QT_SUFFIX)
 FUZZ_DIR ?= build-fuzz$(QT_SUFFIX)
 FUZZ_SECONDS ?= 30
 FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
+# One libFuzzer target per tests/fuzz/fuzz_<name>.cpp, as tests/fuzz/CMakeLists.txt builds them.
+FUZZ_TARGETS := $(sort $(patsubst tests/fuzz/fuzz_%.cpp,%,$(wildcard tests/fuzz/fuzz_*.cpp)))
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps test-deps package-deps fuzz-deps configure build run test test-sanitized fuzz \
-        package bench bench-deps bench-x-deps bench-x clean
+.PHONY: all deps test-deps package-deps fuzz-deps e2e-deps configure build build-program \
+        build-bench run test test-sanitized fuzz package e2e bench bench-deps bench-x-deps bench-x \
+        clean
 
 all: build
 
@@ -65,7 +75,14 @@ configure: deps
 build: configure
 	cmake --build $(BUILD_DIR) -j$(JOBS)
 
-run: build
+# Only what `run` and the bench need, not the whole suite.
+build-program: configure
+	cmake --build $(BUILD_DIR) -j$(JOBS) --target teskmanager
+
+build-bench: configure
+	cmake --build $(BUILD_DIR) -j$(JOBS) --target teskmanager_bench
+
+run: build-program
 	./$(BUILD_DIR)/teskmanager
 
 test: test-deps build
@@ -82,6 +99,14 @@ package: package-deps
 	cmake --build $(RELEASE_DIR) -j$(JOBS)
 	cd $(RELEASE_DIR) && cpack -G DEB
 
+e2e-deps: package-deps
+	$(call install_missing,$(E2E_PACKAGES))
+
+# The package installed with apt, its files checked and the installed program driven in Xvfb;
+# the script takes the packages, the package and its folder from the targets above.
+e2e:
+	QT=$(QT) RELEASE_DIR=$(RELEASE_DIR) bash tests/e2e/ci-e2e.sh
+
 # The same suite again under AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer.
 test-sanitized: test-deps
 	cmake -S . -B $(ASAN_DIR) -DWITH_SANITIZERS=ON $(QT_FLAG) $(WERROR_FLAG) $(CMAKE_FLAGS)
@@ -96,7 +121,7 @@ fuzz: fuzz-deps
 	cmake -S . -B $(FUZZ_DIR) -DCMAKE_CXX_COMPILER=clang++-14 -DWITH_FUZZERS=ON \
 	    -DWITH_TESTS=OFF -DWITH_BENCH=OFF $(QT_FLAG) $(WERROR_FLAG) $(CMAKE_FLAGS)
 	cmake --build $(FUZZ_DIR) -j$(JOBS)
-	@for t in hexrendering textrendering serialcleanup hexcommand portparse; do \
+	@for t in $(FUZZ_TARGETS); do \
 	    mkdir -p $(FUZZ_DIR)/corpus/$$t; \
 	    if $(FUZZ_DIR)/tests/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) \
 	        -artifact_prefix=$(FUZZ_DIR)/crash-$$t- $(FUZZ_DIR)/corpus/$$t tests/fuzz/corpus/$$t \
@@ -117,9 +142,13 @@ bench-x-deps: bench-deps
 	$(call install_missing,$(BENCH_X_PACKAGES))
 
 # The full benchmark (about four minutes) on the offscreen platform, like the tests.
-bench: bench-deps build
+bench: bench-deps build-bench
 	./$(BUILD_DIR)/bench/teskmanager_bench $(BENCH_ARGS)
 
 # The same in Xvfb at 1920x1080 with a window manager, the window maximized.
-bench-x: bench-x-deps build
+bench-x: bench-x-deps build-bench
 	./$(BUILD_DIR)/bench/teskmanager_bench --x $(BENCH_ARGS)
+
+# A variable's value as this Makefile works it out, for scripts: make -s print-RELEASE_DIR QT=6
+print-%:
+	@echo '$($*)'

@@ -37,10 +37,8 @@ inline qint64 monotonicNs()
     return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-// The line by which a child hands its figures to the run, and the one a start-up child prints
-// once its window is exposed.
+// The line by which a child hands its figures to the run.
 extern const char figuresPrefix[];
-extern const char exposedLine[];
 void printFigures(const QJsonObject &figures);
 
 // In a child, after the application is set up: measures options.child.

@@ -17,12 +17,10 @@
 #include <QJsonDocument>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QThread>
 
 #include <csignal>
 #include <cstdio>
 #include <functional>
-#include <memory>
 
 namespace {
 
@@ -48,9 +46,15 @@ bool wants(const Options &o, const QString &section)
 
 struct ChildRun {
     QJsonObject figures;
-    double exposedMs = -1; // since the start, once the child said its window is exposed
+    qint64 startedNs = 0;
     qint64 endedNs = 0;
 };
+
+// A moment a child noted, as a string: a double would round nanoseconds of uptime.
+qint64 moment(const QJsonObject &figures, const char *key)
+{
+    return figures.value(QLatin1String(key)).toString().toLongLong();
+}
 
 // Runs one section in a child; a child that outlives the bound is killed, so that no section
 // can hang the run.
@@ -60,34 +64,31 @@ ChildRun runChild(const QStringList &arguments, const QString &section, int time
     std::fprintf(stderr, "[bench] %s\n", qPrintable(section));
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    QStringList args = arguments + QStringList { QStringLiteral("--child"), section } + extra;
-    const QString session = QStandardPaths::findExecutable(QStringLiteral("dbus-run-session"));
+    const QString self = QCoreApplication::applicationFilePath();
+    const QStringList args = arguments + QStringList { "--child", section } + extra;
+    const QString session = QStandardPaths::findExecutable("dbus-run-session");
     if (accessibility && !session.isEmpty()) {
         // Its own session bus, on which the accessibility bus starts when the window asks.
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
+        env.insert("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
         child.setProcessEnvironment(env);
-        args.prepend(QCoreApplication::applicationFilePath());
-        args.prepend(QStringLiteral("--"));
         child.setProgram(session);
+        child.setArguments(QStringList { "--", self } + args);
     } else {
-        child.setProgram(QCoreApplication::applicationFilePath());
+        child.setProgram(self);
+        child.setArguments(args);
     }
-    child.setArguments(args);
     ChildRun run;
-    const qint64 started = monotonicNs();
+    const qint64 started = run.startedNs = monotonicNs();
     child.start();
     QByteArray out;
     while (child.state() != QProcess::NotRunning) {
         child.waitForReadyRead(100);
         out += child.readAllStandardOutput();
-        if (run.exposedMs < 0 && out.indexOf(QByteArray(exposedLine)) >= 0)
-            run.exposedMs = double(monotonicNs() - started) / 1e6;
         if (monotonicNs() - started > qint64(timeoutSeconds) * 1000000000) {
             child.kill();
             child.waitForFinished();
-            run.figures.insert(QStringLiteral("error"),
-                               QStringLiteral("killed after %1 s").arg(timeoutSeconds));
+            run.figures.insert("error", QStringLiteral("killed after %1 s").arg(timeoutSeconds));
             return run;
         }
     }
@@ -96,8 +97,8 @@ ChildRun runChild(const QStringList &arguments, const QString &section, int time
     for (const QByteArray &line : out.split('\n'))
         if (line.startsWith(QByteArray(figuresPrefix)))
             run.figures = QJsonDocument::fromJson(line.mid(int(qstrlen(figuresPrefix)))).object();
-    if (run.figures.isEmpty() && section != QLatin1String("startup"))
-        run.figures.insert(QStringLiteral("error"),
+    if (run.figures.isEmpty())
+        run.figures.insert("error",
                            QStringLiteral("no figures (exit code %1)").arg(child.exitCode()));
     return run;
 }
@@ -107,21 +108,21 @@ QJsonObject medianAndMax(const std::vector<double> &ms)
     QJsonArray all;
     for (double value : ms)
         all.append(value);
-    return { { QStringLiteral("median_ms"), percentile(ms, 0.5) },
-             { QStringLiteral("max_ms"), percentile(ms, 1) },
-             { QStringLiteral("runs_ms"), all } };
+    return { { "median_ms", percentile(ms, 0.5) },
+             { "max_ms", percentile(ms, 1) },
+             { "runs_ms", all } };
 }
 
 QJsonObject startups(const Options &o, const QStringList &arguments)
 {
     std::vector<double> ms;
     for (int i = 0; i < o.startupRuns; ++i) {
-        const ChildRun run = runChild(arguments, QStringLiteral("startup"), 30);
-        if (run.exposedMs >= 0)
-            ms.push_back(run.exposedMs);
+        const ChildRun run = runChild(arguments, "startup", 30);
+        if (moment(run.figures, "exposed_ns") > 0)
+            ms.push_back(double(moment(run.figures, "exposed_ns") - run.startedNs) / 1e6);
     }
     QJsonObject f = medianAndMax(ms);
-    f.insert(QStringLiteral("failed"), o.startupRuns - int(ms.size()));
+    f.insert("failed", o.startupRuns - int(ms.size()));
     return f;
 }
 
@@ -131,190 +132,135 @@ QJsonObject exits(const Options &o, const QStringList &arguments)
     std::vector<double> ended;
     QJsonObject f;
     for (int i = 0; i < o.exitRuns; ++i) {
-        const ChildRun run = runChild(arguments, QStringLiteral("exit"), 60, {}, o.x);
-        const qint64 answered
-            = run.figures.value(QStringLiteral("answered_ns")).toString().toLongLong();
-        const qint64 hidden
-            = run.figures.value(QStringLiteral("hidden_ns")).toString().toLongLong();
+        const ChildRun run = runChild(arguments, "exit", 60, {}, o.x);
+        const qint64 answered = moment(run.figures, "answered_ns");
+        const qint64 hidden = moment(run.figures, "hidden_ns");
         if (answered <= 0 || hidden <= 0) {
-            f.insert(QStringLiteral("error"), QStringLiteral("the window did not go"));
+            f.insert("error", "the window did not go");
             continue;
         }
         gone.push_back(double(hidden - answered) / 1e6);
         ended.push_back(double(run.endedNs - answered) / 1e6);
     }
-    f.insert(QStringLiteral("window_gone"), medianAndMax(gone));
-    f.insert(QStringLiteral("process_ended"), medianAndMax(ended));
-    f.insert(QStringLiteral("accessibility_bus"),
-             o.x && !QStandardPaths::findExecutable(QStringLiteral("dbus-run-session")).isEmpty());
+    f.insert("window_gone", medianAndMax(gone));
+    f.insert("process_ended", medianAndMax(ended));
+    f.insert("accessibility_bus",
+             o.x && !QStandardPaths::findExecutable("dbus-run-session").isEmpty());
     return f;
 }
-
-#ifdef TESKMANAGER_BENCH_X
-// Xvfb with a window manager, for the X mode; both end with the run.
-class XServer {
-public:
-    bool start()
-    {
-        m_xvfb.start(QStringLiteral("Xvfb"),
-                     { "-displayfd", "1", "-screen", "0", "1920x1080x24", "-nolisten", "tcp" });
-        QByteArray display;
-        while (!display.contains('\n') && m_xvfb.waitForReadyRead(10000))
-            display += m_xvfb.readAllStandardOutput();
-        if (display.trimmed().isEmpty())
-            return std::fputs("Xvfb did not start\n", stderr), false;
-        qputenv("DISPLAY", ':' + display.trimmed());
-        m_wm.setStandardOutputFile(QProcess::nullDevice());
-        m_wm.setStandardErrorFile(QProcess::nullDevice());
-        // Now and then openbox gives up at once on a display that has just come up.
-        for (int i = 0; i < 200 && !windowManagerRunning(); ++i) {
-            if (m_wm.state() == QProcess::NotRunning)
-                m_wm.start(QStringLiteral("openbox"), { "--sm-disable" });
-            QThread::msleep(50);
-        }
-        return windowManagerRunning() || (std::fputs("openbox did not start\n", stderr), false);
-    }
-    ~XServer()
-    {
-        for (QProcess *process : { &m_wm, &m_xvfb }) {
-            process->terminate();
-            if (!process->waitForFinished(3000))
-                process->kill();
-            process->waitForFinished();
-        }
-    }
-
-private:
-    QProcess m_xvfb;
-    QProcess m_wm;
-};
-#endif
 
 QString fixed(double value, int decimals = 1)
 {
     return QString::number(value, 'f', decimals);
 }
 
-QString stallText(const QJsonObject &s)
-{
-    return s.isEmpty() ? QString()
-                       : QStringLiteral("%1 / %2 / %3 ms")
-                             .arg(fixed(s.value(QStringLiteral("p50")).toDouble()),
-                                  fixed(s.value(QStringLiteral("p99")).toDouble()),
-                                  fixed(s.value(QStringLiteral("max")).toDouble()));
-}
+// A table cell made of a section's figures.
+using Cell = std::function<QString(const QJsonObject &)>;
 
 struct Row {
     QString label;
     QString section;
-    std::function<QString(const QJsonObject &)> value;
+    Cell value;
     QString target;
     bool ratio = false; // of mb_per_s, the program over the naive view
 };
 
-QString number(const QJsonObject &f, const char *key, const QString &unit = {}, int decimals = 1)
+Cell number(const char *key, const QString &unit = {}, int decimals = 1)
 {
-    const QJsonValue value = f.value(QLatin1String(key));
-    return value.isUndefined() ? QString() : fixed(value.toDouble(), decimals) + unit;
+    return [=](const QJsonObject &f) {
+        const QJsonValue value = f.value(QLatin1String(key));
+        return value.isUndefined() ? QString() : fixed(value.toDouble(), decimals) + unit;
+    };
 }
 
-QString medianMax(const QJsonObject &f)
+// The fields under key (the section's own where key is empty) put into format, or nothing.
+Cell joined(const char *key, const QStringList &fields, const QString &format)
 {
-    return f.isEmpty() ? QString()
-                       : QStringLiteral("%1 (max %2) ms")
-                             .arg(fixed(f.value(QStringLiteral("median_ms")).toDouble()),
-                                  fixed(f.value(QStringLiteral("max_ms")).toDouble()));
+    return [=](const QJsonObject &f) {
+        const QJsonObject part = *key ? f.value(QLatin1String(key)).toObject() : f;
+        QString text = format;
+        for (const QString &field : fields)
+            text = text.arg(fixed(part.value(field).toDouble()));
+        return part.isEmpty() ? QString() : text;
+    };
+}
+
+Cell stalls(const char *key)
+{
+    return joined(key, { "p50", "p99", "max" }, "%1 / %2 / %3 ms");
+}
+
+Cell medianMax(const char *key)
+{
+    return joined(key, { "median_ms", "max_ms" }, "%1 (max %2) ms");
 }
 
 QList<Row> rows(const QJsonObject &config)
 {
-    auto obj = [](const QJsonObject &f, const char *key) {
-        return f.value(QLatin1String(key)).toObject();
-    };
-    const QString mb = fixed(config.value(QStringLiteral("tcp_bytes")).toDouble() / 1e6, 1);
-    const QString serialMb
-        = fixed(config.value(QStringLiteral("serial_bytes")).toDouble() / 1e6, 1);
+    const QString mb = fixed(config.value("tcp_bytes").toDouble() / 1e6);
+    const QString serialMb = fixed(config.value("serial_bytes").toDouble() / 1e6);
+    const QString stall = "— stall p50 / p99 / max";
     QList<Row> list {
-        { "idle CPU, every link closed", "idle",
-          [](const QJsonObject &f) { return number(f, "closed_cpu_percent", " %", 2); },
-          "≤ 0.5 %" },
-        { "— stall p50 / p99 / max", "idle",
-          [=](const QJsonObject &f) { return stallText(obj(f, "closed_stall")); }, "" },
-        { "idle CPU, serial open on a quiet pty", "idle",
-          [](const QJsonObject &f) { return number(f, "serial_cpu_percent", " %", 2); }, "≤ 2 %" },
-        { "— stall p50 / p99 / max", "idle",
-          [=](const QJsonObject &f) { return stallText(obj(f, "serial_stall")); },
-          "p50 ≤ 1, max ≤ 20 ms" },
+        { "idle CPU, every link closed", "idle", number("closed_cpu_percent", " %", 2), "≤ 0.5 %" },
+        { stall, "idle", stalls("closed_stall"), "" },
+        { "idle CPU, serial open on a quiet pty", "idle", number("serial_cpu_percent", " %", 2),
+          "≤ 2 %" },
+        { stall, "idle", stalls("serial_stall"), "p50 ≤ 1, max ≤ 20 ms" },
         { "start-up to an exposed window, median of "
-              + QString::number(config.value(QStringLiteral("startup_runs")).toInt()),
-          "startup", medianMax, "≤ 150 ms" },
-        { "exit, serial open: answer to window gone", "exit",
-          [=](const QJsonObject &f) { return medianMax(obj(f, "window_gone")); }, "≤ 300 ms" },
-        { "— answer to process ended", "exit",
-          [=](const QJsonObject &f) { return medianMax(obj(f, "process_ended")); }, "" },
+              + QString::number(config.value("startup_runs").toInt()),
+          "startup", medianMax(""), "≤ 150 ms" },
+        { "exit, serial open: answer to window gone", "exit", medianMax("window_gone"),
+          "≤ 300 ms" },
+        { "— answer to process ended", "exit", medianMax("process_ended"), "" },
     };
-    const QStringList titles { "network ASCII, 1 channel, " + mb + " MB",
-                               "network ASCII, 3 channels × " + mb + " MB",
-                               "network hex, 1 channel, " + mb + " MB",
-                               "network hex, 3 channels × " + mb + " MB",
-                               "serial ASCII, " + serialMb + " MB through a pty",
-                               "serial hex, " + serialMb + " MB through a pty" };
-    const QStringList targets { "≥ 50, ≥ 3× naive",
-                                "≥ 50, ≥ 3× naive",
-                                "≥ 12.5, ≥ 2× naive",
-                                "≥ 12.5, ≥ 2× naive",
-                                "≥ 10",
-                                "≥ 5" };
+    const std::pair<QString, QString> floods[]
+        = { { "network ASCII, 1 channel, " + mb + " MB", "≥ 50, ≥ 3× naive" },
+            { "network ASCII, 3 channels × " + mb + " MB", "≥ 50, ≥ 3× naive" },
+            { "network hex, 1 channel, " + mb + " MB", "≥ 12.5, ≥ 2× naive" },
+            { "network hex, 3 channels × " + mb + " MB", "≥ 12.5, ≥ 2× naive" },
+            { "serial ASCII, " + serialMb + " MB through a pty", "≥ 10" },
+            { "serial hex, " + serialMb + " MB through a pty", "≥ 5" } };
     auto mbps = [](const QJsonObject &f) {
-        QString text = number(f, "mb_per_s", QString(), 2);
-        if (f.value(QStringLiteral("stuck")).toBool())
-            text += QStringLiteral(" (stuck)");
-        else if (f.value(QStringLiteral("timed_out")).toBool())
-            text += QStringLiteral(" (timed out)");
-        return f.contains(QStringLiteral("error")) ? f.value(QStringLiteral("error")).toString()
-                                                   : text;
+        const QString text = number("mb_per_s", {}, 2)(f)
+            + (f.value("stuck").toBool()           ? " (stuck)"
+                   : f.value("timed_out").toBool() ? " (timed out)"
+                                                   : "");
+        return f.contains("error") ? f.value("error").toString() : text;
     };
-    auto stall = [=](const QJsonObject &f) { return stallText(obj(f, "stall")); };
     auto rss = [](const QJsonObject &f) {
-        if (!f.contains(QStringLiteral("rss_after_mb")))
-            return QString();
-        const double growth = f.value(QStringLiteral("rss_after_mb")).toDouble()
-            - f.value(QStringLiteral("rss_before_mb")).toDouble();
-        return (growth >= 0 ? QStringLiteral("+") : QString()) + fixed(growth) + " MB";
+        const double growth
+            = f.value("rss_after_mb").toDouble() - f.value("rss_before_mb").toDouble();
+        return !f.contains("rss_after_mb") ? QString()
+                                           : (growth >= 0 ? "+" : "") + fixed(growth) + " MB";
     };
-    auto logs = [](const QJsonObject &f) { return f.value(QStringLiteral("logs")).toString(); };
+    auto logs = [](const QJsonObject &f) { return f.value("logs").toString(); };
     for (int i = 0; i < floodKeys.size(); ++i) {
-        list.append({ titles.at(i) + ": MB/s", floodKeys.at(i), mbps, targets.at(i), true });
-        list.append(
-            { "— stall p50 / p99 / max", floodKeys.at(i), stall, "p99 ≤ 30, max ≤ 100 ms" });
-        list.append({ "— RSS after − before", floodKeys.at(i), rss, "≤ 10 MB" });
-        list.append({ "— logs byte-exact", floodKeys.at(i), logs, "exact" });
+        const QString &key = floodKeys.at(i);
+        list.append({ floods[i].first + ": MB/s", key, mbps, floods[i].second, true });
+        list.append({ stall, key, stalls("stall"), "p99 ≤ 30, max ≤ 100 ms" });
+        list.append({ "— RSS after − before", key, rss, "≤ 10 MB" });
+        list.append({ "— logs byte-exact", key, logs, "exact" });
     }
+    auto both = [](Cell a, Cell b) {
+        return [=](const QJsonObject &f) { return f.isEmpty() ? QString() : a(f) + "; " + b(f); };
+    };
     list.append({ "serial paced at 92 KB/s, 3 network ASCII floods: device held back, longest",
-                  "serial-paced",
-                  [](const QJsonObject &f) { return number(f, "device_held_back_ms", " ms"); },
-                  "≤ 100 ms" });
-    list.append(
-        { "— network MB/s; stall p50 / p99 / max", "serial-paced",
-          [=](const QJsonObject &f) { return f.isEmpty() ? QString() : mbps(f) + "; " + stall(f); },
-          "" });
+                  "serial-paced", number("device_held_back_ms", " ms"), "≤ 100 ms" });
+    list.append({ "— network MB/s; stall p50 / p99 / max", "serial-paced",
+                  both(mbps, stalls("stall")), "" });
     list.append({ "— logs byte-exact: network; serial", "serial-paced",
-                  [=](const QJsonObject &f) {
-                      return f.isEmpty() ? QString()
-                                         : logs(f) + "; " + f.value("serial_log").toString();
-                  },
+                  both(logs, [](const QJsonObject &f) { return f.value("serial_log").toString(); }),
                   "exact" });
     list.append({ "soak, " + QString::number(config.value("soak_count").toInt())
                       + " appends per view: RSS growth",
-                  "soak", [](const QJsonObject &f) { return number(f, "rss_growth_mb", " MB"); },
-                  "≤ 5 MB" });
+                  "soak", number("rss_growth_mb", " MB"), "≤ 5 MB" });
     list.append({ "soak: µs per append, first → last tenth (net 1, 2, 3, serial)", "soak",
                   [](const QJsonObject &f) {
                       QStringList views;
-                      for (const QJsonValue &v : f.value(QStringLiteral("views")).toArray())
-                          views << number(v.toObject(), "first_us") + " → "
-                                  + number(v.toObject(), "last_us");
-                      return views.join(QStringLiteral(", "));
+                      for (const QJsonValue &v : f.value("views").toArray())
+                          views << number("first_us")(v.toObject()) + " → "
+                                  + number("last_us")(v.toObject());
+                      return views.join(", ");
                   },
                   "last ≤ 1.5× first" });
     return list;
@@ -324,32 +270,30 @@ QList<Row> rows(const QJsonObject &config)
 void printTable(const QList<QJsonObject> &runs, const QStringList &names, FILE *out)
 {
     const bool single = runs.size() == 1;
-    QStringList head { QStringLiteral("figure") };
+    QStringList head { "figure" };
     head += single ? QStringList { "TeskManager", "naive view", "ratio" } : names;
-    head << QStringLiteral("target");
-    std::fprintf(out, "| %s |\n|%s\n", qPrintable(head.join(QStringLiteral(" | "))),
+    head << "target";
+    std::fprintf(out, "| %s |\n|%s\n", qPrintable(head.join(" | ")),
                  qPrintable(QStringLiteral("---|").repeated(head.size())));
-    for (const Row &row : rows(runs.first().value(QStringLiteral("config")).toObject())) {
+    for (const Row &row : rows(runs.first().value("config").toObject())) {
         QStringList cells { row.label };
         bool any = false;
         for (const QJsonObject &run : runs) {
             const QJsonObject section = run.value(row.section).toObject();
-            const bool flood = section.contains(QStringLiteral("app"));
-            const QJsonObject app
-                = flood ? section.value(QStringLiteral("app")).toObject() : section;
+            const bool flood = section.contains("app");
+            const QJsonObject app = flood ? section.value("app").toObject() : section;
             cells << (section.isEmpty() ? QString() : row.value(app));
             any = any || !section.isEmpty();
             if (!single)
                 continue;
-            const QJsonObject naive = section.value(QStringLiteral("naive")).toObject();
+            const QJsonObject naive = section.value("naive").toObject();
             cells << (naive.isEmpty() ? QString() : row.value(naive));
-            const double base = naive.value(QStringLiteral("mb_per_s")).toDouble();
-            cells << (row.ratio && base > 0
-                          ? fixed(app.value(QStringLiteral("mb_per_s")).toDouble() / base) + "×"
-                          : QString());
+            const double base = naive.value("mb_per_s").toDouble();
+            cells << (row.ratio && base > 0 ? fixed(app.value("mb_per_s").toDouble() / base) + "×"
+                                            : QString());
         }
         if (any)
-            std::fprintf(out, "| %s | %s |\n", qPrintable(cells.join(QStringLiteral(" | "))),
+            std::fprintf(out, "| %s | %s |\n", qPrintable(cells.join(" | ")),
                          qPrintable(row.target));
     }
     std::fflush(out);
@@ -374,27 +318,25 @@ int combine(const Options &o)
 
 bool logsHold(const QJsonObject &f, bool smoke)
 {
-    const QString logs = f.value(QStringLiteral("logs")).toString();
-    return logs != QLatin1String("ALTERED") && (!smoke || logs == QLatin1String("exact"));
+    const QString logs = f.value("logs").toString();
+    return logs != "ALTERED" && (!smoke || logs == "exact");
 }
 
 int runAll(const Options &o, const QStringList &arguments)
 {
 #ifdef TESKMANAGER_BENCH_X
-    std::unique_ptr<XServer> x;
-    if (o.x && !(x = std::make_unique<XServer>())->start()) {
-        std::fprintf(stderr, "The X mode needs Xvfb and openbox (make bench-x installs them)\n");
-        return 2;
-    }
+    XServer x;
+    const bool shown = !o.x || x.start();
+    const char *noX = "The X mode needs Xvfb and openbox (make bench-x installs them)\n";
 #else
-    if (o.x) {
-        std::fprintf(stderr, "The X mode is unavailable: this bench was built without xcb\n");
-        return 2;
-    }
+    const bool shown = !o.x;
+    const char *noX = "The X mode is unavailable: this bench was built without xcb\n";
 #endif
+    if (!shown)
+        return std::fputs(noX, stderr), 2;
     qputenv("QT_QPA_PLATFORM", o.x ? "xcb" : "offscreen");
     QJsonObject run;
-    run.insert(QStringLiteral("config"),
+    run.insert("config",
                QJsonObject { { "mode", o.x ? "x" : "offscreen" },
                              { "qt", qVersion() },
                              { "smoke", o.smoke },
@@ -406,13 +348,12 @@ int runAll(const Options &o, const QStringList &arguments)
                              { "exit_runs", o.exitRuns } });
     const qint64 started = monotonicNs();
     bool ok = true;
-    if (wants(o, QStringLiteral("idle")))
-        run.insert(QStringLiteral("idle"),
-                   runChild(arguments, QStringLiteral("idle"), 4 * o.idleSeconds + 60).figures);
-    if (wants(o, QStringLiteral("startup")))
-        run.insert(QStringLiteral("startup"), startups(o, arguments));
-    if (wants(o, QStringLiteral("exit")))
-        run.insert(QStringLiteral("exit"), exits(o, arguments));
+    if (wants(o, "idle"))
+        run.insert("idle", runChild(arguments, "idle", 4 * o.idleSeconds + 60).figures);
+    if (wants(o, "startup"))
+        run.insert("startup", startups(o, arguments));
+    if (wants(o, "exit"))
+        run.insert("exit", exits(o, arguments));
     const int floodBound = o.floodTimeout + o.stuckSeconds + 60;
     for (const QString &key : floodKeys) {
         if (!wants(o, key))
@@ -422,20 +363,17 @@ int runAll(const Options &o, const QStringList &arguments)
                                            { "--view", app.value("view").toString("600x200") })
                                       .figures;
         run.insert(key, QJsonObject { { "app", app }, { "naive", naive } });
-        ok = ok && !app.contains(QStringLiteral("error")) && logsHold(app, o.smoke)
-            && logsHold(naive, o.smoke);
+        ok = ok && !app.contains("error") && logsHold(app, o.smoke) && logsHold(naive, o.smoke);
     }
-    if (wants(o, QStringLiteral("serial-paced"))) {
+    if (wants(o, "serial-paced")) {
         const QJsonObject paced = runChild(arguments, "serial-paced", floodBound + 60).figures;
-        run.insert(QStringLiteral("serial-paced"), paced);
-        ok = ok && logsHold(paced, o.smoke)
-            && paced.value(QStringLiteral("serial_log")) == QLatin1String("exact");
+        run.insert("serial-paced", paced);
+        ok = ok && logsHold(paced, o.smoke) && paced.value("serial_log") == "exact";
     }
-    if (wants(o, QStringLiteral("soak")))
-        run.insert(QStringLiteral("soak"),
-                   runChild(arguments, "soak", 120 + o.soakCount / 100).figures);
-    run.insert(QStringLiteral("seconds"), double(monotonicNs() - started) / 1e9);
-    run.insert(QStringLiteral("ok"), ok);
+    if (wants(o, "soak"))
+        run.insert("soak", runChild(arguments, "soak", 120 + o.soakCount / 100).figures);
+    run.insert("seconds", double(monotonicNs() - started) / 1e9);
+    run.insert("ok", ok);
 
     FILE *table = o.json ? stderr : stdout;
     std::fprintf(table, "\nTeskManager bench%s: Qt %s, %s; MB = 10^6 bytes; stall = %s; %.0f s\n\n",
@@ -454,7 +392,7 @@ int runAll(const Options &o, const QStringList &arguments)
 
 bool parseOptions(const QStringList &args, Options &o)
 {
-    if (args.contains(QStringLiteral("--smoke"))) {
+    if (args.contains("--smoke")) {
         o.smoke = true;
         o.tcpBytes = 200'000;
         o.serialBytes = 100'000;
@@ -478,17 +416,16 @@ bool parseOptions(const QStringList &args, Options &o)
         const QString value = args.value(i + 1);
         bool ok = false;
         const qint64 n = value.toLongLong(&ok);
-        bool known = arg == QLatin1String("--smoke");
-        if (arg == QLatin1String("--x") || arg == QLatin1String("--json")) {
-            (arg == QLatin1String("--x") ? o.x : o.json) = known = true;
-        } else if (arg == QLatin1String("--table")) {
+        bool known = arg == "--smoke";
+        if (arg == "--x" || arg == "--json") {
+            (arg == "--x" ? o.x : o.json) = known = true;
+        } else if (arg == "--table") {
             o.tables = args.mid(i + 1);
             return !o.tables.isEmpty();
-        } else if (arg == QLatin1String("--only") || arg == QLatin1String("--child")
-                   || arg == QLatin1String("--view")) {
-            if (arg == QLatin1String("--only"))
-                o.only = value.split(QLatin1Char(','), Qt::SkipEmptyParts);
-            else if (arg == QLatin1String("--child"))
+        } else if (arg == "--only" || arg == "--child" || arg == "--view") {
+            if (arg == "--only")
+                o.only = value.split(',', Qt::SkipEmptyParts);
+            else if (arg == "--child")
                 o.child = value;
             else
                 o.view = QSize(value.section('x', 0, 0).toInt(), value.section('x', 1).toInt());
@@ -523,7 +460,7 @@ int main(int argc, char *argv[])
     if (!o.child.isEmpty()) {
         QApplication app(argc, argv);
         setUpApplication();
-        QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), 9));
+        QApplication::setFont(QFont("DejaVu Sans", 9));
         const QJsonObject figures = measure(o);
         printFigures(figures);
         return 0;

@@ -10,7 +10,7 @@
 #endif
 
 #include <QApplication>
-#include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTest>
@@ -21,11 +21,9 @@
 #include <cstdlib>
 #include <memory>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 const char figuresPrefix[] = "BENCH_FIGURES ";
-const char exposedLine[] = "BENCH_EXPOSED";
 
 void printFigures(const QJsonObject &figures)
 {
@@ -41,18 +39,17 @@ namespace {
 bool showWindow(QWidget *window, bool x)
 {
     window->resize(1920, 1080);
-    if (x)
-        window->showMaximized();
-    else
-        window->show();
+    x ? window->showMaximized() : window->show();
     return QTest::qWaitForWindowExposed(window, 5000);
 }
 
-void settle(int ms)
+// The window shown, the serial port open on the pty when asked; false when either failed.
+bool setUp(WindowFixture &fixture, const Options &o, bool openSerial = true)
 {
-    QTest::qWait(ms);
+    return showWindow(&fixture.window(), o.x) && (!openSerial || fixture.open(serial));
 }
 
+// Unlike QTest::qWait, which sleeps between slices, an event loop that only timers wake.
 void runEventsFor(int ms)
 {
     QEventLoop loop;
@@ -60,27 +57,16 @@ void runEventsFor(int ms)
     loop.exec();
 }
 
+// Resident pages are the second field.
 double rssMb()
 {
-    long pages = 0;
-    long resident = 0;
-    if (FILE *statm = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2)
-            resident = 0;
-        std::fclose(statm);
-    }
-    return double(resident) * double(sysconf(_SC_PAGESIZE)) / 1e6;
-}
-
-qint64 fileSize(const QByteArray &path)
-{
-    struct stat info { };
-    return ::stat(path.constData(), &info) == 0 ? qint64(info.st_size) : -1;
+    const QList<QByteArray> statm = fileContents("/proc/self/statm").split(' ');
+    return statm.value(1).toDouble() * double(sysconf(_SC_PAGESIZE)) / 1e6;
 }
 
 QJsonObject error(const QString &what)
 {
-    return { { QStringLiteral("error"), what } };
+    return { { "error", what } };
 }
 
 // Text lines of letters, digits and spaces (about 75 characters a line): nothing that a
@@ -88,6 +74,11 @@ QJsonObject error(const QString &what)
 QByteArray textPayload(qint64 size, quint32 seed)
 {
     return plainText(int(size), seed, plainAlphabet + plainAlphabet + '\n');
+}
+
+const char *verdict(bool intact, bool complete)
+{
+    return !intact ? "ALTERED" : complete ? "exact" : "prefix";
 }
 
 #ifndef TESKMANAGER_BENCH_X
@@ -99,30 +90,26 @@ struct PingProbe {
 };
 #endif
 
-// In X the round trip of a ping to the window, offscreen the lateness of a 10 ms timer.
-class Stalls {
-public:
+// In X the round trip of a ping to the window, offscreen the lateness of a 10 ms timer; both
+// may be read from another thread.
+struct Stalls {
     Stalls(bool x, QWidget *window)
+        : timer(x ? nullptr : new ResponsivenessProbe)
+        , ping(x ? new PingProbe(quint32(window->winId())) : nullptr)
     {
-        if (x)
-            m_ping = std::make_unique<PingProbe>(quint32(window->winId()));
-        else
-            m_timer = std::make_unique<ResponsivenessProbe>();
     }
-    // Thread-safe.
-    double ongoingMs() const { return m_ping ? m_ping->waitingMs() : m_timer->sinceLastTickMs(); }
+    double ongoingMs() const { return ping ? ping->waitingMs() : timer->sinceLastTickMs(); }
     QJsonObject figures() const
     {
-        const std::vector<double> ms = m_ping ? m_ping->roundTripsMs() : m_timer->latenessMs();
-        return { { QStringLiteral("p50"), percentile(ms, 0.5) },
-                 { QStringLiteral("p99"), percentile(ms, 0.99) },
-                 { QStringLiteral("max"), percentile(ms, 1) },
-                 { QStringLiteral("samples"), int(ms.size()) } };
+        const std::vector<double> ms = ping ? ping->roundTripsMs() : timer->latenessMs();
+        return { { "p50", percentile(ms, 0.5) },
+                 { "p99", percentile(ms, 0.99) },
+                 { "max", percentile(ms, 1) },
+                 { "samples", int(ms.size()) } };
     }
 
-private:
-    std::unique_ptr<ResponsivenessProbe> m_timer;
-    std::unique_ptr<PingProbe> m_ping;
+    const std::unique_ptr<ResponsivenessProbe> timer;
+    const std::unique_ptr<PingProbe> ping;
 };
 
 QJsonObject stallsOver(const Options &o, QWidget *window)
@@ -156,12 +143,8 @@ void checkLogs(QJsonObject &f, const std::vector<Channel> &channels, bool hex,
         logged += bytes.size();
         intact = intact && payload.startsWith(bytes);
     }
-    const bool complete = intact && logged == payload.size() * qint64(channels.size());
-    f.insert(QStringLiteral("bytes_logged"), double(logged));
-    f.insert(QStringLiteral("logs"),
-             complete     ? QStringLiteral("exact")
-                 : intact ? QStringLiteral("prefix")
-                          : QStringLiteral("ALTERED"));
+    f.insert("bytes_logged", double(logged));
+    f.insert("logs", verdict(intact, logged == payload.size() * qint64(channels.size())));
 }
 
 // The one flood routine: starts the senders, waits until every channel's log holds all of the
@@ -172,25 +155,20 @@ QJsonObject flood(const Options &o, QWidget *window, const std::vector<Channel> 
                   const QByteArray &payload, const std::function<void()> &start,
                   const std::function<void()> &over = {})
 {
-    settle(300);
-    QJsonObject f { { QStringLiteral("rss_before_mb"), rssMb() },
-                    { QStringLiteral("bytes_sent"),
-                      double(payload.size() * qint64(channels.size())) } };
+    QTest::qWait(300);
+    QJsonObject f { { "rss_before_mb", rssMb() },
+                    { "bytes_sent", double(payload.size() * qint64(channels.size())) } };
     // Hex adds two characters per byte and a line break per network arrival; the serial log
     // breaks its lines at a line feed's pair instead.
     const qint64 n = payload.size();
     const qint64 serialHexSize = 3 * n;
-    std::vector<QByteArray> files;
-    for (const Channel &channel : channels)
-        files.push_back(QFile::encodeName(channel.log));
     auto done = [&] {
-        for (size_t i = 0; i < channels.size(); ++i)
-            if (fileSize(files[i])
-                != (!hex                     ? n
-                        : channels[i].serial ? serialHexSize
-                                             : 3 * n + channels[i].arrivals()))
-                return false;
-        return true;
+        return std::all_of(channels.begin(), channels.end(), [&](const Channel &c) {
+            return QFileInfo(c.log).size()
+                == (!hex           ? n
+                        : c.serial ? serialHexSize
+                                   : 3 * n + c.arrivals());
+        });
     };
 
     Stalls stalls(o.x, window);
@@ -198,12 +176,11 @@ QJsonObject flood(const Options &o, QWidget *window, const std::vector<Channel> 
     clock.start();
     auto figuresNow = [&](QJsonObject g) {
         const double seconds = double(clock.nsecsElapsed()) / 1e9;
-        g.insert(QStringLiteral("seconds"), seconds);
-        g.insert(QStringLiteral("stall"), stalls.figures());
-        g.insert(QStringLiteral("rss_after_mb"), rssMb());
+        g.insert("seconds", seconds);
+        g.insert("stall", stalls.figures());
+        g.insert("rss_after_mb", rssMb());
         checkLogs(g, channels, hex, payload);
-        g.insert(QStringLiteral("mb_per_s"),
-                 g.value(QStringLiteral("bytes_logged")).toDouble() / 1e6 / seconds);
+        g.insert("mb_per_s", g.value("bytes_logged").toDouble() / 1e6 / seconds);
         return g;
     };
     std::atomic<bool> finished { false };
@@ -215,7 +192,7 @@ QJsonObject flood(const Options &o, QWidget *window, const std::vector<Channel> 
                 && (stalls.ongoingMs() > o.stuckSeconds * 1000.0
                     || clock.elapsed() > (o.floodTimeout + o.stuckSeconds) * 1000)) {
                 QJsonObject g = figuresNow(f);
-                g.insert(QStringLiteral("stuck"), true);
+                g.insert("stuck", true);
                 printFigures(g);
                 std::_Exit(3);
             }
@@ -236,77 +213,93 @@ QJsonObject flood(const Options &o, QWidget *window, const std::vector<Channel> 
         over();
     f = figuresNow(f);
     watchdog.join();
-    f.insert(QStringLiteral("timed_out"), !done());
+    f.insert("timed_out", !done());
     QJsonArray arrivals;
     for (const Channel &channel : channels)
         arrivals.append(channel.arrivals());
-    f.insert(QStringLiteral("arrivals"), arrivals);
-    settle(300);
-    f.insert(QStringLiteral("rss_after_mb"), rssMb());
+    f.insert("arrivals", arrivals);
+    QTest::qWait(300);
+    f.insert("rss_after_mb", rssMb());
     return f;
 }
 
-// Sends the payload on every connection once `go` is set, then holds the link open.
+// Sends the payload on every connection once `go` is set, then holds the link open; or, for
+// the serial line, from a device thread on the pty.
 struct FloodPeer {
     explicit FloodPeer(const QByteArray &payload)
-        : peer([this, &payload](TcpPeer &p, int fd) {
+        : payload(payload)
+        , peer([this](TcpPeer &p, int fd) {
             ++accepted;
             if (p.waitUntil([this] { return go.load(); }))
-                p.sendAll(fd, payload);
+                p.sendAll(fd, this->payload);
             p.waitUntil([] { return false; });
         })
     {
     }
+    void start(Pty *device)
+    {
+        go = true;
+        if (device)
+            m_device.start([this, device] { device->write(payload); });
+    }
+    bool connected(int channels) const
+    {
+        return QTest::qWaitFor([&] { return accepted >= channels; }, 2000);
+    }
+
+    const QByteArray &payload;
     std::atomic<int> accepted { 0 };
     std::atomic<bool> go { false };
     TcpPeer peer;
+
+private:
+    JoiningThread m_device;
 };
+
+// The window's channels first to last, as flood() watches them.
+std::vector<Channel> windowChannels(WindowFixture &fixture, int first, int last)
+{
+    std::vector<Channel> list;
+    for (int c = first; c <= last; ++c)
+        list.push_back(
+            { fixture.logPath(c), [&fixture, c] { return fixture.received(c); }, c == serial });
+    return list;
+}
 
 bool connectNetwork(WindowFixture &fixture, int channels, const FloodPeer &peer, bool hex)
 {
     for (int c = 1; c <= channels; ++c) {
         fixture.setHexMode(c, hex);
-        if (!fixture.connectTo(c, peer.peer.port())
-            || !QTest::qWaitFor([&] { return peer.accepted >= c; }, 2000))
+        if (!fixture.connectTo(c, peer.peer.port()) || !peer.connected(c))
             return false;
     }
     return true;
-}
-
-QString sizeText(const QSize &size)
-{
-    return QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
 }
 
 QJsonObject appFlood(const Options &o, int channels, bool hex, const QByteArray &payload)
 {
     WindowFixture fixture;
     FloodPeer peer(payload);
-    JoiningThread device;
-    std::vector<Channel> list;
-    if (!showWindow(&fixture.window(), o.x))
-        return error(QStringLiteral("no window"));
+    if (!setUp(fixture, o, false))
+        return error("no window");
     const int first = channels ? 1 : serial;
     if (channels ? !connectNetwork(fixture, channels, peer, hex) : !fixture.open(serial, hex))
-        return error(QStringLiteral("could not open the link"));
-    for (int c = first; c <= qMax(channels, serial); ++c)
-        list.push_back(
-            { fixture.logPath(c), [&fixture, c] { return fixture.received(c); }, c == serial });
-    QJsonObject f = flood(o, &fixture.window(), list, hex, payload, [&] {
-        peer.go = true;
-        if (!channels)
-            device.start([&] { fixture.pty.write(payload); });
-    });
-    f.insert(QStringLiteral("view"), sizeText(fixture.view(first)->size()));
+        return error("could not open the link");
+    QJsonObject f
+        = flood(o, &fixture.window(), windowChannels(fixture, first, qMax(channels, serial)), hex,
+                payload, [&] { peer.start(channels ? nullptr : &fixture.pty); });
+    const QSize view = fixture.view(first)->size();
+    f.insert("view", QStringLiteral("%1x%2").arg(view.width()).arg(view.height()));
     return f;
 }
 
 // What a straightforward terminal does with a stream, to measure the program against: a plain
-// shown QTextEdit keeping 100 paragraphs that inserts whatever is buffered at each arrival,
-// rendered as the program renders that channel, and writes the same text to a log.
+// shown QTextEdit keeping 100 paragraphs that inserts whatever is buffered at each arrival from
+// its device, rendered as the program renders that channel, and writes the same text to a log.
 struct NaiveView {
-    NaiveView(bool serial, bool hex, const QString &log, const QSize &size)
-        : serial(serial)
+    NaiveView(QIODevice *device, bool hex, const QString &log, const QSize &size)
+        : device(device)
+        , serial(qobject_cast<QSerialPort *>(device))
         , hex(hex)
         , file(log)
     {
@@ -314,21 +307,24 @@ struct NaiveView {
         view.resize(size);
         view.show();
         file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+        QObject::connect(device, &QIODevice::readyRead, &view, [this] { take(); });
     }
-    void take(const QByteArray &bytes)
+    void take()
     {
+        const QByteArray bytes = device->readAll();
         QString text = hex ? (serial ? serialHexRendering(bytes) : hexRendering(bytes))
                            : textRendering(bytes);
         if (serial)
             text = serialCleanup(std::move(text), false);
         else if (hex)
-            text.append(QLatin1Char('\n'));
+            text.append('\n');
         view.moveCursor(QTextCursor::End);
         view.insertPlainText(text);
         file.write(text.toUtf8());
         ++arrivals;
     }
 
+    std::unique_ptr<QIODevice> device;
     bool serial;
     bool hex;
     QTextEdit view;
@@ -341,39 +337,31 @@ QJsonObject naiveFlood(const Options &o, int channels, bool hex, const QByteArra
     TestEnvironment env;
     Pty pty;
     FloodPeer peer(payload);
-    JoiningThread device;
-    QSerialPort port;
     std::vector<std::unique_ptr<NaiveView>> views;
-    std::vector<std::unique_ptr<QTcpSocket>> sockets;
     std::vector<Channel> list;
     for (int c = channels ? 1 : 0; c <= channels; ++c) {
+        QIODevice *device;
+        if (channels) {
+            auto *socket = new QTcpSocket;
+            socket->setReadBufferSize(o.naiveReadBuffer);
+            socket->connectToHost(QHostAddress::LocalHost, peer.peer.port());
+            device = socket;
+        } else {
+            auto *port = new QSerialPort(pty.slavePath());
+            port->setReadBufferSize(o.naiveReadBuffer);
+            port->open(QIODevice::ReadWrite);
+            device = port;
+        }
         const QString log = env.homePath() + QStringLiteral("/naive%1.txt").arg(c);
-        views.push_back(std::make_unique<NaiveView>(!channels, hex, log, o.view));
+        views.push_back(std::make_unique<NaiveView>(device, hex, log, o.view));
         NaiveView *view = views.back().get();
         list.push_back({ log, [view] { return view->arrivals; }, !channels });
-        QIODevice *device = &port;
-        if (channels) {
-            sockets.push_back(std::make_unique<QTcpSocket>());
-            sockets.back()->setReadBufferSize(o.naiveReadBuffer);
-            sockets.back()->connectToHost(QHostAddress::LocalHost, peer.peer.port());
-            device = sockets.back().get();
-        } else {
-            port.setPortName(pty.slavePath());
-            port.setReadBufferSize(o.naiveReadBuffer);
-            port.open(QIODevice::ReadWrite);
-        }
-        QObject::connect(device, &QIODevice::readyRead, device,
-                         [view, device] { view->take(device->readAll()); });
         if (!QTest::qWaitForWindowExposed(&view->view, 5000)
-            || (channels && !QTest::qWaitFor([&] { return peer.accepted >= c; }, 2000))
-            || (!channels && !port.isOpen()))
-            return error(QStringLiteral("set-up failed"));
+            || (channels ? !peer.connected(c) : !device->isOpen()))
+            return error("set-up failed");
     }
-    return flood(o, &views.front()->view, list, hex, payload, [&] {
-        peer.go = true;
-        if (!channels)
-            device.start([&] { pty.write(payload); });
-    });
+    return flood(o, &views.front()->view, list, hex, payload,
+                 [&] { peer.start(channels ? nullptr : &pty); });
 }
 
 double cpuPercent(const Options &o, ModalDialogHelper &dialogs)
@@ -397,17 +385,16 @@ double cpuPercent(const Options &o, ModalDialogHelper &dialogs)
 QJsonObject idle(const Options &o)
 {
     WindowFixture fixture;
-    if (!showWindow(&fixture.window(), o.x))
-        return error(QStringLiteral("no window"));
-    settle(1000);
-    QJsonObject f;
-    f.insert(QStringLiteral("closed_cpu_percent"), cpuPercent(o, fixture.dialogs));
-    f.insert(QStringLiteral("closed_stall"), stallsOver(o, &fixture.window()));
+    if (!setUp(fixture, o, false))
+        return error("no window");
+    QTest::qWait(1000);
+    QJsonObject f { { "closed_cpu_percent", cpuPercent(o, fixture.dialogs) },
+                    { "closed_stall", stallsOver(o, &fixture.window()) } };
     if (!fixture.open(serial))
-        return error(QStringLiteral("could not open the pty"));
-    settle(1000);
-    f.insert(QStringLiteral("serial_cpu_percent"), cpuPercent(o, fixture.dialogs));
-    f.insert(QStringLiteral("serial_stall"), stallsOver(o, &fixture.window()));
+        return error("could not open the pty");
+    QTest::qWait(1000);
+    f.insert("serial_cpu_percent", cpuPercent(o, fixture.dialogs));
+    f.insert("serial_stall", stallsOver(o, &fixture.window()));
     return f;
 }
 
@@ -418,9 +405,7 @@ QJsonObject startup(const Options &o)
     showWindow(&window, o.x);
     while (!window.windowHandle()->isExposed())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    std::printf("%s\n", exposedLine);
-    std::fflush(stdout);
-    return {};
+    return { { "exposed_ns", QString::number(monotonicNs()) } };
 }
 
 // The moments the exit question is answered and the window goes; the run notes when the
@@ -428,9 +413,9 @@ QJsonObject startup(const Options &o)
 QJsonObject exitTimes(const Options &o)
 {
     WindowFixture fixture;
-    if (!showWindow(&fixture.window(), o.x) || !fixture.open(serial))
-        return error(QStringLiteral("set-up failed"));
-    settle(500);
+    if (!setUp(fixture, o))
+        return error("set-up failed");
+    QTest::qWait(500);
     qint64 answered = 0;
     qint64 hidden = 0;
     fixture.dialogs.setMessageBoxAnswer(QMessageBox::Yes);
@@ -442,8 +427,8 @@ QJsonObject exitTimes(const Options &o)
     });
     QTimer::singleShot(0, &fixture.window(), &QWidget::close);
     QApplication::exec();
-    return { { QStringLiteral("answered_ns"), QString::number(answered) },
-             { QStringLiteral("hidden_ns"), QString::number(hidden) } };
+    return { { "answered_ns", QString::number(answered) },
+             { "hidden_ns", QString::number(hidden) } };
 }
 
 // The three network channels take an ASCII flood while a device sends 920 bytes every 10 ms
@@ -455,9 +440,8 @@ QJsonObject paced(const Options &o)
     const QByteArray line = textPayload(o.serialBytes, 17);
     WindowFixture fixture;
     FloodPeer peer(payload);
-    if (!showWindow(&fixture.window(), o.x) || !fixture.open(serial)
-        || !connectNetwork(fixture, 3, peer, false))
-        return error(QStringLiteral("set-up failed"));
+    if (!setUp(fixture, o) || !connectNetwork(fixture, 3, peer, false))
+        return error("set-up failed");
     std::atomic<bool> stop { false };
     // Checking the logs after the flood keeps the window from reading for a while; that is the
     // bench's doing, not the program's.
@@ -465,47 +449,40 @@ QJsonObject paced(const Options &o)
     std::atomic<qint64> written { 0 };
     qint64 heldBackNs = 0;
     JoiningThread device([&] { stop = true; });
-    std::vector<Channel> list;
-    for (int c = 1; c <= 3; ++c)
-        list.push_back(
-            { fixture.logPath(c), [&fixture, c] { return fixture.received(c); }, false });
+    auto play = [&] {
+        const int chunk = 920;
+        const qint64 start = monotonicNs();
+        for (qint64 k = 0; !stop && (k + 1) * chunk <= line.size(); ++k) {
+            const qint64 due = start + k * 10'000'000;
+            std::this_thread::sleep_for(std::chrono::nanoseconds(due - monotonicNs()));
+            // Partial writes count, so that a device held back for long neither gives up nor
+            // repeats itself.
+            for (qint64 end = (k + 1) * chunk; written < end && !stop;) {
+                const ssize_t n = ::write(fixture.pty.masterFd(), line.constData() + written,
+                                          size_t(end - written));
+                if (n > 0)
+                    written += n;
+                else
+                    std::this_thread::sleep_for(std::chrono::microseconds(100));
+            }
+            if (measuring)
+                heldBackNs = qMax(heldBackNs, monotonicNs() - due);
+        }
+    };
     QJsonObject f = flood(
-        o, &fixture.window(), list, false, payload,
+        o, &fixture.window(), windowChannels(fixture, 1, 3), false, payload,
         [&] {
-            peer.go = true;
-            device.start([&] {
-                const int chunk = 920;
-                const qint64 start = monotonicNs();
-                for (qint64 k = 0; !stop && (k + 1) * chunk <= line.size(); ++k) {
-                    const qint64 due = start + k * 10'000'000;
-                    std::this_thread::sleep_for(std::chrono::nanoseconds(due - monotonicNs()));
-                    // Partial writes count, so that a device held back for long neither gives up
-                    // nor repeats itself.
-                    for (qint64 end = (k + 1) * chunk; written < end && !stop;) {
-                        const ssize_t n
-                            = ::write(fixture.pty.masterFd(), line.constData() + written,
-                                      size_t(end - written));
-                        if (n > 0)
-                            written += n;
-                        else
-                            std::this_thread::sleep_for(std::chrono::microseconds(100));
-                    }
-                    if (measuring)
-                        heldBackNs = qMax(heldBackNs, monotonicNs() - due);
-                }
-            });
+            peer.start(nullptr);
+            device.start(play);
         },
         [&] { measuring = false; });
     device.join();
-    f.insert(QStringLiteral("serial_caught_up"),
+    f.insert("serial_caught_up",
              QTest::qWaitFor([&] { return fixture.log(serial).size() >= written; }, 60000));
     const QByteArray logged = fixture.log(serial);
-    f.insert(QStringLiteral("device_held_back_ms"), double(heldBackNs) / 1e6);
-    f.insert(QStringLiteral("serial_bytes"), double(written));
-    f.insert(QStringLiteral("serial_log"),
-             logged == line.left(int(written)) ? QStringLiteral("exact")
-                 : line.startsWith(logged)     ? QStringLiteral("prefix")
-                                               : QStringLiteral("ALTERED"));
+    f.insert("device_held_back_ms", double(heldBackNs) / 1e6);
+    f.insert("serial_bytes", double(written));
+    f.insert("serial_log", verdict(line.startsWith(logged), logged.size() == written));
     return f;
 }
 
@@ -517,24 +494,21 @@ QJsonObject soak(const Options &o)
     TcpPeer sink([](TcpPeer &p, int fd) { p.drain(fd); });
     std::atomic<bool> stop { false };
     JoiningThread drain([&] { stop = true; });
-    if (!showWindow(&fixture.window(), o.x) || !fixture.open(serial))
-        return error(QStringLiteral("set-up failed"));
+    if (!setUp(fixture, o))
+        return error("set-up failed");
     for (int c = 1; c <= 3; ++c)
         if (!fixture.connectTo(c, sink.port()))
-            return error(QStringLiteral("could not connect"));
+            return error("could not connect");
     drain.start([&] {
-        while (!stop) {
+        for (; !stop; std::this_thread::sleep_for(std::chrono::milliseconds(1)))
             fixture.pty.readAvailable();
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
     });
-    settle(300);
+    QTest::qWait(300);
     const double before = rssMb();
     const int window = qBound(1, o.soakCount / 10, 10000);
     QJsonArray views;
     for (int c : { 1, 2, 3, serial }) {
-        fixture.commandLine(c)->setText(
-            QStringLiteral("soak 0123456789 abcdefghijklmnopqrstuvwxyz"));
+        fixture.commandLine(c)->setText("soak 0123456789 abcdefghijklmnopqrstuvwxyz");
         QElapsedTimer clock;
         clock.start();
         qint64 firstNs = 0;
@@ -548,37 +522,33 @@ QJsonObject soak(const Options &o)
             if (i + 1 == window)
                 firstNs = clock.nsecsElapsed();
         }
-        views.append(QJsonObject {
-            { QStringLiteral("first_us"), double(firstNs) / 1e3 / window },
-            { QStringLiteral("last_us"), double(clock.nsecsElapsed() - lastStart) / 1e3 / window },
-            { QStringLiteral("sent"), fixture.sent(c) } });
+        views.append(
+            QJsonObject { { "first_us", double(firstNs) / 1e3 / window },
+                          { "last_us", double(clock.nsecsElapsed() - lastStart) / 1e3 / window },
+                          { "sent", fixture.sent(c) } });
     }
-    settle(300);
-    return { { QStringLiteral("rss_growth_mb"), rssMb() - before },
-             { QStringLiteral("views"), views } };
+    QTest::qWait(300);
+    return { { "rss_growth_mb", rssMb() - before }, { "views", views } };
 }
 
 } // namespace
 
 QJsonObject measure(const Options &o)
 {
-    const QString section = o.child.section(QLatin1Char(':'), 0, 0);
-    if (section == QLatin1String("idle"))
-        return idle(o);
-    if (section == QLatin1String("startup"))
-        return startup(o);
-    if (section == QLatin1String("exit"))
-        return exitTimes(o);
-    if (section == QLatin1String("serial-paced"))
-        return paced(o);
-    if (section == QLatin1String("soak"))
-        return soak(o);
-    const bool hex = section.contains(QLatin1String("-hex"));
-    const int channels = section.startsWith(QLatin1String("serial")) ? 0
-        : section.endsWith(QLatin1Char('3'))                         ? 3
-                                                                     : 1;
+    const QString section = o.child.section(':', 0, 0);
+    const std::pair<const char *, QJsonObject (*)(const Options &)> others[]
+        = { { "idle", idle },
+            { "startup", startup },
+            { "exit", exitTimes },
+            { "serial-paced", paced },
+            { "soak", soak } };
+    for (const auto &other : others)
+        if (section == other.first)
+            return other.second(o);
+    const bool hex = section.contains("-hex");
+    const int channels = section.startsWith("serial") ? 0 : section.endsWith('3') ? 3 : 1;
     const qint64 size = channels ? o.tcpBytes : o.serialBytes;
     const QByteArray payload = hex ? randomBytes(int(size), 11) : textPayload(size, 7);
-    return o.child.endsWith(QLatin1String(":naive")) ? naiveFlood(o, channels, hex, payload)
-                                                     : appFlood(o, channels, hex, payload);
+    return o.child.endsWith(":naive") ? naiveFlood(o, channels, hex, payload)
+                                      : appFlood(o, channels, hex, payload);
 }

@@ -1,13 +1,35 @@
 #pragma once
 
-#include <QtGlobal>
+#include "bench.h"
+
+#include <QProcess>
+#include <QThread>
 
 #include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <thread>
 #include <vector>
 
-struct xcb_connection_t;
+#include <poll.h>
+#include <xcb/xcb.h>
+
+inline quint32 xAtom(xcb_connection_t *connection, const char *name)
+{
+    xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, quint16(std::strlen(name)), name), nullptr);
+    const quint32 result = reply ? reply->atom : 0;
+    std::free(reply);
+    return result;
+}
+
+inline xcb_window_t xRoot(xcb_connection_t *connection)
+{
+    return xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+}
 
 // How long a window in a real X server keeps its user waiting, as the window manager sees it: a
 // _NET_WM_PING goes to the window from an X connection and a thread of its own, and the toolkit
@@ -15,31 +37,149 @@ struct xcb_connection_t;
 // the previous one, or at its answer when that came later: a stall is one sample, however long.
 class PingProbe {
 public:
-    explicit PingProbe(quint32 window);
-    ~PingProbe();
-    PingProbe(const PingProbe &) = delete;
-    PingProbe &operator=(const PingProbe &) = delete;
+    explicit PingProbe(quint32 window)
+        : m_connection(xcb_connect(nullptr, nullptr))
+        , m_window(window)
+    {
+        if (xcb_connection_has_error(m_connection))
+            return;
+        m_protocols = xAtom(m_connection, "WM_PROTOCOLS");
+        m_ping = xAtom(m_connection, "_NET_WM_PING");
+        // The client answers by sending the ping to the root window: Qt 5 for structure
+        // listeners, the window manager's way for substructure ones.
+        const quint32 mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+        xcb_change_window_attributes(m_connection, xRoot(m_connection), XCB_CW_EVENT_MASK, &mask);
+        xcb_flush(m_connection);
+        m_thread = std::thread(&PingProbe::run, this);
+    }
+    ~PingProbe()
+    {
+        m_stopping = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        xcb_disconnect(m_connection);
+    }
 
-    bool isValid() const { return m_thread.joinable(); }
     // Every round trip in ms, one still waiting counted as far as it has gone; thread-safe.
-    std::vector<double> roundTripsMs() const;
-    double waitingMs() const;
+    std::vector<double> roundTripsMs() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        std::vector<double> all = m_roundTrips;
+        if (m_sentNs)
+            all.push_back(waitingMs());
+        return all;
+    }
+    double waitingMs() const
+    {
+        const qint64 sent = m_sentNs;
+        return sent ? double(monotonicNs() - sent) / 1e6 : 0;
+    }
 
 private:
-    void run();
-    bool awaitReply(quint32 serial);
+    void run()
+    {
+        xcb_client_message_event_t ping {};
+        ping.response_type = XCB_CLIENT_MESSAGE;
+        ping.format = 32;
+        ping.window = m_window;
+        ping.type = m_protocols;
+        ping.data.data32[0] = m_ping;
+        ping.data.data32[2] = m_window;
+        for (quint32 serial = 1; !m_stopping; ++serial) {
+            ping.data.data32[1] = serial; // the timestamp field, which the answer carries back
+            const qint64 sent = m_sentNs = monotonicNs();
+            xcb_send_event(m_connection, 0, m_window, XCB_EVENT_MASK_NO_EVENT,
+                           reinterpret_cast<const char *>(&ping));
+            xcb_flush(m_connection);
+            if (!awaitReply(serial))
+                return;
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_roundTrips.push_back(double(monotonicNs() - sent) / 1e6);
+                m_sentNs = 0;
+            }
+            std::this_thread::sleep_for(std::chrono::nanoseconds(sent + 10000000 - monotonicNs()));
+        }
+    }
+    bool awaitReply(quint32 serial)
+    {
+        pollfd readable { xcb_get_file_descriptor(m_connection), POLLIN, 0 };
+        for (; !m_stopping && !xcb_connection_has_error(m_connection); ::poll(&readable, 1, 50)) {
+            while (xcb_generic_event_t *event = xcb_poll_for_event(m_connection)) {
+                const auto *message = reinterpret_cast<xcb_client_message_event_t *>(event);
+                const bool answer = (event->response_type & 0x7f) == XCB_CLIENT_MESSAGE
+                    && message->type == m_protocols && message->data.data32[0] == m_ping
+                    && message->data.data32[1] == serial;
+                std::free(event);
+                if (answer)
+                    return true;
+            }
+        }
+        return false;
+    }
 
-    xcb_connection_t *m_connection = nullptr;
+    xcb_connection_t *m_connection;
     quint32 m_window;
     quint32 m_protocols = 0;
     quint32 m_ping = 0;
     std::atomic<bool> m_stopping { false };
-    std::atomic<qint64> m_sentNs { 0 };
-    std::atomic<bool> m_waiting { false };
+    std::atomic<qint64> m_sentNs { 0 }; // 0 while no ping waits for its answer
     mutable std::mutex m_mutex;
     std::vector<double> m_roundTrips;
     std::thread m_thread;
 };
 
-// Whether a window manager has announced itself on the display named by DISPLAY.
-bool windowManagerRunning();
+// Xvfb with a window manager, for the X mode; both end with the run.
+class XServer {
+public:
+    bool start()
+    {
+        m_xvfb.start("Xvfb",
+                     { "-displayfd", "1", "-screen", "0", "1920x1080x24", "-nolisten", "tcp" });
+        QByteArray display;
+        while (!display.contains('\n') && m_xvfb.waitForReadyRead(10000))
+            display += m_xvfb.readAllStandardOutput();
+        if (display.trimmed().isEmpty())
+            return std::fputs("Xvfb did not start\n", stderr), false;
+        qputenv("DISPLAY", ':' + display.trimmed());
+        m_wm.setStandardOutputFile(QProcess::nullDevice());
+        m_wm.setStandardErrorFile(QProcess::nullDevice());
+        // Now and then openbox gives up at once on a display that has just come up.
+        for (int i = 0; i < 200 && !windowManagerRunning(); ++i) {
+            if (m_wm.state() == QProcess::NotRunning)
+                m_wm.start("openbox", { "--sm-disable" });
+            QThread::msleep(50);
+        }
+        return windowManagerRunning() || (std::fputs("openbox did not start\n", stderr), false);
+    }
+    ~XServer()
+    {
+        for (QProcess *process : { &m_wm, &m_xvfb }) {
+            process->terminate();
+            if (!process->waitForFinished(3000))
+                process->kill();
+            process->waitForFinished();
+        }
+    }
+
+private:
+    // Whether a window manager has announced itself on the display named by DISPLAY.
+    static bool windowManagerRunning()
+    {
+        xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
+        xcb_get_property_reply_t *reply = xcb_connection_has_error(connection)
+            ? nullptr
+            : xcb_get_property_reply(connection,
+                                     xcb_get_property(connection, 0, xRoot(connection),
+                                                      xAtom(connection, "_NET_SUPPORTING_WM_CHECK"),
+                                                      XCB_ATOM_WINDOW, 0, 1),
+                                     nullptr);
+        const bool running = reply && xcb_get_property_value_length(reply) > 0;
+        std::free(reply);
+        xcb_disconnect(connection);
+        return running;
+    }
+
+    QProcess m_xvfb;
+    QProcess m_wm;
+};

@@ -1,7 +1,8 @@
 #!/bin/bash
 # Runs the bench of two or more git revisions or build directories with the same arguments and
 # prints one markdown table, a column per revision or build. Each revision is built in a
-# throw-away worktree under /tmp with the same flags (RelWithDebInfo, plus CMAKE_FLAGS).
+# throw-away worktree under /tmp through its Makefile, with the same flags (RelWithDebInfo, plus
+# CMAKE_FLAGS; QT=6 builds against Qt 6).
 #   tools/bench-compare.sh main HEAD             before/after, offscreen
 #   tools/bench-compare.sh build build-qt6 -- --x   Qt 5 beside Qt 6, in X
 set -euo pipefail
@@ -27,9 +28,13 @@ for target in "${targets[@]}"; do
         tree=$work/tree-$name
         git -C "$repo" worktree add --detach -q "$tree" "$target"
         trees+=("$tree")
-        cmake -S "$tree" -B "$tree/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWITH_FUZZERS=OFF \
-            -DWITH_SANITIZERS=OFF ${CMAKE_FLAGS:-} > "$work/$name.build.log"
-        cmake --build "$tree/build" -j2 --target teskmanager_bench >> "$work/$name.build.log"
+        # Revisions older than the build-bench target build the whole tree.
+        goal=build-bench
+        grep -q '^build-bench:' "$tree/Makefile" || goal=build
+        flags="-DCMAKE_BUILD_TYPE=RelWithDebInfo -DWITH_FUZZERS=OFF -DWITH_SANITIZERS=OFF"
+        make -C "$tree" "$goal" BUILD_DIR=build CMAKE_FLAGS="$flags ${CMAKE_FLAGS:-}" \
+            > "$work/$name.build.log" 2>&1 \
+            || { tail -n 30 "$work/$name.build.log" >&2; exit 1; }
         bench=$tree/build/bench/teskmanager_bench
     fi
     echo "== $target" >&2

@@ -21,30 +21,11 @@ check() {
     if "$@"; then pass "$name"; else fail "$name"; fi
 }
 
-# fonts-dejavu-core: the X run must not depend on whichever fonts happen to be around.
-# man-db and groff-base: the installed manual page is rendered as `man` would.
-# dbus, at-spi2-core and python3-pyatspi: the run reads and drives the window through the
-# accessibility bus; x11-utils (xprop) tells Qt where that bus is.
-packages="xvfb openbox imagemagick socat x11-utils dbus at-spi2-core python3-pyatspi
-          desktop-file-utils appstream dpkg-dev file fonts-dejavu-core man-db groff-base"
-missing=""
-for p in $packages; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
-done
-if [ -n "$missing" ]; then
-    echo "Installing:$missing"
-    $SUDO apt-get update -q
-    # shellcheck disable=SC2086
-    $SUDO apt-get install -y -q $missing
-fi
-
-qt=${QT:-5}
-case $qt in
-5) release_dir=${RELEASE_DIR:-build-release} ;;
-6) release_dir=${RELEASE_DIR:-build-release-qt6} ;;
-*) echo "QT must be 5 or 6, not '$qt'"; exit 1 ;;
-esac
-make package QT="$qt" RELEASE_DIR="$release_dir"
+# What the run needs, the package and the folder it lands in all come from the Makefile, for the
+# Qt named by QT in the environment (`make e2e QT=6` sets it), else the Makefile's default.
+make e2e-deps package
+qt=$(make --no-print-directory -s print-QT)
+release_dir=$(make --no-print-directory -s print-RELEASE_DIR)
 
 # The newest package of this build; an older version left in the folder must not be picked.
 deb=$(ls -t "$release_dir"/teskmanager_*.deb 2>/dev/null | head -1)
@@ -53,7 +34,7 @@ echo "Package: $deb"
 dpkg-deb --info "$deb" | sed -n 's/^ \(Package\|Version\|Depends\|Section\|Maintainer\):/  &/p'
 # --reinstall: the version number does not change between builds, and apt would otherwise keep
 # the copy installed by an earlier run.
-$SUDO apt-get install -y -q --reinstall "./$deb"
+$SUDO apt-get install -y -q --reinstall "$(realpath "$deb")"
 
 metainfo=/usr/share/metainfo/org.example.teskmanager.metainfo.xml
 desktop=/usr/share/applications/teskmanager.desktop

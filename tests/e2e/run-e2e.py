@@ -8,8 +8,7 @@ action or, for checkable ones, with the focus and the space bar, so that `clicke
 does for a user (a checkable button's "toggle" action changes its state without `clicked`).
 A TCP echo peer on 127.0.0.1 and a socat pseudo-terminal pair play the devices.
 
-Needs (installed by ci-e2e.sh): xvfb openbox x11-utils at-spi2-core python3-pyatspi dbus
-imagemagick socat.
+Needs the Makefile's E2E_PACKAGES (Xvfb, openbox, the AT-SPI bus, socat...): `make e2e-deps`.
 Environment:
   TESKMANAGER          program to run (default /usr/bin/teskmanager)
   E2E_SAVE_SCREENSHOT  1 = copy the screenshot to docs/screenshot.png of this checkout
