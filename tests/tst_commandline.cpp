@@ -6,6 +6,8 @@
 #include <QSettings>
 #include <QtTest>
 
+#include <csignal>
+
 class CommandLineTest : public QObject {
     Q_OBJECT
 
@@ -13,6 +15,8 @@ private slots:
     void run_data();
     void run();
     void serialPortsInWindow();
+    void endsCleanly_data();
+    void endsCleanly();
 };
 
 void CommandLineTest::run_data()
@@ -35,18 +39,32 @@ void CommandLineTest::run_data()
         << "--serial-port" << 2 << "Missing value after '--serial-port'." << QStringList(usage);
     QTest::newRow("empty value") << "--serial-port=" << 2 << "Missing value after '--serial-port'."
                                  << QStringList(usage);
-    for (const char *bad : { "--line-ending serial=XY", "--line-ending 4=CR", "--line-ending CR",
-                             "--timestamps sometimes", "--dtr maybe", "--baud -5", "--baud 0" }) {
-        const QString arguments = QString::fromLatin1(bad);
-        QTest::addRow("%s", bad) << arguments << 2
-                                 << QStringLiteral("Bad value '%1' for %2 (%3).")
-                                        .arg(arguments.section(' ', 1),
-                                             arguments.section(' ', 0, 0),
-                                             arguments.startsWith("--line")    ? "CH=VALUE"
-                                                 : arguments.startsWith("--t") ? "off|log|view"
-                                                 : arguments.startsWith("--d") ? "on|off"
-                                                                               : "N")
-                                 << QStringList(usage);
+    const std::pair<const char *, const char *> mistakes[] = {
+        { "--line-ending serial=XY", "CH=VALUE" },
+        { "--line-ending 4=CR", "CH=VALUE" },
+        { "--line-ending CR", "CH=VALUE" },
+        { "--timestamps sometimes", "off|log|view" },
+        { "--dtr maybe", "on|off" },
+        { "--baud -5", "N" },
+        { "--baud 0", "N" },
+        { "--connect 4", "N" },
+        { "--connect 1,serial", "N" },
+        { "--every 1=0", "CH=MS" },
+        { "--every all=500", "CH=MS" },
+        { "--command 5=AT", "CH=TEXT" },
+        { "--mode serial=binary", "CH=ascii|hex" },
+        { "--port 70000", "PORT" },
+        { "--quit-after soon", "DURATION" },
+        { "--quit-after 0", "DURATION" },
+    };
+    for (const auto &[mistake, valueName] : mistakes) {
+        const QString arguments = QString::fromLatin1(mistake);
+        QTest::addRow("%s", mistake)
+            << arguments << 2
+            << QStringLiteral("Bad value '%1' for %2 (%3).")
+                   .arg(arguments.section(' ', 1), arguments.section(' ', 0, 0),
+                        QLatin1String(valueName))
+            << QStringList(usage);
     }
     QTest::newRow("stray argument")
         << "ttyS0" << 2 << "Unexpected argument 'ttyS0'." << QStringList(usage);
@@ -105,9 +123,26 @@ void CommandLineTest::run()
             options << optionLine.match(lines.at(i)).captured(1);
     if (text.contains(QLatin1String("Usage:")))
         QCOMPARE(options,
-                 QStringList({ "-h, --help", "-v, --version", "--serial-port <path>",
-                               "--line-ending <CH=VALUE>", "--timestamps <off|log|view>",
-                               "--dtr <on|off>", "--rts <on|off>", "--baud <N>" }));
+                 QStringList({ "-h, --help",
+                               "-v, --version",
+                               "--serial-port <path>",
+                               "--line-ending <CH=VALUE>",
+                               "--timestamps <off|log|view>",
+                               "--dtr <on|off>",
+                               "--rts <on|off>",
+                               "--baud <N>",
+                               "--open",
+                               "--host <HOST>",
+                               "--port <PORT>",
+                               "--connect <N>",
+                               "--command <CH=TEXT>",
+                               "--mode <CH=ascii|hex>",
+                               "--every <CH=MS>",
+                               "--reconnect",
+                               "--log-dir <DIR>",
+                               "--keep-logs",
+                               "--discard-logs",
+                               "--quit-after <DURATION>" }));
 }
 
 void CommandLineTest::serialPortsInWindow()
@@ -133,6 +168,38 @@ void CommandLineTest::serialPortsInWindow()
                      QStringList({ name, "", "", name, "", "" }));
     }
     QCOMPARE(combo->currentIndex(), found.size() + 1);
+}
+
+void CommandLineTest::endsCleanly_data()
+{
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<int>("signal"); // 0: none, the run ends on time
+    QTest::newRow("--quit-after") << "--quit-after 1 --keep-logs" << 0;
+    QTest::newRow("SIGTERM") << "" << int(SIGTERM);
+    QTest::newRow("SIGINT") << "" << int(SIGINT);
+    QTest::newRow("SIGHUP") << "" << int(SIGHUP);
+}
+
+// The run ends as File > Exit ends it, with its settings saved and its logs kept, and status 0.
+void CommandLineTest::endsCleanly()
+{
+    QFETCH(QString, arguments);
+    QFETCH(int, signal);
+    TestEnvironment env;
+    QProcess program;
+    program.setWorkingDirectory(env.workPath());
+    program.start(qEnvironmentVariable("TESKMANAGER"),
+                  QStringList { "-platform", "offscreen" }
+                      + arguments.split(' ', Qt::SkipEmptyParts));
+    QVERIFY2(program.waitForStarted(), "TESKMANAGER names no program");
+    QTRY_COMPARE_WITH_TIMEOUT(env.logFiles().size(), 4, 30000);
+    if (signal)
+        ::kill(pid_t(program.processId()), signal);
+    QVERIFY(program.waitForFinished(30000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    QVERIFY(QFileInfo::exists(env.settingsPath()));
+    QCOMPARE(env.logFiles().size(), 4);
 }
 
 QTEST_MAIN(CommandLineTest)

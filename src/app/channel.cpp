@@ -134,6 +134,47 @@ void Channel::setPeriodicSend(bool start)
     }
 }
 
+void Channel::startPeriodicSendWhenOpen()
+{
+    m_periodicSendWaits = true;
+    if (linkOpen())
+        linkIsUp();
+}
+
+void Channel::linkIsUp()
+{
+    if (!m_periodicSendWaits)
+        return;
+    m_periodicSendWaits = false;
+    m_widgets.timerButton->setChecked(true);
+    setPeriodicSend(true);
+}
+
+void Channel::noteLinkLost(const QString &reason)
+{
+    if (m_sendTimer->isActive())
+        m_periodicSendWaits = true;
+    stopPeriodicSend();
+    noteInLog(QStringLiteral("--- link lost: %1 ---").arg(reason));
+}
+
+void Channel::noteLinkBack()
+{
+    noteInLog(QStringLiteral("--- link back ---"));
+}
+
+void Channel::noteInLog(const QString &line)
+{
+    // A line of its own, stamped like traffic where the run wants stamps.
+    QString text = line + QLatin1Char('\n');
+    if (m_timestamps != Timestamps::Off)
+        text.prepend(m_log.now().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz ")));
+    if (m_log.lineOpen())
+        text.prepend(QLatin1Char('\n'));
+    m_lineOpen = false;
+    m_log.write(text);
+}
+
 void Channel::stopPeriodicSend()
 {
     m_sendTimer->stop();

@@ -73,6 +73,10 @@ public:
     void nameAccessibleControls(const QString &translatedName);
 
     void setLineEnding(LineEnding ending) { m_lineEnd = lineEndingBytes(ending); }
+    // A lost link is brought back without a box, its periodic send resumed.
+    void setReconnect(bool reconnect) { m_reconnect = reconnect; }
+    // Starts the periodic send now, or as soon as the link is open.
+    void startPeriodicSendWhenOpen();
     void setTimestamps(Timestamps timestamps) { m_timestamps = timestamps; }
 
     void send();
@@ -81,6 +85,7 @@ public:
     void setPeriodicSend(bool start);
 
 protected:
+    void noteInLog(const QString &line);
     virtual bool linkOpen() const = 0;
     // A send or a periodic send asked for while the link is not open.
     virtual void refuseSend() = 0;
@@ -111,6 +116,15 @@ protected:
     void showIncompleteText();
     void stopPeriodicSend();
     void failSend(const QString &reason);
+    bool reconnects() const { return m_reconnect; }
+    // One line of the log of its own, "--- link lost: reason ---"; a running periodic send
+    // stops, to resume when the link is back.
+    void noteLinkLost(const QString &reason);
+    void noteLinkBack();
+    // The link has just opened: a periodic send that waits for it starts.
+    void linkIsUp();
+    // The user closed the link: nothing waits for it any more.
+    void cancelWaitingPeriodicSend() { m_periodicSendWaits = false; }
     QWidget *window() const { return m_window; }
     QStatusBar *statusBar() const { return m_statusBar; }
     const QColor &inputColour() const { return m_inputColour; }
@@ -131,6 +145,8 @@ private:
     QByteArray m_lineEnd = QByteArrayLiteral("\n");
     CommandHistory *m_history;
     Timestamps m_timestamps = Timestamps::Off;
+    bool m_reconnect = false;
+    bool m_periodicSendWaits = false;
     // The line the stamped log is in: open once it has its stamp, until its line feed.
     bool m_lineOpen = false;
     Direction m_lineDirection = Direction::Received;

@@ -1,5 +1,6 @@
 #include "commandline.h"
 
+#include "networkchannel.h"
 #include "version.h"
 
 #include <QCommandLineOption>
@@ -32,6 +33,7 @@ Files:
         timestamps = off | log | view
         serialdtr, serialrts = on | off (empty: as the system sets them)
         baudrate = a number, used over the bandrate index
+        reconnect = true | false
 )";
 
 // QCommandLineParser::helpText() names the program after QCoreApplication::arguments() and
@@ -93,7 +95,42 @@ CommandLine parseCommandLine(const QStringList &arguments)
         QStringList { QStringLiteral("baud") },
         QStringLiteral("Use baud rate N, added to the list if it is not there."),
         QStringLiteral("N"));
-    parser.addOptions({ help, version, serialPort, lineEnding, timestamps, dtr, rts, baud });
+    auto option = [](const char *name, const char *description, const char *value = nullptr) {
+        return QCommandLineOption(QStringList { QLatin1String(name) }, QLatin1String(description),
+                                  value ? QLatin1String(value) : QString());
+    };
+    const QCommandLineOption open = option("open", "Open the serial port at start.");
+    const QCommandLineOption host
+        = option("host", "Connect the network channels to HOST in this run.", "HOST");
+    const QCommandLineOption port
+        = option("port", "Connect the network channels to PORT in this run.", "PORT");
+    const QCommandLineOption connect = option(
+        "connect", "Connect network channel N (1, 2 or 3) at start. Repeatable, or 1,2,3.", "N");
+    const QCommandLineOption command = option(
+        "command", "Put TEXT in the command line of channel CH (serial, 1, 2, 3).", "CH=TEXT");
+    const QCommandLineOption mode
+        = option("mode", "Send and show channel CH in ascii or hex.", "CH=ascii|hex");
+    const QCommandLineOption every = option(
+        "every",
+        "Send channel CH's command every MS milliseconds (100 to 10000) as soon as its link "
+        "is open.",
+        "CH=MS");
+    const QCommandLineOption reconnect = option(
+        "reconnect",
+        "Reopen a lost serial port every second and reconnect a lost network channel after 1, "
+        "2, 4 ... 30 s, resuming its periodic send; no boxes.");
+    const QCommandLineOption logDir
+        = option("log-dir", "Write the logs into DIR (made if missing).", "DIR");
+    const QCommandLineOption keepLogs
+        = option("keep-logs", "Keep this run's logs at exit without asking.");
+    const QCommandLineOption discardLogs
+        = option("discard-logs", "Delete this run's logs at exit without asking.");
+    const QCommandLineOption quitAfter = option(
+        "quit-after", "Close the window after DURATION (90, 90s, 15m, 8h) as File > Exit does.",
+        "DURATION");
+    parser.addOptions({ help,  version,   serialPort, lineEnding, timestamps,  dtr,      rts,
+                        baud,  open,      host,       port,       connect,     command,  mode,
+                        every, reconnect, logDir,     keepLogs,   discardLogs, quitAfter });
     for (const char *names : { qtOptionsWithValue, qtSwitches }) {
         for (const QString &name : QString::fromLatin1(names).split(QLatin1Char(' '))) {
             QCommandLineOption option(name);
@@ -155,6 +192,75 @@ CommandLine parseCommandLine(const QStringList &arguments)
         options.baudRate = baudRateFromText(parser.value(baud));
         if (!options.baudRate)
             return bad(baud, parser.value(baud));
+    }
+
+    options.openSerial = parser.isSet(open);
+    if (parser.isSet(host)) {
+        options.host = parser.value(host);
+        if (options.host->trimmed().isEmpty())
+            return bad(host, *options.host);
+    }
+    if (parser.isSet(port)) {
+        options.port = parser.value(port);
+        if (networkPortFromText(*options.port) == 0)
+            return bad(port, *options.port);
+    }
+    for (const QString &value : parser.values(connect)) {
+        for (const QString &number : value.split(QLatin1Char(','))) {
+            const QList<int> channels = channelsFromText(number);
+            if (channels.size() != 1 || channels.first() == 0)
+                return bad(connect, value);
+            if (!options.connect.contains(channels.first()))
+                options.connect.append(channels.first());
+        }
+    }
+    // CH=VALUE options name one channel each; "all" would be a guess here.
+    auto perChannel = [&](const QCommandLineOption &option, auto read, auto &into) {
+        for (const QString &value : parser.values(option)) {
+            const QList<int> channels = channelsFromText(value.section(QLatin1Char('='), 0, 0));
+            const auto parsed = read(value.section(QLatin1Char('='), 1));
+            if (!value.contains(QLatin1Char('=')) || channels.size() != 1 || !parsed)
+                return false;
+            into[channels.first()] = parsed;
+        }
+        return true;
+    };
+    const auto text = [](const QString &value) { return std::optional<QString>(value); };
+    const auto hexMode = [](const QString &value) {
+        const QString word = value.trimmed().toLower();
+        return word == QLatin1String("hex")  ? std::optional<bool>(true)
+            : word == QLatin1String("ascii") ? std::optional<bool>(false)
+                                             : std::nullopt;
+    };
+    const auto period = [](const QString &value) {
+        bool ok = false;
+        const int ms = value.trimmed().toInt(&ok);
+        return ok && ms >= 100 && ms <= 10000 ? std::optional<int>(ms) : std::nullopt;
+    };
+    for (const auto &[option, ok] :
+         { std::pair(&command, perChannel(command, text, options.commands)),
+           std::pair(&mode, perChannel(mode, hexMode, options.hexModes)),
+           std::pair(&every, perChannel(every, period, options.periodsMs)) }) {
+        if (!ok)
+            return bad(*option, parser.values(*option).join(QLatin1Char(' ')));
+    }
+    if (parser.isSet(reconnect))
+        options.reconnect = true;
+    if (parser.isSet(logDir)) {
+        options.logDir = parser.value(logDir);
+        if (options.logDir.isEmpty())
+            return bad(logDir, options.logDir);
+    }
+    if (parser.isSet(keepLogs) && parser.isSet(discardLogs))
+        return exitWith(2,
+                        QStringLiteral("--keep-logs and --discard-logs contradict each other.\n")
+                            + helpText(parser));
+    if (parser.isSet(keepLogs) || parser.isSet(discardLogs))
+        options.keepLogs = parser.isSet(keepLogs);
+    if (parser.isSet(quitAfter)) {
+        options.quitAfterMs = durationFromText(parser.value(quitAfter));
+        if (!options.quitAfterMs)
+            return bad(quitAfter, parser.value(quitAfter));
     }
     return result;
 }

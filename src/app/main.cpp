@@ -20,7 +20,12 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     setUpApplication();
+    // Taken from here on; one that comes while the window is being built is acted on once the
+    // event loop runs.
+    MainWindow *running = nullptr;
+    onTerminationSignals([&running] { running->closeUnattended(); });
     MainWindow window(nullptr, commandLine.options);
+    running = &window;
     window.addSerialPorts(commandLine.serialPorts);
     window.showMaximized();
     return app.exec();

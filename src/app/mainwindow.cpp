@@ -60,6 +60,51 @@ MainWindow::MainWindow(QWidget *parent, const RunOptions &options, ChannelLog::C
     fillSerialPortList();
     initSettings();
     createChannelLogs();
+    keepLogsAtExit = commandLineOptions.keepLogs;
+    // Once the window is up: a box about a link that fails belongs in front of it.
+    QTimer::singleShot(0, this, &MainWindow::startAsTold);
+}
+
+void MainWindow::startAsTold()
+{
+    const RunOptions &o = commandLineOptions;
+    auto setForThisRun = [this](const QString &key, QLineEdit *field, const QString &value) {
+        runOnlyValues.insert(key, { field->text(), value });
+        field->setText(value);
+    };
+    if (o.host)
+        setForThisRun(QStringLiteral("networkipaddress"), ui->LE_IPAddress1, *o.host);
+    if (o.port)
+        setForThisRun(QStringLiteral("networkport"), ui->LE_Port1, *o.port);
+    for (int i = 0; i < channelCount; ++i) {
+        Channel *channel = channels[i];
+        const Channel::Widgets &w = channel->widgets();
+        if (o.commands[i])
+            w.command->setText(*o.commands[i]);
+        if (o.hexModes[i])
+            (*o.hexModes[i] ? w.hex : w.ascii)->click();
+        if (o.periodsMs[i]) {
+            runOnlyValues.insert(channel->key() + QStringLiteral("timermsecond"),
+                                 { w.period->value(), *o.periodsMs[i] });
+            w.period->setValue(*o.periodsMs[i]);
+            channel->startPeriodicSendWhenOpen();
+        }
+    }
+    if (o.openSerial)
+        serialChannel->openAtStart();
+    for (int number : o.connect) {
+        networkChannels[number - 1]->connectButton()->setChecked(true);
+        networkChannels[number - 1]->connectLink(true);
+    }
+    if (o.quitAfterMs)
+        QTimer::singleShot(*o.quitAfterMs, this, &MainWindow::close);
+}
+
+void MainWindow::closeUnattended()
+{
+    if (!keepLogsAtExit)
+        keepLogsAtExit = true;
+    close();
 }
 
 MainWindow::~MainWindow()
@@ -90,7 +135,8 @@ void MainWindow::makeChannels()
 
 void MainWindow::createChannelLogs()
 {
-    const QString folder = ChannelLog::folderPath();
+    const QString folder = commandLineOptions.logDir.isEmpty() ? ChannelLog::folderPath()
+                                                               : commandLineOptions.logDir;
     QDir dir(folder);
     if (!dir.exists())
         dir.mkpath(QStringLiteral("."));
@@ -120,7 +166,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
                          QMessageBox::Yes | QMessageBox::No, this);
     question.setDefaultButton(QMessageBox::Yes);
     question.setEscapeButton(QMessageBox::Yes);
-    const bool keep = question.exec() != QMessageBox::No;
+    const bool keep = keepLogsAtExit ? *keepLogsAtExit : question.exec() != QMessageBox::No;
     for (Channel *channel : channels) {
         if (keep)
             channel->log().keep();

@@ -17,6 +17,7 @@
 #include <QAbstractSocket>
 #include <QByteArray>
 #include <QColor>
+#include <QHash>
 #include <QMainWindow>
 #include <QSerialPort>
 #include <QString>
@@ -48,6 +49,9 @@ public:
     // Lists device paths (from the command line) after the found ports, and selects the first
     // one over whatever the settings chose.
     void addSerialPorts(const QStringList &paths);
+    // Closes the window as File > Exit does, keeping the logs unless the run said to discard
+    // them: nobody is there to answer (a signal, the end of an unattended run).
+    void closeUnattended();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -96,6 +100,8 @@ private:
     void initSettings();
     void warnSettingsNotSaved(const QString &reason);
     void createChannelLogs();
+    // Opens the links and starts the periodic sends the command line asked for.
+    void startAsTold();
 
     // src/serial
     void fillSerialParameterLists();
@@ -114,6 +120,10 @@ private:
     RunOptions commandLineOptions;
     // The settings file's keys beyond the form, as the file holds them.
     QList<QPair<QString, QVariant>> fileOnlyKeys;
+    // Fields the command line set for this run: the file's value and the run's, by key.
+    QHash<QString, QPair<QVariant, QVariant>> runOnlyValues;
+    // The answer to the question at exit when it is given ahead.
+    std::optional<bool> keepLogsAtExit;
     ChannelLog::Clock clock;
     LayoutBudget layoutBudget;
 

@@ -62,6 +62,28 @@ std::optional<qint32> baudRateFromText(const QString &text)
     return ok && rate > 0 ? std::optional<qint32>(rate) : std::nullopt;
 }
 
+std::optional<qint64> durationFromText(const QString &text)
+{
+    QString number = text.trimmed().toLower();
+    qint64 unitMs = 1000;
+    if (number.endsWith(QLatin1Char('h')))
+        unitMs = 3600 * 1000;
+    else if (number.endsWith(QLatin1Char('m')))
+        unitMs = 60 * 1000;
+    if (number.endsWith(QLatin1Char('h')) || number.endsWith(QLatin1Char('m'))
+        || number.endsWith(QLatin1Char('s')))
+        number.chop(1);
+    for (const QChar c : number)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+    bool ok = false;
+    const qint64 count = number.toLongLong(&ok, 10);
+    // A week is far beyond any bench run, and keeps the milliseconds well within a timer's reach.
+    if (!ok || count <= 0 || count * unitMs > qint64(7) * 24 * 3600 * 1000)
+        return std::nullopt;
+    return count * unitMs;
+}
+
 QList<int> channelsFromText(const QString &text)
 {
     const QString word = text.trimmed().toLower();
@@ -88,4 +110,6 @@ void RunOptions::overrideWith(const RunOptions &other)
         rts = other.rts;
     if (other.baudRate)
         baudRate = other.baudRate;
+    if (other.reconnect)
+        reconnect = other.reconnect;
 }

@@ -21,6 +21,8 @@ QByteArray lineEndingBytes(LineEnding ending);
 std::optional<Timestamps> timestampsFromText(const QString &text); // off, log, view
 std::optional<bool> switchFromText(const QString &text); // on, off
 std::optional<qint32> baudRateFromText(const QString &text); // a whole number above 0
+// A length of time as people write it for a run: 90 or 90s, 15m, 8h; in milliseconds.
+std::optional<qint64> durationFromText(const QString &text);
 // The channels a command-line CH names: "serial" is 0, "1" to "3" the network channels, "all"
 // every one; empty for anything else.
 QList<int> channelsFromText(const QString &text);
@@ -33,6 +35,19 @@ struct RunOptions {
     std::optional<bool> dtr;
     std::optional<bool> rts;
     std::optional<qint32> baudRate;
+
+    // An unattended run: links opened at start, lost ones recovered, an end on time.
+    bool openSerial = false;
+    std::optional<QString> host;
+    std::optional<QString> port;
+    QList<int> connect; // network channels 1 to 3
+    std::array<std::optional<QString>, channelCount> commands;
+    std::array<std::optional<bool>, channelCount> hexModes;
+    std::array<std::optional<int>, channelCount> periodsMs; // and start the periodic send
+    std::optional<bool> reconnect;
+    QString logDir;
+    std::optional<bool> keepLogs; // the answer to the question at exit, given ahead
+    std::optional<qint64> quitAfterMs;
 
     // The other's settings where it has them.
     void overrideWith(const RunOptions &other);

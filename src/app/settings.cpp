@@ -119,6 +119,9 @@ void MainWindow::loadSettings()
     options.dtr = switchFromText(read(QStringLiteral("serialdtr")));
     options.rts = switchFromText(read(QStringLiteral("serialrts")));
     options.baudRate = baudRateFromText(read(QStringLiteral("baudrate")));
+    const QString reconnect = read(QStringLiteral("reconnect")).trimmed().toLower();
+    if (reconnect == QLatin1String("true") || reconnect == QLatin1String("false"))
+        options.reconnect = reconnect == QLatin1String("true");
     settings.endGroup();
 
     options.overrideWith(commandLineOptions);
@@ -127,6 +130,8 @@ void MainWindow::loadSettings()
         channels[i]->setTimestamps(options.timestamps.value_or(Timestamps::Off));
     }
     serialChannel->setControlLines(options.dtr, options.rts);
+    for (Channel *channel : channels)
+        channel->setReconnect(options.reconnect.value_or(false));
     if (options.baudRate) {
         // A rate beyond the list joins it; the driver says at Open whether it can run it.
         const int listed = ui->CB_BandRate->findData(*options.baudRate);
@@ -152,6 +157,12 @@ void MainWindow::saveSettings()
     for (Channel *channel : channels)
         values.append({ channel->key() + QStringLiteral("timermsecond"),
                         channel->widgets().period->value() });
+    // What the command line set for this run alone goes back as the file had it.
+    for (auto &[key, value] : values) {
+        const auto run = runOnlyValues.constFind(key);
+        if (run != runOnlyValues.constEnd() && value.toString() == run->second.toString())
+            value = run->first;
+    }
     for (const auto &[key, value] : qAsConst(fileOnlyKeys))
         values.append({ key,
                         key == QLatin1String("baudrate")

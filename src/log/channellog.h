@@ -41,6 +41,8 @@ public:
     // Writes all of the text or reports why it could not. What could not be written is told in
     // a line of its own once writing works again, so that a gap never passes for a join.
     void write(const QString &text);
+    // Whether the last text written ended without a line feed.
+    bool lineOpen() const { return m_lineOpen; }
     // At exit: the file stays, or is removed when this run created it.
     void keep();
     void discard();

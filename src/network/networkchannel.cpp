@@ -32,8 +32,12 @@ NetworkChannel::NetworkChannel(int number, const QWidget *form, const Context &c
           form->findChild<QPushButton *>(QStringLiteral("PB_ConnectNetwork%1").arg(number)))
     , m_socket(new QTcpSocket(this))
     , m_connectTimer(new QTimer(this))
+    , m_retryTimer(new QTimer(this))
 {
     m_socket->setObjectName(QStringLiteral("tcpSocket%1").arg(number));
+    m_retryTimer->setObjectName(QStringLiteral("network%1RetryTimer").arg(m_number));
+    m_retryTimer->setSingleShot(true);
+    connect(m_retryTimer, &QTimer::timeout, this, &NetworkChannel::startConnect);
     m_socket->setReadBufferSize(asciiReadChunk);
     m_connectTimer->setObjectName(QStringLiteral("network%1ConnectTimer").arg(m_number));
     m_connectTimer->setSingleShot(true);
@@ -69,6 +73,9 @@ void NetworkChannel::connectLink(bool connect)
 
 void NetworkChannel::connectToPeer()
 {
+    m_retryTimer->stop();
+    m_retrying = false;
+    m_retryDelayMs = firstRetryDelayMs;
     const quint16 port = networkPortFromText(m_target.port->text());
     if (port == 0) {
         // Rather no connection than one to a port the user did not name.
@@ -82,14 +89,38 @@ void NetworkChannel::connectToPeer()
     // The answer is awaited with the event loop running: a peer behind a slow link may take
     // seconds, and the window, the serial line and the other channels must not stop meanwhile.
     // The button, checked by the click, offers to abandon the attempt.
+    m_host = m_target.address->text();
+    m_port = port;
+    startConnect();
+}
+
+void NetworkChannel::startConnect()
+{
     m_socket->abort();
     showPeer(QString());
-    m_peer = QStringLiteral("%1:%2").arg(m_target.address->text()).arg(port);
+    m_peer = QStringLiteral("%1:%2").arg(m_host).arg(m_port);
+    m_connectButton->setChecked(true);
     m_connectButton->setText(QStringLiteral("Disconnect"));
     // Started first: the socket may report a failure before connectToHost returns.
     m_connectTimer->start();
-    m_socket->connectToHost(m_target.address->text(), port, QIODevice::ReadWrite,
-                            QAbstractSocket::AnyIPProtocol);
+    m_socket->connectToHost(m_host, m_port, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+}
+
+void NetworkChannel::retryLater(const QString &reason)
+{
+    // Nobody may be there to answer a box: the same peer is tried again, less and less often.
+    if (!m_retrying)
+        noteLinkLost(reason);
+    m_retrying = true;
+    showIncompleteText();
+    showPeer(QString());
+    m_connectButton->setChecked(true);
+    m_connectButton->setText(QStringLiteral("Disconnect"));
+    statusBar()->showMessage(tr("Network%1 lost its link; connecting again in %2 s.")
+                                 .arg(m_number)
+                                 .arg(m_retryDelayMs / 1000));
+    m_retryTimer->start(m_retryDelayMs);
+    m_retryDelayMs = qMin(2 * m_retryDelayMs, maxRetryDelayMs);
 }
 
 bool NetworkChannel::connecting() const
@@ -103,6 +134,11 @@ void NetworkChannel::onConnected()
     statusBar()->showMessage(tr("connected Network%1.").arg(m_number));
     m_connectButton->setText(QStringLiteral("Disconnect"));
     showPeer(m_peer);
+    if (m_retrying)
+        noteLinkBack();
+    m_retrying = false;
+    m_retryDelayMs = firstRetryDelayMs;
+    linkIsUp();
 }
 
 void NetworkChannel::failConnect(const QString &text)
@@ -112,6 +148,10 @@ void NetworkChannel::failConnect(const QString &text)
     // that ended, so a send on it says why it fails.
     if (m_socket->state() != QAbstractSocket::UnconnectedState)
         m_socket->abort();
+    if (reconnects()) {
+        retryLater(text);
+        return;
+    }
     m_connectButton->setChecked(false);
     m_connectButton->setText(QStringLiteral("Connect"));
     QMessageBox::information(window(), tr("Client"), text);
@@ -127,11 +167,15 @@ void NetworkChannel::showPeer(const QString &peer)
 
 void NetworkChannel::disconnectFromPeer()
 {
-    if (connecting()) {
-        // Abandoned by the user: no box, nothing to report.
+    if (connecting() || m_retrying) {
+        // Abandoned by the user: no box, nothing to report, no more attempts.
+        cancelWaitingPeriodicSend();
+        m_retryTimer->stop();
+        m_retrying = false;
         m_connectTimer->stop();
         m_socket->abort();
         m_connectButton->setText(QStringLiteral("Connect"));
+        statusBar()->showMessage(tr("disconnected Network%1.").arg(m_number));
         return;
     }
     // Stopped while the socket is still open, so that the periodic send takes its stop path
@@ -163,6 +207,10 @@ void NetworkChannel::reportError(QAbstractSocket::SocketError error)
     }
     if (connecting()) {
         failConnect(text.isEmpty() ? tr(hostNotFound) : text);
+        return;
+    }
+    if (reconnects()) {
+        retryLater(text.isEmpty() ? tr("the peer closed the connection") : text);
         return;
     }
     // The window shows the ended link before any box, and the box's nested event loop must not

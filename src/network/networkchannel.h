@@ -54,6 +54,9 @@ protected:
 
 private:
     void connectToPeer();
+    // Connects to the host and port of the last connect the user asked for.
+    void startConnect();
+    void retryLater(const QString &reason);
     void disconnectFromPeer();
     bool connecting() const;
     void onConnected();
@@ -71,4 +74,12 @@ private:
     // shorten the wait.
     QTimer *m_connectTimer;
     QString m_peer; // host:port of the link being made or held
+    QString m_host;
+    quint16 m_port = 0;
+    // While reconnection is on and the link is down: the next attempt's timer and delay.
+    static constexpr int firstRetryDelayMs = 1000;
+    static constexpr int maxRetryDelayMs = 30000;
+    QTimer *m_retryTimer;
+    bool m_retrying = false;
+    int m_retryDelayMs = firstRetryDelayMs;
 };

@@ -31,12 +31,22 @@ SerialChannel::SerialChannel(const QWidget *form, const Context &context, const 
                formChild<QPushButton>(form, "PB_OpenSerialPort") }
     , m_port(new QSerialPort(this))
     , m_quietTimer(new QTimer(this))
+    , m_reopenTimer(new QTimer(this))
 {
     m_port->setObjectName(QStringLiteral("serialPort"));
     m_quietTimer->setObjectName(QStringLiteral("serialPollTimer"));
     m_quietTimer->setSingleShot(true);
     m_quietTimer->setInterval(serialQuietMs);
     connect(m_port, &QSerialPort::readyRead, this, &SerialChannel::takeArrivals);
+    m_reopenTimer->setObjectName(QStringLiteral("serialReopenTimer"));
+    m_reopenTimer->setInterval(1000);
+    connect(m_reopenTimer, &QTimer::timeout, this, [this] {
+        if (!openPort(true))
+            return;
+        m_reopenTimer->stop();
+        noteLinkBack();
+        linkIsUp();
+    });
 }
 
 void SerialChannel::takeArrivals()
@@ -128,25 +138,50 @@ void SerialChannel::openOrClose(bool open)
 
 void SerialChannel::open()
 {
+    m_reopenTimer->stop();
+    if (openPort(false))
+        linkIsUp();
+}
+
+void SerialChannel::openAtStart()
+{
+    m_line.openButton->setChecked(true);
+    if (!reconnects()) {
+        open();
+        return;
+    }
+    readSettings();
+    if (openPort(true))
+        linkIsUp();
+    else
+        waitForPort(m_port->errorString());
+}
+
+bool SerialChannel::openPort(bool quiet)
+{
     readSettings();
     const SerialSettings p = m_settings;
     m_port->setPortName(p.portName);
     // A failed open leaves the button released, so that one click tries again.
     if (!m_port->open(QIODevice::ReadWrite)) {
+        if (quiet)
+            return false;
         QMessageBox::critical(window(), tr("Error"), m_port->errorString(), QMessageBox::Ok);
         statusBar()->showMessage(tr("Open serial error"));
         m_line.openButton->setChecked(false);
-        return;
+        return false;
     }
     const bool configured = m_port->setBaudRate(p.baudRate, QSerialPort::AllDirections)
         && m_port->setDataBits(p.dataBits) && m_port->setParity(p.parity)
         && m_port->setStopBits(p.stopBits) && m_port->setFlowControl(p.flowControl);
     if (!configured) {
         m_port->close();
+        if (quiet)
+            return false;
         QMessageBox::critical(window(), tr("Error"), m_port->errorString(), QMessageBox::Ok);
         statusBar()->showMessage(tr("Configure error"));
         m_line.openButton->setChecked(false);
-        return;
+        return false;
     }
     // The line runs with what the boxes show: they are not changed while it does.
     enableSettings(false);
@@ -167,11 +202,27 @@ void SerialChannel::open()
         statusBar()->showMessage(tr("Serial: could not set DTR: %1").arg(m_port->errorString()));
     if (m_rts && !m_port->setRequestToSend(*m_rts))
         statusBar()->showMessage(tr("Serial: could not set RTS: %1").arg(m_port->errorString()));
+    return true;
+}
+
+void SerialChannel::waitForPort(const QString &reason)
+{
+    // The button stays at Close: one click on it ends the waiting.
+    noteLinkLost(reason);
+    enableSettings(false);
+    m_line.openButton->setChecked(true);
+    m_line.openButton->setText(QStringLiteral("Close"));
+    statusBar()->showMessage(
+        tr("Serial port %1 lost; it will be reopened.").arg(m_settings.portName));
+    m_reopenTimer->start();
 }
 
 void SerialChannel::close()
 {
-    if (m_lossHandled) {
+    if (m_reopenTimer->isActive())
+        cancelWaitingPeriodicSend();
+    m_reopenTimer->stop();
+    if (m_lossHandled || !m_port->isOpen()) {
         // The lost port was closed, and its periodic send stopped, before the user was told;
         // the timer slot would only refuse because the port is closed.
         widgets().timerButton->setText(QStringLiteral("Start"));
@@ -224,7 +275,19 @@ void SerialChannel::handleLoss()
     const QString reason = m_port->errorString();
     if (!reason.isEmpty() && reason != QLatin1String("Unknown error"))
         text += QLatin1Char(' ') + tr("The system reported: %1.").arg(reason);
-    QTimer::singleShot(0, this, [this, text] {
+    QTimer::singleShot(0, this, [this, text, reason] {
+        if (reconnects()) {
+            // Nobody may be there to answer a box: the port is tried again until it is back.
+            if (m_port->isOpen()) {
+                m_block.append(m_port->readAll());
+                m_port->close();
+            }
+            endBlock();
+            showIncompleteText();
+            waitForPort(reason.isEmpty() ? tr("the device went away") : reason);
+            m_lossHandled = false;
+            return;
+        }
         // Close before the box: its event loop would otherwise spin on the reports, and the
         // periodic send would be refused with a box of its own at every tick. What the port
         // had received is shown with the close.

@@ -49,6 +49,9 @@ public:
 
     void openOrClose(bool open);
     void open();
+    // Opens the port at start; with reconnection on, a port that is not there yet is tried
+    // again every second instead of a box.
+    void openAtStart();
     void close();
     void handleError(QSerialPort::SerialPortError error);
     // Key presses of the console, unchanged, neither shown, counted nor logged.
@@ -72,10 +75,15 @@ private:
     void readSettings();
     void enableSettings(bool enable);
     void handleLoss();
+    // Opens and configures the port; a quiet attempt reports nothing when it fails.
+    bool openPort(bool quiet);
+    void waitForPort(const QString &reason);
 
     LineWidgets m_line;
     QSerialPort *m_port;
     QTimer *m_quietTimer;
+    // Tries the lost port again every second while reconnection is on.
+    QTimer *m_reopenTimer;
     QByteArray m_block;
     SerialSettings m_settings;
     // Set while a lost device is being handled, so that the error storm a vanished device
