@@ -49,6 +49,8 @@ private slots:
     void failedWriteReportedOnce();
     void timestamps_data();
     void timestamps();
+    void answeredAhead_data();
+    void answeredAhead();
 };
 
 void ChannelLogTest::logsCreatedAtStartUp()
@@ -290,6 +292,32 @@ void ChannelLogTest::timestamps()
                  logged.remove("@ RX ").remove("@ TX "));
     else
         QCOMPARE(view, shown);
+}
+
+void ChannelLogTest::answeredAhead_data()
+{
+    QTest::addColumn<bool>("keep");
+    QTest::newRow("--keep-logs") << true;
+    QTest::newRow("--discard-logs") << false;
+}
+
+// An unattended run names its log folder and answers the question at exit ahead.
+void ChannelLogTest::answeredAhead()
+{
+    QFETCH(bool, keep);
+    WindowFixture fixture(WindowFixture::Start::Later);
+    const QString folder = fixture.env.homePath() + QStringLiteral("/bench/run 1");
+    fixture.options.logDir = folder;
+    fixture.options.keepLogs = keep;
+    fixture.start();
+    QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 4);
+    QVERIFY(!QFileInfo::exists(fixture.env.logDirPath()));
+    QVERIFY(fixture.connectNetwork(1));
+    fixture.send(1, QStringLiteral("AT"));
+    QVERIFY(fixture.window().close());
+    QCOMPARE(fixture.dialogs.count(), 0);
+    QCOMPARE(QDir(folder).entryList(QDir::Files).size(), keep ? 4 : 0);
+    QVERIFY(QFileInfo::exists(fixture.env.settingsPath()));
 }
 
 QTEST_MAIN(ChannelLogTest)

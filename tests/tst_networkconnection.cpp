@@ -1,5 +1,6 @@
 #include "networkchannel.h"
 #include "responsiveness.h"
+#include "tcppeer.h"
 #include "windowfixture.h"
 
 #include <QElapsedTimer>
@@ -75,6 +76,8 @@ private slots:
     // All three channels connect to one server; then one of them meets an error.
     void errorAffectsOnlyItsChannel_data();
     void errorAffectsOnlyItsChannel();
+    void reconnectsAsTold_data();
+    void reconnectsAsTold();
 };
 
 void TestNetworkConnection::portFromText_data()
@@ -275,6 +278,59 @@ void TestNetworkConnection::errorAffectsOnlyItsChannel()
         QCOMPARE(fixture.linkButton(n)->isChecked(), n != channel);
         QCOMPARE(fixture.periodicSend(n), n == channel ? "Start" : "Stop checked running");
     }
+}
+
+void TestNetworkConnection::reconnectsAsTold_data()
+{
+    QTest::addColumn<bool>("reset"); // else the peer closes
+    QTest::newRow("server closes, then listens again") << false;
+    QTest::newRow("server resets, then listens again") << true;
+}
+
+// Started connected with a periodic send, the channel survives a server restart on its own.
+void TestNetworkConnection::reconnectsAsTold()
+{
+    QFETCH(bool, reset);
+    WindowFixture fixture(WindowFixture::Start::Later);
+    const quint16 port = fixture.server.serverPort();
+    RunOptions &o = fixture.options;
+    o.reconnect = true;
+    o.host = QStringLiteral("127.0.0.1");
+    o.port = QString::number(port);
+    o.connect = { 2 };
+    o.commands[2] = QStringLiteral("tick");
+    o.hexModes[2] = false;
+    o.periodsMs[2] = 100;
+    fixture.start();
+    QTRY_VERIFY(fixture.server.hasPendingConnections());
+    QTcpSocket *peer = fixture.server.nextPendingConnection();
+    QByteArray got;
+    QTRY_VERIFY((got += peer->readAll()).startsWith("tick\n"));
+    QCOMPARE(fixture.periodicSend(2), QStringLiteral("Stop checked running"));
+
+    fixture.server.close();
+    if (reset)
+        TcpPeer::resetOnClose(int(peer->socketDescriptor()));
+    peer->close();
+    QTRY_VERIFY(fixture.log(2).contains("--- link lost: "));
+    QCOMPARE(fixture.periodicSend(2), QStringLiteral("Start"));
+    QVERIFY(fixture.linkButton(2)->isChecked()); // a click on it stops the attempts
+
+    QVERIFY(fixture.server.listen(QHostAddress::LocalHost, port));
+    QTRY_VERIFY_WITH_TIMEOUT(fixture.server.hasPendingConnections(), 10000);
+    peer = fixture.server.nextPendingConnection();
+    got.clear();
+    QTRY_VERIFY((got += peer->readAll()).startsWith("tick\n"));
+    QCOMPARE(fixture.periodicSend(2), QStringLiteral("Stop checked running"));
+    QVERIFY(fixture.log(2).contains("\n--- link back ---\ntick\n"));
+    QCOMPARE(fixture.log(2).count("--- link lost: "), 1);
+    QCOMPARE(fixture.dialogs.count(), 0);
+
+    // The user's own Disconnect ends it for good.
+    fixture.linkButton(2)->click();
+    fixture.server.close();
+    QCOMPARE(fixture.linkButton(2)->text(), QStringLiteral("Connect"));
+    QVERIFY(!fixture.widget<QTimer>(QStringLiteral("network2RetryTimer"))->isActive());
 }
 
 QTEST_MAIN(TestNetworkConnection)

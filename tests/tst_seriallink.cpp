@@ -32,6 +32,7 @@ private slots:
     void deviceLoss_data();
     void deviceLoss();
     void consoleKeysGoToTheLine();
+    void reopensAsTold();
 };
 
 void TestSerialLink::openSucceeds_data()
@@ -305,6 +306,42 @@ void TestSerialLink::consoleKeysGoToTheLine()
     QCOMPARE(fixture.shown(serial), QStringLiteral("ok"));
     QCOMPARE(fixture.sent(serial), sentBefore);
     QCOMPARE(fixture.log(serial), QByteArray("ok"));
+}
+
+// Opened at start with a periodic send, the port survives its device going away and coming back
+// under the same path, as socat's link does.
+void TestSerialLink::reopensAsTold()
+{
+    WindowFixture fixture(WindowFixture::Start::Later);
+    const QString link = fixture.env.workPath() + QStringLiteral("/ttyLink");
+    QVERIFY(QFile::link(fixture.pty.slavePath(), link));
+    RunOptions &o = fixture.options;
+    o.reconnect = true;
+    o.openSerial = true;
+    o.commands[serial] = QStringLiteral("P");
+    o.periodsMs[serial] = 100;
+    fixture.start();
+    fixture.selectSerialPort(link);
+    QTRY_VERIFY(fixture.written(serial).startsWith("P\nP\n"));
+
+    fixture.pty.closeMaster();
+    QTRY_VERIFY(fixture.log(serial).contains("--- link lost: "));
+    QVERIFY2(fixture.status().startsWith("Serial port " + link + " lost"),
+             qPrintable(fixture.status()));
+    QCOMPARE(fixture.linkButton(serial)->text(), QStringLiteral("Close"));
+
+    Pty device;
+    QVERIFY(QFile::remove(link) && QFile::link(device.slavePath(), link));
+    QByteArray got;
+    QTRY_VERIFY_WITH_TIMEOUT((got += device.readAvailable()).startsWith("P\n"), 5000);
+    QVERIFY(fixture.serialPort()->isOpen());
+    QVERIFY(fixture.log(serial).contains("--- link back ---\nP\n"));
+    QCOMPARE(fixture.dialogs.count(), 0);
+
+    // The user's own Close ends it for good.
+    fixture.linkButton(serial)->click();
+    QCOMPARE(fixture.linkButton(serial)->text(), QStringLiteral("Open"));
+    QVERIFY(!fixture.widget<QTimer>(QStringLiteral("serialReopenTimer"))->isActive());
 }
 
 QTEST_MAIN(TestSerialLink)
