@@ -40,10 +40,6 @@ MainWindow::MainWindow(QWidget *parent, const RunOptions &options, ChannelLog::C
     : QMainWindow(parent)
     , ui(new Ui::MainWindow)
     , aboutDialog(nullptr)
-    , serialInputColor(Qt::black)
-    , serialOutputColor(Qt::red)
-    , networkInputColor(Qt::black)
-    , networkOutputColor(Qt::red)
     , commandLineOptions(options)
     , clock(std::move(clock))
 {
