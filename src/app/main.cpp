@@ -18,10 +18,11 @@ int main(int argc, char *argv[])
         return *commandLine.exitCode;
     }
 
+    setUpHighDpi();
     QApplication app(argc, argv);
     setUpApplication();
     MainWindow window(nullptr, commandLine.options);
     window.addSerialPorts(commandLine.serialPorts);
-    window.showMaximized();
+    showMainWindow(&window, arguments);
     return app.exec();
 }
