@@ -3,6 +3,8 @@
 #include "ui_aboutdialog.h"
 #include "version.h"
 
+#include <QIcon>
+
 QString aboutBuildLine()
 {
     return QStringLiteral("TeskManager, Version: ") + QLatin1String(teskManagerVersion)
@@ -16,6 +18,10 @@ AboutDialog::AboutDialog(QWidget *parent)
 {
     ui->setupUi(this);
     setWindowTitle(tr("About"));
+    // The form's pixmap would be enlarged, and blurred, on a screen scaled to twice the density;
+    // the icon takes the logo drawn at that size (@2x) there.
+    const QSize size = ui->label_13->pixmap(Qt::ReturnByValue).size();
+    ui->label_13->setPixmap(QIcon(QStringLiteral(":/velmarintesk_logo.png")).pixmap(size));
     ui->LB_Version->setText(aboutBuildLine());
 }
 

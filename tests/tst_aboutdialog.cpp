@@ -141,6 +141,8 @@ void AboutDialogTest::resources_data()
     QTest::addColumn<QSize>("imageSize");
     QTest::newRow("window icon") << ":/Velmarin.ico" << QSize(32, 32);
     QTest::newRow("logo") << ":/velmarintesk_logo.png" << QSize(451, 60);
+    QTest::newRow("logo for twice the density") << ":/velmarintesk_logo@2x.png" << QSize(902, 120);
+    QTest::newRow("large window icon") << ":/teskmanager-256.png" << QSize(256, 256);
 }
 
 void AboutDialogTest::resources()

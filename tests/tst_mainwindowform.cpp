@@ -1,4 +1,5 @@
 #include "aboutdialog.h"
+#include "application.h"
 #include "windowfixture.h"
 
 #include <QAction>
@@ -8,6 +9,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMetaMethod>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -83,6 +86,10 @@ private slots:
     void serialModeButtons();
     void timers();
     void aboutActionOpensDialogWindowModal();
+    void fitsSmallScreens_data();
+    void fitsSmallScreens();
+    void shownMaximizedUnlessPlaced_data();
+    void shownMaximizedUnlessPlaced();
 
 private:
     WindowFixture m_fixture;
@@ -264,8 +271,8 @@ void MainWindowFormTest::properties()
                  QVector<int>({ 100, 10000, 100 }));
     }
     for (const QString &name : formObjectNames(&m_window, "QGroupBox")) {
-        const bool panel
-            = m_window.findChild<QGroupBox *>(name)->parent() == m_window.centralWidget();
+        const bool panel = m_window.findChild<QGroupBox *>(name)->parent()
+            == m_window.findChild<QWidget *>("centralWidget");
         QCOMPARE(m_window.findChild<QGroupBox *>(name)->alignment(),
                  panel ? Qt::AlignCenter : Qt::AlignLeft);
     }
@@ -300,7 +307,10 @@ void MainWindowFormTest::properties()
 void MainWindowFormTest::windowAndMenus()
 {
     QCOMPARE(m_window.windowTitle(), QStringLiteral("TeskManager"));
-    QCOMPARE(m_window.centralWidget()->objectName(), QStringLiteral("centralWidget"));
+    // The form's central widget, in a scroll area for screens smaller than the form.
+    auto *scrollArea = qobject_cast<QScrollArea *>(m_window.centralWidget());
+    QVERIFY(scrollArea);
+    QCOMPARE(scrollArea->widget()->objectName(), QStringLiteral("centralWidget"));
     QCOMPARE(m_window.statusBar(), m_window.findChild<QStatusBar *>("statusBar"));
     QMenuBar *bar = m_window.menuBar();
     QCOMPARE(bar->objectName(), QStringLiteral("menuBar"));
@@ -455,6 +465,61 @@ void MainWindowFormTest::aboutActionOpensDialogWindowModal()
     QVERIFY(dialog->isVisible());
     QCOMPARE(dialog->windowModality(), Qt::WindowModal);
     QCOMPARE(dialog->parentWidget(), &fixture.window());
+}
+
+void MainWindowFormTest::fitsSmallScreens_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<bool>("scrolls");
+    // 1280x720 less a title bar and a panel.
+    QTest::newRow("1280x660: every control in view") << QSize(1280, 660) << false;
+    QTest::newRow("1024x600: the panels scroll to the last row") << QSize(1024, 600) << true;
+}
+
+void MainWindowFormTest::fitsSmallScreens()
+{
+    QFETCH(QSize, size);
+    QFETCH(bool, scrolls);
+    const QFont font = QApplication::font();
+    const auto restore = qScopeGuard([font] { QApplication::setFont(font); });
+    QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), 9));
+    WindowFixture fixture;
+    MainWindow &window = fixture.window();
+    QVERIFY(window.minimumSizeHint().boundedTo(size) == window.minimumSizeHint());
+    window.resize(size);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(window.size(), size);
+
+    auto *scrollArea = qobject_cast<QScrollArea *>(window.centralWidget());
+    QWidget *lastRow = fixture.timerButton(3);
+    QCOMPARE(scrollArea->verticalScrollBar()->maximum() > 0, scrolls);
+    if (!scrolls)
+        QCOMPARE(scrollArea->horizontalScrollBar()->maximum(), 0);
+    scrollArea->ensureWidgetVisible(lastRow);
+    const QRect shown(lastRow->mapTo(scrollArea->viewport(), QPoint()), lastRow->size());
+    QVERIFY(scrollArea->viewport()->rect().contains(shown));
+}
+
+void MainWindowFormTest::shownMaximizedUnlessPlaced_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("maximized");
+    QTest::newRow("no options") << QStringList() << true;
+    QTest::newRow("other Qt options") << QStringList { "-style", "fusion" } << true;
+    QTest::newRow("-geometry") << QStringList { "-geometry", "800x600+10+20" } << false;
+    QTest::newRow("--geometry") << QStringList { "--geometry", "800x600" } << false;
+    QTest::newRow("-qwindowgeometry") << QStringList { "-qwindowgeometry", "800x600" } << false;
+}
+
+void MainWindowFormTest::shownMaximizedUnlessPlaced()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, maximized);
+    WindowFixture fixture;
+    showMainWindow(&fixture.window(), QStringList { "teskmanager" } + arguments);
+    QVERIFY(QTest::qWaitForWindowExposed(&fixture.window()));
+    QCOMPARE(fixture.window().isMaximized(), maximized);
 }
 
 QTEST_MAIN(MainWindowFormTest)

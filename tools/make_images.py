@@ -12,7 +12,7 @@ so with the same package versions two runs give byte-identical files.
 Reads  resources/icons/hicolor/scalable/apps/teskmanager.svg
 Writes resources/icons/hicolor/<n>x<n>/apps/teskmanager.png (n = 32 48 128 256)
        resources/Velmarin.ico
-       resources/velmarintesk_logo.png
+       resources/velmarintesk_logo.png, and @2x for screens at twice the density
 """
 
 import io
@@ -103,14 +103,15 @@ def draw_text(image, xy, text, font, colour):
     return xy[0] + font.getlength(text)
 
 
-def logo():
-    image = Image.new("RGBA", LOGO_SIZE, (0, 0, 0, 0))
-    image.alpha_composite(render_svg(54), (3, 3))
-    bold = ImageFont.truetype(os.path.join(FONTS, "DejaVuSans-Bold.ttf"), 44)
-    book = ImageFont.truetype(os.path.join(FONTS, "DejaVuSans.ttf"), 14)
-    x = draw_text(image, (68, 37), "Tesk", bold, TITLE_DARK)
-    draw_text(image, (x, 37), "Manager", bold, TITLE_TEAL)
-    draw_text(image, (70, 56), "Serial & TCP test bench", book, SUBTITLE)
+def logo(scale=1):
+    """Drawn at each scale rather than enlarged, so that it stays sharp."""
+    image = Image.new("RGBA", (LOGO_SIZE[0] * scale, LOGO_SIZE[1] * scale), (0, 0, 0, 0))
+    image.alpha_composite(render_svg(54 * scale), (3 * scale, 3 * scale))
+    bold = ImageFont.truetype(os.path.join(FONTS, "DejaVuSans-Bold.ttf"), 44 * scale)
+    book = ImageFont.truetype(os.path.join(FONTS, "DejaVuSans.ttf"), 14 * scale)
+    x = draw_text(image, (68 * scale, 37 * scale), "Tesk", bold, TITLE_DARK)
+    draw_text(image, (x, 37 * scale), "Manager", bold, TITLE_TEAL)
+    draw_text(image, (70 * scale, 56 * scale), "Serial & TCP test bench", book, SUBTITLE)
     return image
 
 
@@ -121,6 +122,7 @@ def main():
     with open(os.path.join(RES, "Velmarin.ico"), "wb") as out:
         out.write(ico_bytes(render_svg(32)))
     save_png(logo(), os.path.join(RES, "velmarintesk_logo.png"))
+    save_png(logo(2), os.path.join(RES, "velmarintesk_logo@2x.png"))
 
 
 if __name__ == "__main__":

@@ -12,8 +12,10 @@ namespace {
 // On Linux Qt names a combo box after its current item, so a screen reader would announce
 // "9600" where a sighted user reads "Band Rate". This one takes its name like any other field
 // (its accessible name, else its label) and keeps the item as its value; the rest is what Qt's
-// own combo box interface does.
-class AccessibleComboBox : public QAccessibleWidget {
+// own combo box interface does. Qt's bridge to the accessibility bus carries no text value, only
+// numbers, so the current item also goes out as read-only text, where screen readers look for
+// what a combo box shows.
+class AccessibleComboBox : public QAccessibleWidget, public QAccessibleTextInterface {
 public:
     explicit AccessibleComboBox(QComboBox *box)
         : QAccessibleWidget(box, QAccessible::ComboBox)
@@ -74,8 +76,40 @@ public:
             comboBox()->showPopup();
     }
 
+    void *interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::TextInterface && !comboBox()->isEditable())
+            return static_cast<QAccessibleTextInterface *>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+
+    QString text(int startOffset, int endOffset) const override
+    {
+        return current().mid(startOffset, endOffset - startOffset);
+    }
+    int characterCount() const override { return current().size(); }
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override { }
+    int selectionCount() const override { return 0; }
+    void selection(int, int *startOffset, int *endOffset) const override
+    {
+        *startOffset = *endOffset = 0;
+    }
+    void addSelection(int, int) override { }
+    void removeSelection(int) override { }
+    void setSelection(int, int, int) override { }
+    QString attributes(int offset, int *startOffset, int *endOffset) const override
+    {
+        *startOffset = *endOffset = offset;
+        return {};
+    }
+    QRect characterRect(int) const override { return {}; }
+    int offsetAtPoint(const QPoint &) const override { return -1; }
+    void scrollToSubstring(int, int) override { }
+
 private:
     QComboBox *comboBox() const { return static_cast<QComboBox *>(widget()); }
+    QString current() const { return comboBox()->currentText(); }
 };
 
 QAccessibleInterface *comboBoxFactory(const QString &className, QObject *object)

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QIcon>
 #include <QSocketNotifier>
+#include <QStringList>
+#include <QWidget>
 
 #include <csignal>
 #include <fcntl.h>
@@ -11,6 +13,15 @@
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
+
+void setUpHighDpi()
+{
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // Qt 6 does both by itself.
+    QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+#endif
+}
 
 void setUpApplication()
 {
@@ -24,7 +35,26 @@ void setUpApplication()
     QCoreApplication::setOrganizationName(QStringLiteral("ORTAVE"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("ortave.example.org"));
     QCoreApplication::setApplicationName(QStringLiteral("Test Application"));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/Velmarin.ico")));
+    QIcon icon(QStringLiteral(":/Velmarin.ico"));
+    // Window managers on dense screens ask for more than 32 pixels; this keeps the icon sharp.
+    icon.addFile(QStringLiteral(":/teskmanager-256.png"));
+    QApplication::setWindowIcon(icon);
+}
+
+void showMainWindow(QWidget *window, const QStringList &arguments)
+{
+    // Qt gives the first window the size and place of -geometry when it is shown; maximizing
+    // would throw them away.
+    for (const QString &argument : arguments.mid(1)) {
+        if (argument == QLatin1String("--"))
+            break;
+        const QString name = argument.startsWith(QLatin1String("--")) ? argument.mid(1) : argument;
+        if (name == QLatin1String("-geometry") || name == QLatin1String("-qwindowgeometry")) {
+            window->show();
+            return;
+        }
+    }
+    window->showMaximized();
 }
 
 namespace {

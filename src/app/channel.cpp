@@ -1,5 +1,6 @@
 #include "channel.h"
 
+#include "colorselection.h"
 #include "commandhistory.h"
 #include "sendstatus.h"
 
@@ -182,11 +183,14 @@ void Channel::stopPeriodicSend()
     m_widgets.timerButton->setText(QStringLiteral("Start"));
 }
 
-void Channel::appendTraffic(QString text, const QColor &colour, bool lineBreak, Direction direction,
-                            bool ownLine)
+void Channel::appendTraffic(QString text, const QColor &pickedColour, bool lineBreak,
+                            Direction direction, bool ownLine)
 {
     if (lineBreak)
         text.append(QLatin1Char('\n'));
+    // Resolved at each append, so that new text follows a palette changed on the way.
+    const QColor colour
+        = colourInUse(pickedColour, direction == Direction::Received, m_widgets.view->palette());
     if (m_timestamps == Timestamps::Off) {
         show(text, colour, text);
         return;

@@ -102,9 +102,10 @@ protected:
     }
     enum class Direction { Received, Sent };
     // Puts traffic into the view and the log, with a line break when asked, each line stamped
-    // with its time and direction where the run wants that.
-    void appendTraffic(QString text, const QColor &colour, bool lineBreak, Direction direction,
-                       bool ownLine = false);
+    // with its time and direction where the run wants that; an invalid colour is the
+    // direction's default.
+    void appendTraffic(QString text, const QColor &pickedColour, bool lineBreak,
+                       Direction direction, bool ownLine = false);
     // Shows text in the view and writes `logged` to the log; the serial view tidies what it
     // shows.
     virtual void show(const QString &text, const QColor &colour, const QString &logged);

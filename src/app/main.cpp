@@ -18,6 +18,7 @@ int main(int argc, char *argv[])
         return *commandLine.exitCode;
     }
 
+    setUpHighDpi();
     QApplication app(argc, argv);
     setUpApplication();
     // Taken from here on; one that comes while the window is being built is acted on once the
@@ -27,6 +28,6 @@ int main(int argc, char *argv[])
     MainWindow window(nullptr, commandLine.options);
     running = &window;
     window.addSerialPorts(commandLine.serialPorts);
-    window.showMaximized();
+    showMainWindow(&window, arguments);
     return app.exec();
 }

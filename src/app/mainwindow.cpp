@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTcpSocket>
 #include <QTextEdit>
 #include <QTimer>
@@ -40,15 +41,19 @@ MainWindow::MainWindow(QWidget *parent, const RunOptions &options, ChannelLog::C
     : QMainWindow(parent)
     , ui(new Ui::MainWindow)
     , aboutDialog(nullptr)
-    , serialInputColor(Qt::black)
-    , serialOutputColor(Qt::red)
-    , networkInputColor(Qt::black)
-    , networkOutputColor(Qt::red)
     , commandLineOptions(options)
     , clock(std::move(clock))
 {
     ui->setupUi(this);
     setWindowTitle(tr("TeskManager"));
+    // On a screen smaller than the form the panels scroll instead of being cut off.
+    auto *scrollArea = new QScrollArea(this);
+    scrollArea->setObjectName(QStringLiteral("centralScrollArea"));
+    scrollArea->setFrameShape(QFrame::NoFrame);
+    scrollArea->setFocusPolicy(Qt::NoFocus);
+    scrollArea->setWidgetResizable(true);
+    scrollArea->setWidget(takeCentralWidget());
+    setCentralWidget(scrollArea);
     aboutDialog = new AboutDialog(this);
 
     makeChannels();

@@ -29,6 +29,7 @@ class AboutDialog;
 class Channel;
 class NetworkChannel;
 class QCloseEvent;
+class QEvent;
 class QPushButton;
 class SerialChannel;
 
@@ -55,6 +56,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private slots:
     void loadSettings();
@@ -108,10 +110,12 @@ private:
     void fillSerialPortList();
 
     // src/view
+    // Shows the colour in use: `colour` when the user picked it (valid), else the default.
     void showColor(QPushButton *button, const QColor &colour);
 
     Ui::MainWindow *ui;
     AboutDialog *aboutDialog;
+    // Invalid until the user picks one: the defaults follow the palette (colourInUse).
     QColor serialInputColor;
     QColor serialOutputColor;
     QColor networkInputColor;

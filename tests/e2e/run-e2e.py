@@ -490,13 +490,18 @@ def screenshot():
 # ---------------------------------------------------------------------------------------------
 # The steps.
 
-def names_and_layout(program):
-    def maximized():
-        active = run(["xprop", "-root", "_NET_ACTIVE_WINDOW"]).stdout.split()[-1]
-        state = run(["xprop", "-id", active, "_NET_WM_STATE"]).stdout
-        return "MAXIMIZED_HORZ" in state and "MAXIMIZED_VERT" in state and state.strip()
+def active_window():
+    """The active window's state and size, as the window manager has them."""
+    active = run(["xprop", "-root", "_NET_ACTIVE_WINDOW"]).stdout.split()[-1]
+    state = run(["xprop", "-id", active, "_NET_WM_STATE"]).stdout.strip()
+    info = run(["xwininfo", "-id", active]).stdout
+    size = tuple(int(line.split()[-1]) for line in info.splitlines()
+                 if line.strip().startswith(("Width:", "Height:")))
+    return "MAXIMIZED_HORZ" in state and "MAXIMIZED_VERT" in state, size, state
 
-    state = wait_until(maximized, interval=0.05)
+
+def names_and_layout(program):
+    state = wait_until(lambda: active_window()[0] and active_window()[2], interval=0.05)
     check(state, f"window is active and maximized ({state})")
 
     # A name borrowed from the group box around (Qt's fallback) or a combo box's current item
@@ -519,6 +524,19 @@ def names_and_layout(program):
                       + [f"Network Communication {n}" for n in (1, 2, 3)])
     check(groups == expected, f"the group boxes read their own titles ({'; '.join(groups)})")
 
+    # A reader says a field's name, role and value: a combo box's current item comes as its
+    # text, a colour button's colour as its description.
+    values = {name: text_of(program.control(None, "combo box", name)) for name in
+              ("Serial Port", "Band Rate", "Data Bit", "Stop Bit", "Parity", "Flow Control")}
+    expected = {"Serial Port": TTY_APP, "Band Rate": "9600", "Data Bit": "8", "Stop Bit": "1",
+                "Parity": "None", "Flow Control": "None"}
+    check(values == expected, f"each combo box reads its current item ({values})")
+    colours = {name: program.control(None, "push button", f"{name} colour").description
+               for name in ("Serial input", "Serial output", "Network input", "Network output")}
+    check(colours == {"Serial input": "#000000", "Serial output": "#ff0000",
+                      "Network input": "#000000", "Network output": "#ff0000"},
+          f"each colour button reads its colour ({colours})")
+
 
 def network(program, port):
     config, panel = "Network Configuration", "Network Communication 1"
@@ -526,10 +544,10 @@ def network(program, port):
     require(set_text(program.control(config, "text", "Port"), str(port)), f"port {port} typed")
     connect = program.control(panel, "check box", "Connect")
     click_with_keyboard(connect)
-    check(wait_until(lambda: connect.name == "Disconnect"
+    check(wait_until(lambda: connect.name == "Disconnect" and checked(connect)
                      and program.status() == "connected Network1."),
-          f"Network1 connects to 127.0.0.1:{port} (button \"{connect.name}\", status bar "
-          f"\"{program.status()}\")")
+          f"Network1 connects to 127.0.0.1:{port} (button \"{connect.name}\", pressed "
+          f"{checked(connect)}, status bar \"{program.status()}\")")
 
     command = "hello TeskManager"
     line = program.control(panel, "text", "Network1 command")
@@ -551,10 +569,10 @@ def serial(program, device):
     panel = "Serial Communication"
     open_button = program.control(panel, "check box", "Open")
     click_with_keyboard(open_button)
-    check(wait_until(lambda: open_button.name == "Close"
+    check(wait_until(lambda: open_button.name == "Close" and checked(open_button)
                      and program.status().startswith("Connected to")),
-          f"Open opens the port (button \"{open_button.name}\", status bar "
-          f"\"{program.status()}\")")
+          f"Open opens the port (button \"{open_button.name}\", pressed {checked(open_button)}, "
+          f"status bar \"{program.status()}\")")
 
     line = program.control(panel, "text", "Serial command")
     for mode, command, wire in (("ASCII", "AT+ID", b"AT+ID\n"), ("HEX", "41 42 0A", b"AB\n")):
@@ -675,8 +693,12 @@ def main():
     check(values.get("networkipaddress") == "127.0.0.1" and values.get("networkport") == str(port),
           f"demosettings.ini holds the typed address and port ({values})")
 
-    # A second run, left with No: its own four logs go, the settings are written all the same.
-    program = Program()
+    # A second run, placed by -geometry and left with No: its own four logs go, the settings
+    # are written all the same.
+    program = Program("-geometry", "1000x640+40+30")
+    placed = wait_until(lambda: (lambda w: w if w[1] == (1000, 640) else None)(active_window()))
+    check(placed and not placed[0], f"-geometry 1000x640+40+30 shows the window at that size, "
+          f"not maximized ({placed or active_window()})")
     check(wait_until(lambda: len(log_files()) == 8), "the second run opens four logs of its own")
     set_text(program.control("Network Configuration", "text", "Port"), str(port + 1))
     exit_with(program, "No")
