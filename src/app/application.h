@@ -1,8 +1,9 @@
 #pragma once
 
+#include <QStringList>
+
 #include <functional>
 
-class QStringList;
 class QWidget;
 
 // Before the QApplication is made: the window is scaled by the screen's dpi and

@@ -275,7 +275,7 @@ void SerialChannel::handleLoss()
     const QString reason = m_port->errorString();
     if (!reason.isEmpty() && reason != QLatin1String("Unknown error"))
         text += QLatin1Char(' ') + tr("The system reported: %1.").arg(reason);
-    QTimer::singleShot(0, this, [this, text, reason] {
+    QTimer::singleShot(0, this, [this, text] {
         if (reconnects()) {
             // Nobody may be there to answer a box: the port is tried again until it is back.
             if (m_port->isOpen()) {
@@ -284,7 +284,10 @@ void SerialChannel::handleLoss()
             }
             endBlock();
             showIncompleteText();
-            waitForPort(reason.isEmpty() ? tr("the device went away") : reason);
+            // What the system says about a vanished device is often an error left over from an
+            // earlier call, so the log says what is known.
+            waitForPort(tr("the device on %1 was disconnected or stopped responding")
+                            .arg(m_settings.portName));
             m_lossHandled = false;
             return;
         }
