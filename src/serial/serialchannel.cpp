@@ -163,25 +163,22 @@ bool SerialChannel::openPort(bool quiet)
     const SerialSettings p = m_settings;
     m_port->setPortName(p.portName);
     // A failed open leaves the button released, so that one click tries again.
-    if (!m_port->open(QIODevice::ReadWrite)) {
-        if (quiet)
-            return false;
-        QMessageBox::critical(window(), tr("Error"), m_port->errorString(), QMessageBox::Ok);
-        statusBar()->showMessage(tr("Open serial error"));
-        m_line.openButton->setChecked(false);
+    auto fail = [this, quiet](const QString &status) {
+        if (!quiet) {
+            QMessageBox::critical(window(), tr("Error"), m_port->errorString(), QMessageBox::Ok);
+            statusBar()->showMessage(status);
+            m_line.openButton->setChecked(false);
+        }
         return false;
-    }
+    };
+    if (!m_port->open(QIODevice::ReadWrite))
+        return fail(tr("Open serial error"));
     const bool configured = m_port->setBaudRate(p.baudRate, QSerialPort::AllDirections)
         && m_port->setDataBits(p.dataBits) && m_port->setParity(p.parity)
         && m_port->setStopBits(p.stopBits) && m_port->setFlowControl(p.flowControl);
     if (!configured) {
         m_port->close();
-        if (quiet)
-            return false;
-        QMessageBox::critical(window(), tr("Error"), m_port->errorString(), QMessageBox::Ok);
-        statusBar()->showMessage(tr("Configure error"));
-        m_line.openButton->setChecked(false);
-        return false;
+        return fail(tr("Configure error"));
     }
     // The line runs with what the boxes show: they are not changed while it does.
     enableSettings(false);
