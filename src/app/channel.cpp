@@ -166,7 +166,6 @@ void Channel::noteLinkBack()
 
 void Channel::noteInLog(const QString &line)
 {
-    // A line of its own, stamped like traffic where the run wants stamps.
     QString text = line + QLatin1Char('\n');
     if (m_timestamps != Timestamps::Off)
         text.prepend(m_log.now().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz ")));

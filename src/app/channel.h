@@ -85,7 +85,6 @@ public:
     void setPeriodicSend(bool start);
 
 protected:
-    void noteInLog(const QString &line);
     virtual bool linkOpen() const = 0;
     // A send or a periodic send asked for while the link is not open.
     virtual void refuseSend() = 0;
@@ -122,6 +121,8 @@ protected:
     // stops, to resume when the link is back.
     void noteLinkLost(const QString &reason);
     void noteLinkBack();
+    // A line of the log's own, stamped like traffic where the run wants stamps.
+    void noteInLog(const QString &line);
     // The link has just opened: a periodic send that waits for it starts.
     void linkIsUp();
     // The user closed the link: nothing waits for it any more.
