@@ -21,6 +21,9 @@ constexpr int frameMs = 16;
 constexpr double layoutShare = 0.3;
 // However slow the layout seemed, an update moves a view on by at least this much.
 constexpr int minCharsPerUpdate = 4096;
+// The most characters one paragraph of a view takes, its break included: display breaks wait
+// a little for a space and never split a surrogate pair, and a CR LF break is two characters.
+constexpr int longestParagraph = maxDisplayParagraph + displayBreakGrace + 1 + 2;
 
 int paragraphBreaks(const QString &text)
 {
@@ -208,6 +211,7 @@ bool TrafficView::dropPushedOut()
     const int maxBlocks = m_view->document()->maximumBlockCount();
     if (maxBlocks <= 0)
         return false;
+    dropFarBehind(maxBlocks);
     int column = m_view->textCursor().block().length() - 1;
     for (Piece &piece : m_pending) {
         if (!piece.broken) {
@@ -227,6 +231,29 @@ bool TrafficView::dropPushedOut()
         breaks += paragraphBreaks(it->text);
     }
     return false;
+}
+
+void TrafficView::dropFarBehind(int maxBlocks)
+{
+    // Text this long holds more than maxBlocks paragraphs however it is broken, so whatever
+    // comes before it is dropped without the cost of breaking it first.
+    const qint64 enough = qint64(maxBlocks + 1) * longestParagraph;
+    qint64 after = 0;
+    for (auto it = m_pending.end(); it != m_pending.begin();) {
+        --it;
+        if (after >= enough) {
+            for (int i = it->text.size() - 1; i >= 0; --i) {
+                if (!isParagraphBreak(it->text.at(i)))
+                    continue;
+                // The break stays: it ends whatever paragraph came before, so the rest is
+                // broken just as it would have been.
+                it->text.remove(0, i);
+                m_pending.erase(m_pending.begin(), it);
+                return;
+            }
+        }
+        after += it->text.size();
+    }
 }
 
 int TrafficView::insertPiece(Piece &piece, int maxChars, const OwnFormat &own)

@@ -77,6 +77,8 @@ private:
     // Drops what the waiting text would push out of the view at its end; true when nothing
     // the view holds now survives either.
     bool dropPushedOut();
+    // Drops the waiting text that so much text follows that none of it could be shown.
+    void dropFarBehind(int maxBlocks);
     // Inserts the piece, or its first `maxChars` or so characters; how many went in.
     int insertPiece(Piece &piece, int maxChars, const OwnFormat &own);
 
