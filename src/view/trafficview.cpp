@@ -3,6 +3,7 @@
 #include "channellog.h"
 #include "rendering.h"
 
+#include <QCoreApplication>
 #include <QEvent>
 #include <QMouseEvent>
 #include <QScrollBar>
@@ -63,6 +64,52 @@ int safeCut(const QString &text, int at)
     return at;
 }
 
+// Paints a window at most once per display frame. Every arrival changes a counter, and in X
+// each change would otherwise have the window painted and sent to the server, thousands of
+// times a second in a flood. What changed within a frame is painted together at its end.
+class RepaintPacer : public QObject {
+public:
+    static void install(QWidget *window)
+    {
+        if (!window->findChild<RepaintPacer *>(QString(), Qt::FindDirectChildrenOnly))
+            new RepaintPacer(window);
+    }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() != QEvent::UpdateRequest)
+            return false;
+        if (m_releasing || !m_sincePaint.isValid() || m_sincePaint.elapsed() >= frameMs) {
+            m_releasing = false;
+            m_sincePaint.start();
+            return false;
+        }
+        if (!m_frameEnd.isActive())
+            m_frameEnd.start(int(frameMs - m_sincePaint.elapsed()));
+        return true;
+    }
+
+private:
+    explicit RepaintPacer(QWidget *window)
+        : QObject(window)
+    {
+        m_frameEnd.setSingleShot(true);
+        m_frameEnd.setTimerType(Qt::PreciseTimer);
+        // The request held back leaves Qt waiting for its answer, asking for no other.
+        connect(&m_frameEnd, &QTimer::timeout, this, [this, window] {
+            m_releasing = true;
+            QCoreApplication::postEvent(window, new QEvent(QEvent::UpdateRequest),
+                                        Qt::LowEventPriority);
+        });
+        window->installEventFilter(this);
+    }
+
+    QElapsedTimer m_sincePaint;
+    QTimer m_frameEnd;
+    bool m_releasing = false;
+};
+
 } // namespace
 
 qint64 LayoutBudget::nowMs()
@@ -92,6 +139,7 @@ TrafficView::TrafficView(QTextEdit *view, ChannelLog &log, LayoutBudget &budget)
     , m_budget(budget)
 {
     setObjectName(view->objectName() + QStringLiteral("Traffic"));
+    RepaintPacer::install(view->window());
     m_frameTimer.setSingleShot(true);
     m_frameTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_frameTimer, &QTimer::timeout, this, [this] { insertPending(true); });
