@@ -89,7 +89,8 @@ private:
     QTimer m_frameTimer;
     QElapsedTimer m_sinceInsert;
     // How many characters this view lays out per millisecond, learnt as it goes: hex pairs
-    // cost more than plain text.
-    double m_charsPerMs = 5000.0;
+    // cost more than plain text. It starts low: the first layout of a run loads and shapes the
+    // font and costs several times what the next ones do, so a large first batch stalls.
+    double m_charsPerMs = 500.0;
     bool m_catchingUp = false;
 };
