@@ -38,10 +38,9 @@ const QStringList floodKeys { "tcp-ascii-1", "tcp-ascii-3",  "tcp-hex-1",
 
 bool wants(const Options &o, const QString &section)
 {
-    for (const QString &prefix : o.only)
-        if (section.startsWith(prefix))
-            return true;
-    return o.only.isEmpty();
+    return o.only.isEmpty() || std::any_of(o.only.begin(), o.only.end(), [&](const QString &p) {
+               return section.startsWith(p);
+           });
 }
 
 struct ChildRun {
@@ -67,25 +66,18 @@ ChildRun runChild(const QStringList &arguments, const QString &section, int time
     const QString self = QCoreApplication::applicationFilePath();
     const QStringList args = arguments + QStringList { "--child", section } + extra;
     const QString session = QStandardPaths::findExecutable("dbus-run-session");
-    if (accessibility && !session.isEmpty()) {
-        // Its own session bus, on which the accessibility bus starts when the window asks.
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // Its own session bus, on which the accessibility bus starts when the window asks.
+    const bool bus = accessibility && !session.isEmpty();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (bus)
         env.insert("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
-        child.setProcessEnvironment(env);
-        child.setProgram(session);
-        child.setArguments(QStringList { "--", self } + args);
-    } else {
-        child.setProgram(self);
-        child.setArguments(args);
-    }
-    ChildRun run;
-    const qint64 started = run.startedNs = monotonicNs();
-    child.start();
+    child.setProcessEnvironment(env);
+    child.start(bus ? session : self, bus ? QStringList { "--", self } + args : args);
+    ChildRun run { {}, monotonicNs(), 0 };
     QByteArray out;
-    while (child.state() != QProcess::NotRunning) {
-        child.waitForReadyRead(100);
+    while (!child.waitForFinished(100) && child.state() != QProcess::NotRunning) {
         out += child.readAllStandardOutput();
-        if (monotonicNs() - started > qint64(timeoutSeconds) * 1000000000) {
+        if (monotonicNs() - run.startedNs > qint64(timeoutSeconds) * 1000000000) {
             child.kill();
             child.waitForFinished();
             run.figures.insert("error", QStringLiteral("killed after %1 s").arg(timeoutSeconds));
@@ -128,8 +120,7 @@ QJsonObject startups(const Options &o, const QStringList &arguments)
 
 QJsonObject exits(const Options &o, const QStringList &arguments)
 {
-    std::vector<double> gone;
-    std::vector<double> ended;
+    std::vector<double> gone, ended;
     QJsonObject f;
     for (int i = 0; i < o.exitRuns; ++i) {
         const ChildRun run = runChild(arguments, "exit", 60, {}, o.x);

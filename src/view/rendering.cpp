@@ -173,9 +173,6 @@ QByteArray encodeCommand(const QString &text, bool hexMode, QString *problem,
 
 QString withDisplayBreaks(const QString &text, int column)
 {
-    // Past the limit, a break waits this long for a space before it is made anyway.
-    constexpr int spaceGrace = 16;
-
     int run = column;
     int longest = column;
     for (const QChar c : text) {
@@ -188,19 +185,23 @@ QString withDisplayBreaks(const QString &text, int column)
     QString out;
     out.reserve(text.size() + text.size() / maxDisplayParagraph + 2);
     run = column;
+    // Copied a stretch at a time: a flood passes megabytes through here.
+    int copied = 0;
     for (int i = 0; i < text.size(); ++i) {
         const QChar c = text.at(i);
         if (run >= maxDisplayParagraph && !isParagraphBreak(c) && !c.isLowSurrogate()) {
             // What precedes the text is already in the view; a break right at its start is fine.
             const QChar previous = i > 0 ? text.at(i - 1) : QLatin1Char(' ');
-            if (previous == QLatin1Char(' ') || run >= maxDisplayParagraph + spaceGrace) {
+            if (previous == QLatin1Char(' ') || run >= maxDisplayParagraph + displayBreakGrace) {
+                out.append(text.constData() + copied, i - copied);
                 out.append(QLatin1Char('\n'));
+                copied = i;
                 run = 0;
             }
         }
-        out.append(c);
         run = isParagraphBreak(c) ? 0 : run + 1;
     }
+    out.append(text.constData() + copied, text.size() - copied);
     return out;
 }
 

@@ -53,6 +53,8 @@ QByteArray encodeCommand(const QString &text, bool hexMode, QString *problem = n
 // a line break would make each append slower than the last. The views therefore start a new
 // paragraph once one reaches this length; the logs keep the exact text.
 constexpr int maxDisplayParagraph = 4096;
+// Past maxDisplayParagraph, how long a break waits for a space before it is made anyway.
+constexpr int displayBreakGrace = 16;
 
 // The text as a view shows it when inserted into a paragraph that already holds `column`
 // characters: a line break is added wherever a paragraph reaches maxDisplayParagraph, right

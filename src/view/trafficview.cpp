@@ -3,6 +3,7 @@
 #include "channellog.h"
 #include "rendering.h"
 
+#include <QCoreApplication>
 #include <QEvent>
 #include <QMouseEvent>
 #include <QScrollBar>
@@ -21,6 +22,9 @@ constexpr int frameMs = 16;
 constexpr double layoutShare = 0.3;
 // However slow the layout seemed, an update moves a view on by at least this much.
 constexpr int minCharsPerUpdate = 4096;
+// The most characters one paragraph of a view takes, its break included: display breaks wait
+// a little for a space and never split a surrogate pair, and a CR LF break is two characters.
+constexpr int longestParagraph = maxDisplayParagraph + displayBreakGrace + 1 + 2;
 
 int paragraphBreaks(const QString &text)
 {
@@ -60,6 +64,52 @@ int safeCut(const QString &text, int at)
     return at;
 }
 
+// Paints a window at most once per display frame. Every arrival changes a counter, and in X
+// each change would otherwise have the window painted and sent to the server, thousands of
+// times a second in a flood. What changed within a frame is painted together at its end.
+class RepaintPacer : public QObject {
+public:
+    static void install(QWidget *window)
+    {
+        if (!window->findChild<RepaintPacer *>(QString(), Qt::FindDirectChildrenOnly))
+            new RepaintPacer(window);
+    }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() != QEvent::UpdateRequest)
+            return false;
+        if (m_releasing || !m_sincePaint.isValid() || m_sincePaint.elapsed() >= frameMs) {
+            m_releasing = false;
+            m_sincePaint.start();
+            return false;
+        }
+        if (!m_frameEnd.isActive())
+            m_frameEnd.start(int(frameMs - m_sincePaint.elapsed()));
+        return true;
+    }
+
+private:
+    explicit RepaintPacer(QWidget *window)
+        : QObject(window)
+    {
+        m_frameEnd.setSingleShot(true);
+        m_frameEnd.setTimerType(Qt::PreciseTimer);
+        // The request held back leaves Qt waiting for its answer, asking for no other.
+        connect(&m_frameEnd, &QTimer::timeout, this, [this, window] {
+            m_releasing = true;
+            QCoreApplication::postEvent(window, new QEvent(QEvent::UpdateRequest),
+                                        Qt::LowEventPriority);
+        });
+        window->installEventFilter(this);
+    }
+
+    QElapsedTimer m_sincePaint;
+    QTimer m_frameEnd;
+    bool m_releasing = false;
+};
+
 } // namespace
 
 qint64 LayoutBudget::nowMs()
@@ -89,6 +139,7 @@ TrafficView::TrafficView(QTextEdit *view, ChannelLog &log, LayoutBudget &budget)
     , m_budget(budget)
 {
     setObjectName(view->objectName() + QStringLiteral("Traffic"));
+    RepaintPacer::install(view->window());
     m_frameTimer.setSingleShot(true);
     m_frameTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_frameTimer, &QTimer::timeout, this, [this] { insertPending(true); });
@@ -208,6 +259,7 @@ bool TrafficView::dropPushedOut()
     const int maxBlocks = m_view->document()->maximumBlockCount();
     if (maxBlocks <= 0)
         return false;
+    dropFarBehind(maxBlocks);
     int column = m_view->textCursor().block().length() - 1;
     for (Piece &piece : m_pending) {
         if (!piece.broken) {
@@ -227,6 +279,29 @@ bool TrafficView::dropPushedOut()
         breaks += paragraphBreaks(it->text);
     }
     return false;
+}
+
+void TrafficView::dropFarBehind(int maxBlocks)
+{
+    // Text this long holds more than maxBlocks paragraphs however it is broken, so whatever
+    // comes before it is dropped without the cost of breaking it first.
+    const qint64 enough = qint64(maxBlocks + 1) * longestParagraph;
+    qint64 after = 0;
+    for (auto it = m_pending.end(); it != m_pending.begin();) {
+        --it;
+        if (after >= enough) {
+            for (int i = it->text.size() - 1; i >= 0; --i) {
+                if (!isParagraphBreak(it->text.at(i)))
+                    continue;
+                // The break stays: it ends whatever paragraph came before, so the rest is
+                // broken just as it would have been.
+                it->text.remove(0, i);
+                m_pending.erase(m_pending.begin(), it);
+                return;
+            }
+        }
+        after += it->text.size();
+    }
 }
 
 int TrafficView::insertPiece(Piece &piece, int maxChars, const OwnFormat &own)

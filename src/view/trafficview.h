@@ -77,6 +77,8 @@ private:
     // Drops what the waiting text would push out of the view at its end; true when nothing
     // the view holds now survives either.
     bool dropPushedOut();
+    // Drops the waiting text that so much text follows that none of it could be shown.
+    void dropFarBehind(int maxBlocks);
     // Inserts the piece, or its first `maxChars` or so characters; how many went in.
     int insertPiece(Piece &piece, int maxChars, const OwnFormat &own);
 
@@ -87,7 +89,8 @@ private:
     QTimer m_frameTimer;
     QElapsedTimer m_sinceInsert;
     // How many characters this view lays out per millisecond, learnt as it goes: hex pairs
-    // cost more than plain text.
-    double m_charsPerMs = 5000.0;
+    // cost more than plain text. It starts low: the first layout of a run loads and shapes the
+    // font and costs several times what the next ones do, so a large first batch stalls.
+    double m_charsPerMs = 500.0;
     bool m_catchingUp = false;
 };
