@@ -71,7 +71,8 @@ class RepaintPacer : public QObject {
 public:
     static void install(QWidget *window)
     {
-        if (!window->findChild<RepaintPacer *>(QString(), Qt::FindDirectChildrenOnly))
+        // Found by name: the class has no meta-object of its own to be told apart by.
+        if (!window->findChild<QObject *>(objectNameOfOne(), Qt::FindDirectChildrenOnly))
             new RepaintPacer(window);
     }
 
@@ -91,9 +92,12 @@ protected:
     }
 
 private:
+    static QString objectNameOfOne() { return QStringLiteral("repaintPacer"); }
+
     explicit RepaintPacer(QWidget *window)
         : QObject(window)
     {
+        setObjectName(objectNameOfOne());
         m_frameEnd.setSingleShot(true);
         m_frameEnd.setTimerType(Qt::PreciseTimer);
         // The request held back leaves Qt waiting for its answer, asking for no other.
