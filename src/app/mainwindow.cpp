@@ -165,13 +165,16 @@ void MainWindow::closeEvent(QCloseEvent *event)
 {
     // Only an explicit No deletes a run's logs: Return, Escape and the window's close button
     // all keep them.
-    QMessageBox question(QMessageBox::Question, QStringLiteral("TeskManager"),
-                         QStringLiteral("Do you want to save log file into your Documents "
-                                        "directory?"),
-                         QMessageBox::Yes | QMessageBox::No, this);
-    question.setDefaultButton(QMessageBox::Yes);
-    question.setEscapeButton(QMessageBox::Yes);
-    const bool keep = keepLogsAtExit ? *keepLogsAtExit : question.exec() != QMessageBox::No;
+    bool keep = keepLogsAtExit.value_or(true);
+    if (!keepLogsAtExit) {
+        QMessageBox question(QMessageBox::Question, QStringLiteral("TeskManager"),
+                             QStringLiteral("Do you want to save log file into your Documents "
+                                            "directory?"),
+                             QMessageBox::Yes | QMessageBox::No, this);
+        question.setDefaultButton(QMessageBox::Yes);
+        question.setEscapeButton(QMessageBox::Yes);
+        keep = question.exec() != QMessageBox::No;
+    }
     for (Channel *channel : channels) {
         if (keep)
             channel->log().keep();

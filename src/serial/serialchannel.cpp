@@ -150,7 +150,6 @@ void SerialChannel::openAtStart()
         open();
         return;
     }
-    readSettings();
     if (openPort(true))
         linkIsUp();
     else
@@ -227,18 +226,23 @@ void SerialChannel::close()
         setPeriodicSend(false);
     }
     widgets().timerButton->setChecked(false);
-    if (m_port->isOpen())
-        m_block.append(m_port->readAll());
-    m_port->close();
-    // What came in before the close is shown now, and a character it left unfinished will not
-    // be finished.
-    endBlock();
+    closePort();
+    // A character left unfinished will not be finished.
     showIncompleteText();
     widgets().view->setEnabled(false);
     m_line.openButton->setChecked(false);
     m_line.openButton->setText(QStringLiteral("Open"));
     enableSettings(true);
     statusBar()->showMessage(tr("Disconnected"));
+}
+
+void SerialChannel::closePort()
+{
+    // What came in before the close is shown now.
+    if (m_port->isOpen())
+        m_block.append(m_port->readAll());
+    m_port->close();
+    endBlock();
 }
 
 void SerialChannel::enableSettings(bool enable)
@@ -273,13 +277,10 @@ void SerialChannel::handleLoss()
     if (!reason.isEmpty() && reason != QLatin1String("Unknown error"))
         text += QLatin1Char(' ') + tr("The system reported: %1.").arg(reason);
     QTimer::singleShot(0, this, [this, text] {
+        // Closed before anything else: the port's reports would otherwise go on spinning.
+        closePort();
         if (reconnects()) {
             // Nobody may be there to answer a box: the port is tried again until it is back.
-            if (m_port->isOpen()) {
-                m_block.append(m_port->readAll());
-                m_port->close();
-            }
-            endBlock();
             showIncompleteText();
             // What the system says about a vanished device is often an error left over from an
             // earlier call, so the log says what is known.
@@ -288,15 +289,9 @@ void SerialChannel::handleLoss()
             m_lossHandled = false;
             return;
         }
-        // Close before the box: its event loop would otherwise spin on the reports, and the
-        // periodic send would be refused with a box of its own at every tick. What the port
-        // had received is shown with the close.
+        // Stopped before the box, whose event loop would otherwise let the periodic send be
+        // refused with a box of its own at every tick.
         sendTimer()->stop();
-        if (m_port->isOpen()) {
-            m_block.append(m_port->readAll());
-            m_port->close();
-        }
-        endBlock();
         // The user reads the box beside everything that had arrived by then.
         traffic().flush();
         QMessageBox::critical(window(), tr("Critical Error"), text, QMessageBox::Ok);

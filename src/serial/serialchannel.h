@@ -73,6 +73,8 @@ protected:
 private:
     void takeArrivals();
     void readSettings();
+    // Closes the port; what it still held ends the block.
+    void closePort();
     void enableSettings(bool enable);
     void handleLoss();
     // Opens and configures the port; a quiet attempt reports nothing when it fails.
