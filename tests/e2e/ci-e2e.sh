@@ -88,7 +88,7 @@ TESKMANAGER=/usr/bin/teskmanager timeout 120 /usr/bin/python3 tests/e2e/run-e2e.
 check "end-to-end run of the installed program" test "$e2e_status" -eq 0
 
 check "an unattended run recovers a reset device and a restarted server on its own" \
-    env TESKMANAGER=/usr/bin/teskmanager timeout 120 bash tests/e2e/unattended.sh
+    env TESKMANAGER=/usr/bin/teskmanager timeout 120 tools/x-session.sh bash tests/e2e/unattended.sh
 
 echo "ci-e2e: $passed passed, $failed failed, $(($(date +%s) - started)) s"
 [ "$failed" -eq 0 ] || exit 1
