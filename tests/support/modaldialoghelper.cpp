@@ -15,6 +15,20 @@ ModalDialogHelper::ModalDialogHelper(QObject *parent)
     m_clock.start();
 }
 
+void ModalDialogHelper::setActive(bool active)
+{
+    active ? m_timer.start(5) : m_timer.stop();
+    active ? qApp->removeEventFilter(this) : qApp->installEventFilter(this);
+}
+
+bool ModalDialogHelper::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Show && watched->isWidgetType()
+        && static_cast<QWidget *>(watched)->isModal())
+        setActive(true);
+    return false;
+}
+
 QStringList ModalDialogHelper::titles() const
 {
     QStringList list;

@@ -43,8 +43,8 @@ public:
     // answered all the same.
     void setScope(QWidget *window) { m_scope = window; }
     // A helper at rest polls no more, so that a measure of the idle window's CPU time leaves it
-    // out; it answers nothing until it is active again.
-    void setActive(bool active) { active ? m_timer.start(5) : m_timer.stop(); }
+    // out; a dialog that shows all the same wakes it.
+    void setActive(bool active);
 
     const QList<Record> &records() const { return m_records; }
     int count() const { return m_records.size(); }
@@ -57,6 +57,9 @@ signals:
     void seen(const QString &title);
     // A dialog is about to be answered.
     void answered(const QString &title, const QString &text);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void poll();
