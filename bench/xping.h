@@ -1,13 +1,9 @@
 #pragma once
 
-#include "bench.h"
-
-#include <QProcess>
-#include <QThread>
+#include <QtGlobal>
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -17,6 +13,14 @@
 #include <poll.h>
 #include <xcb/xcb.h>
 
+// Shared by every process on the machine, so a child's moments compare with its parent's.
+inline qint64 monotonicNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 inline quint32 xAtom(xcb_connection_t *connection, const char *name)
 {
     xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
@@ -24,11 +28,6 @@ inline quint32 xAtom(xcb_connection_t *connection, const char *name)
     const quint32 result = reply ? reply->atom : 0;
     std::free(reply);
     return result;
-}
-
-inline xcb_window_t xRoot(xcb_connection_t *connection)
-{
-    return xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
 }
 
 // How long a window in a real X server keeps its user waiting, as the window manager sees it: a
@@ -48,7 +47,8 @@ public:
         // The client answers by sending the ping to the root window: Qt 5 for structure
         // listeners, the window manager's way for substructure ones.
         const quint32 mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
-        xcb_change_window_attributes(m_connection, xRoot(m_connection), XCB_CW_EVENT_MASK, &mask);
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data->root;
+        xcb_change_window_attributes(m_connection, root, XCB_CW_EVENT_MASK, &mask);
         xcb_flush(m_connection);
         m_thread = std::thread(&PingProbe::run, this);
     }
@@ -127,59 +127,4 @@ private:
     mutable std::mutex m_mutex;
     std::vector<double> m_roundTrips;
     std::thread m_thread;
-};
-
-// Xvfb with a window manager, for the X mode; both end with the run.
-class XServer {
-public:
-    bool start()
-    {
-        m_xvfb.start("Xvfb",
-                     { "-displayfd", "1", "-screen", "0", "1920x1080x24", "-nolisten", "tcp" });
-        QByteArray display;
-        while (!display.contains('\n') && m_xvfb.waitForReadyRead(10000))
-            display += m_xvfb.readAllStandardOutput();
-        if (display.trimmed().isEmpty())
-            return std::fputs("Xvfb did not start\n", stderr), false;
-        qputenv("DISPLAY", ':' + display.trimmed());
-        m_wm.setStandardOutputFile(QProcess::nullDevice());
-        m_wm.setStandardErrorFile(QProcess::nullDevice());
-        // Now and then openbox gives up at once on a display that has just come up.
-        for (int i = 0; i < 200 && !windowManagerRunning(); ++i) {
-            if (m_wm.state() == QProcess::NotRunning)
-                m_wm.start("openbox", { "--sm-disable" });
-            QThread::msleep(50);
-        }
-        return windowManagerRunning() || (std::fputs("openbox did not start\n", stderr), false);
-    }
-    ~XServer()
-    {
-        for (QProcess *process : { &m_wm, &m_xvfb }) {
-            process->terminate();
-            if (!process->waitForFinished(3000))
-                process->kill();
-            process->waitForFinished();
-        }
-    }
-
-private:
-    // Whether a window manager has announced itself on the display named by DISPLAY.
-    static bool windowManagerRunning()
-    {
-        xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
-        xcb_get_property_reply_t *reply = xcb_connection_has_error(connection)
-            ? nullptr
-            : xcb_get_property_reply(connection,
-                                     xcb_get_property(connection, 0, xRoot(connection),
-                                                      xAtom(connection, "_NET_SUPPORTING_WM_CHECK"),
-                                                      XCB_ATOM_WINDOW, 0, 1),
-                                     nullptr);
-        const bool running = reply && xcb_get_property_value_length(reply) > 0;
-        std::free(reply);
-        xcb_disconnect(connection);
-        return running;
-    }
-
-    QProcess m_xvfb;
-    QProcess m_wm;
 };

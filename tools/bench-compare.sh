@@ -4,7 +4,7 @@
 # throw-away worktree under /tmp through its Makefile, with the same flags (RelWithDebInfo, plus
 # CMAKE_FLAGS; QT=6 builds against Qt 6).
 #   tools/bench-compare.sh main HEAD             before/after, offscreen
-#   tools/bench-compare.sh build build-qt6 -- --x   Qt 5 beside Qt 6, in X
+#   tools/x-session.sh tools/bench-compare.sh build build-qt6 -- --x   Qt 5 beside Qt 6, in X
 set -euo pipefail
 
 repo=$(git -C "$(dirname "$0")" rev-parse --show-toplevel)
