@@ -876,7 +876,7 @@ int runAll(const Options &o, const QStringList &arguments)
     FILE *table = o.json ? stderr : stdout;
     std::fprintf(table, "\nTeskManager bench%s: Qt %s, %s; MB = 10^6 bytes; stall = %s; %.0f s\n\n",
                  o.smoke ? " (smoke)" : "", qVersion(),
-                 o.x ? "Xvfb 1920x1080 with openbox" : "offscreen",
+                 o.x ? qPrintable("X on " + qEnvironmentVariable("DISPLAY")) : "offscreen",
                  o.x ? "_NET_WM_PING round trip" : "lateness of a 10 ms timer",
                  double(monotonicNs() - started) / 1e9);
     printTable({ run }, {}, table);
