@@ -56,6 +56,7 @@ void CommandLineTest::run_data()
         { "--port 70000", "PORT" },
         { "--quit-after soon", "DURATION" },
         { "--quit-after 0", "DURATION" },
+        { "--quit-after 5124095576031h", "DURATION" }, // wraps to 34 minutes in 64 bits
     };
     for (const auto &[mistake, valueName] : mistakes) {
         const QString arguments = QString::fromLatin1(mistake);

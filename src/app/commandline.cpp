@@ -176,22 +176,19 @@ CommandLine parseCommandLine(const QStringList &arguments)
         for (int index : channels)
             options.lineEndings[index] = ending;
     }
-    if (parser.isSet(timestamps)) {
-        options.timestamps = timestampsFromText(parser.value(timestamps));
-        if (!options.timestamps)
-            return bad(timestamps, parser.value(timestamps));
-    }
-    for (auto [option, line] : { std::pair(&dtr, &options.dtr), std::pair(&rts, &options.rts) }) {
-        if (parser.isSet(*option)) {
-            *line = switchFromText(parser.value(*option));
-            if (!*line)
-                return bad(*option, parser.value(*option));
-        }
-    }
-    if (parser.isSet(baud)) {
-        options.baudRate = baudRateFromText(parser.value(baud));
-        if (!options.baudRate)
-            return bad(baud, parser.value(baud));
+    // A value given once; one that means nothing ends the run.
+    auto single = [&](const QCommandLineOption &option, auto read, auto &into) {
+        if (parser.isSet(option))
+            into = read(parser.value(option));
+        return !parser.isSet(option) || into;
+    };
+    for (const auto &[option, ok] :
+         { std::pair(&timestamps, single(timestamps, timestampsFromText, options.timestamps)),
+           std::pair(&dtr, single(dtr, switchFromText, options.dtr)),
+           std::pair(&rts, single(rts, switchFromText, options.rts)),
+           std::pair(&baud, single(baud, baudRateFromText, options.baudRate)) }) {
+        if (!ok)
+            return bad(*option, parser.value(*option));
     }
 
     options.openSerial = parser.isSet(open);
@@ -227,10 +224,7 @@ CommandLine parseCommandLine(const QStringList &arguments)
     };
     const auto text = [](const QString &value) { return std::optional<QString>(value); };
     const auto hexMode = [](const QString &value) {
-        const QString word = value.trimmed().toLower();
-        return word == QLatin1String("hex")  ? std::optional<bool>(true)
-            : word == QLatin1String("ascii") ? std::optional<bool>(false)
-                                             : std::nullopt;
+        return wordFromText<bool>(value, { { "hex", true }, { "ascii", false } });
     };
     const auto period = [](const QString &value) {
         bool ok = false;
@@ -257,10 +251,7 @@ CommandLine parseCommandLine(const QStringList &arguments)
                             + helpText(parser));
     if (parser.isSet(keepLogs) || parser.isSet(discardLogs))
         options.keepLogs = parser.isSet(keepLogs);
-    if (parser.isSet(quitAfter)) {
-        options.quitAfterMs = durationFromText(parser.value(quitAfter));
-        if (!options.quitAfterMs)
-            return bad(quitAfter, parser.value(quitAfter));
-    }
+    if (!single(quitAfter, durationFromText, options.quitAfterMs))
+        return bad(quitAfter, parser.value(quitAfter));
     return result;
 }

@@ -1,17 +1,24 @@
 #include "options.h"
 
+#include <limits>
+
+std::optional<qint64> decimalFromText(const QString &digits)
+{
+    for (const QChar c : digits)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+    bool ok = false;
+    const qint64 number = digits.toLongLong(&ok, 10);
+    return ok ? std::optional<qint64>(number) : std::nullopt;
+}
+
 std::optional<LineEnding> lineEndingFromText(const QString &text)
 {
-    const QString word = text.trimmed().toUpper();
-    if (word == QLatin1String("LF"))
-        return LineEnding::LF;
-    if (word == QLatin1String("CR"))
-        return LineEnding::CR;
-    if (word == QLatin1String("CRLF"))
-        return LineEnding::CRLF;
-    if (word == QLatin1String("NONE"))
-        return LineEnding::None;
-    return std::nullopt;
+    return wordFromText<LineEnding>(text,
+                                    { { "lf", LineEnding::LF },
+                                      { "cr", LineEnding::CR },
+                                      { "crlf", LineEnding::CRLF },
+                                      { "none", LineEnding::None } });
 }
 
 QByteArray lineEndingBytes(LineEnding ending)
@@ -31,35 +38,22 @@ QByteArray lineEndingBytes(LineEnding ending)
 
 std::optional<Timestamps> timestampsFromText(const QString &text)
 {
-    const QString word = text.trimmed().toLower();
-    if (word == QLatin1String("off"))
-        return Timestamps::Off;
-    if (word == QLatin1String("log"))
-        return Timestamps::Log;
-    if (word == QLatin1String("view"))
-        return Timestamps::View;
-    return std::nullopt;
+    return wordFromText<Timestamps>(
+        text,
+        { { "off", Timestamps::Off }, { "log", Timestamps::Log }, { "view", Timestamps::View } });
 }
 
 std::optional<bool> switchFromText(const QString &text)
 {
-    const QString word = text.trimmed().toLower();
-    if (word == QLatin1String("on"))
-        return true;
-    if (word == QLatin1String("off"))
-        return false;
-    return std::nullopt;
+    return wordFromText<bool>(text, { { "on", true }, { "off", false } });
 }
 
 std::optional<qint32> baudRateFromText(const QString &text)
 {
-    const QString digits = text.trimmed();
-    for (const QChar c : digits)
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return std::nullopt;
-    bool ok = false;
-    const qint32 rate = digits.toInt(&ok, 10);
-    return ok && rate > 0 ? std::optional<qint32>(rate) : std::nullopt;
+    const std::optional<qint64> rate = decimalFromText(text.trimmed());
+    return rate && *rate > 0 && *rate <= std::numeric_limits<qint32>::max()
+        ? std::optional<qint32>(qint32(*rate))
+        : std::nullopt;
 }
 
 std::optional<qint64> durationFromText(const QString &text)
@@ -73,15 +67,11 @@ std::optional<qint64> durationFromText(const QString &text)
     if (number.endsWith(QLatin1Char('h')) || number.endsWith(QLatin1Char('m'))
         || number.endsWith(QLatin1Char('s')))
         number.chop(1);
-    for (const QChar c : number)
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return std::nullopt;
-    bool ok = false;
-    const qint64 count = number.toLongLong(&ok, 10);
+    const std::optional<qint64> count = decimalFromText(number);
     // A week is far beyond any bench run, and keeps the milliseconds well within a timer's reach.
-    if (!ok || count <= 0 || count * unitMs > qint64(7) * 24 * 3600 * 1000)
+    if (!count || *count <= 0 || *count > qint64(7) * 24 * 3600 * 1000 / unitMs)
         return std::nullopt;
-    return count * unitMs;
+    return *count * unitMs;
 }
 
 QList<int> channelsFromText(const QString &text)

@@ -5,7 +5,9 @@
 #include <QString>
 
 #include <array>
+#include <initializer_list>
 #include <optional>
+#include <utility>
 
 // What a bench may ask of a run beyond the form: each is a key of the settings file and an
 // option of the command line (which wins for that run). Unset, the program behaves as the form
@@ -15,6 +17,21 @@
 enum class LineEnding { LF, CR, CRLF, None };
 // Where lines carry their time and direction.
 enum class Timestamps { Off, Log, View };
+
+// The value paired with the word the text is (case aside, spaces around ignored); none for any
+// other text. The words are given in lower case.
+template<class T>
+std::optional<T> wordFromText(const QString &text,
+                              std::initializer_list<std::pair<const char *, T>> words)
+{
+    const QString word = text.trimmed().toLower();
+    for (const auto &[name, value] : words)
+        if (word == QLatin1String(name))
+            return value;
+    return std::nullopt;
+}
+// Digits 0 to 9 and nothing else, not even a sign or a space: the number they write.
+std::optional<qint64> decimalFromText(const QString &digits);
 
 std::optional<LineEnding> lineEndingFromText(const QString &text); // LF, CR, CRLF, None
 QByteArray lineEndingBytes(LineEnding ending);

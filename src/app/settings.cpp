@@ -119,19 +119,17 @@ void MainWindow::loadSettings()
     options.dtr = switchFromText(read(QStringLiteral("serialdtr")));
     options.rts = switchFromText(read(QStringLiteral("serialrts")));
     options.baudRate = baudRateFromText(read(QStringLiteral("baudrate")));
-    const QString reconnect = read(QStringLiteral("reconnect")).trimmed().toLower();
-    if (reconnect == QLatin1String("true") || reconnect == QLatin1String("false"))
-        options.reconnect = reconnect == QLatin1String("true");
+    options.reconnect = wordFromText<bool>(read(QStringLiteral("reconnect")),
+                                           { { "true", true }, { "false", false } });
     settings.endGroup();
 
     options.overrideWith(commandLineOptions);
     for (int i = 0; i < channelCount; ++i) {
         channels[i]->setLineEnding(options.lineEndings[i].value_or(LineEnding::LF));
         channels[i]->setTimestamps(options.timestamps.value_or(Timestamps::Off));
+        channels[i]->setReconnect(options.reconnect.value_or(false));
     }
     serialChannel->setControlLines(options.dtr, options.rts);
-    for (Channel *channel : channels)
-        channel->setReconnect(options.reconnect.value_or(false));
     if (options.baudRate) {
         // A rate beyond the list joins it; the driver says at Open whether it can run it.
         const int listed = ui->CB_BandRate->findData(*options.baudRate);

@@ -10,13 +10,8 @@
 
 quint16 networkPortFromText(const QString &text)
 {
-    const QString digits = text.trimmed();
-    for (const QChar c : digits)
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return 0;
-    bool ok = false;
-    const qlonglong port = digits.toLongLong(&ok, 10);
-    return ok && port >= 1 && port <= 65535 ? static_cast<quint16>(port) : 0;
+    const std::optional<qint64> port = decimalFromText(text.trimmed());
+    return port && *port >= 1 && *port <= 65535 ? quint16(*port) : 0;
 }
 
 NetworkChannel::NetworkChannel(int number, const QWidget *form, const Context &context,
