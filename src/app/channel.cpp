@@ -15,30 +15,20 @@
 #include <QTimer>
 #include <QVector>
 
-namespace {
-template<class T> T *part(const QWidget *form, const QString &pattern, const QString &name)
-{
-    const QString objectName = pattern.arg(name);
-    T *child = form->findChild<T *>(objectName);
-    if (!child)
-        qFatal("The form holds no %s", qPrintable(objectName));
-    return child;
-}
-} // namespace
-
 Channel::Widgets Channel::findWidgets(const QWidget *form, const QString &viewName,
                                       const QString &name)
 {
-    return { part<QTextEdit>(form, QStringLiteral("TE_%1"), viewName),
-             part<QLineEdit>(form, QStringLiteral("LE_%1Cmd"), viewName),
-             part<QPushButton>(form, QStringLiteral("PB_Send%1"), viewName),
-             part<QPushButton>(form, QStringLiteral("PB_Clear%1"), viewName),
-             part<QPushButton>(form, QStringLiteral("PB_%1TimerStart"), name),
-             part<QSpinBox>(form, QStringLiteral("SB_%1TimerSecond"), name),
-             part<QLineEdit>(form, QStringLiteral("LE_%1SentCount"), name),
-             part<QLineEdit>(form, QStringLiteral("LE_%1RecvCount"), name),
-             part<QRadioButton>(form, QStringLiteral("RB_%1Ascii"), name),
-             part<QRadioButton>(form, QStringLiteral("RB_%1Hex"), name) };
+    auto named = [](const char *pattern, const QString &n) { return QString(pattern).arg(n); };
+    return { formChild<QTextEdit>(form, named("TE_%1", viewName)),
+             formChild<QLineEdit>(form, named("LE_%1Cmd", viewName)),
+             formChild<QPushButton>(form, named("PB_Send%1", viewName)),
+             formChild<QPushButton>(form, named("PB_Clear%1", viewName)),
+             formChild<QPushButton>(form, named("PB_%1TimerStart", name)),
+             formChild<QSpinBox>(form, named("SB_%1TimerSecond", name)),
+             formChild<QLineEdit>(form, named("LE_%1SentCount", name)),
+             formChild<QLineEdit>(form, named("LE_%1RecvCount", name)),
+             formChild<QRadioButton>(form, named("RB_%1Ascii", name)),
+             formChild<QRadioButton>(form, named("RB_%1Hex", name)) };
 }
 
 Channel::Channel(const QString &name, const Widgets &widgets, const Context &context,
@@ -168,11 +158,16 @@ void Channel::noteInLog(const QString &line)
 {
     QString text = line + QLatin1Char('\n');
     if (m_timestamps != Timestamps::Off)
-        text.prepend(m_log.now().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz ")));
+        text.prepend(stamp() + QLatin1Char(' '));
     if (m_log.lineOpen())
         text.prepend(QLatin1Char('\n'));
     m_lineOpen = false;
     m_log.write(text);
+}
+
+QString Channel::stamp() const
+{
+    return m_log.now().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
 }
 
 void Channel::stopPeriodicSend()
@@ -209,7 +204,7 @@ void Channel::appendTraffic(QString text, const QColor &pickedColour, bool lineB
         }
         ownLine = false;
         if (!m_lineOpen) {
-            pieces.append({ m_log.now().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"))
+            pieces.append({ stamp()
                                 + (direction == Direction::Received ? QStringLiteral(" RX ")
                                                                     : QStringLiteral(" TX ")),
                             true });

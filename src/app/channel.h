@@ -47,6 +47,14 @@ public:
         QRadioButton *hex;
     };
     static Widgets findWidgets(const QWidget *form, const QString &viewName, const QString &name);
+    // A control of the form by its object name; without it the window cannot work at all.
+    template<class T> static T *formChild(const QObject *form, const QString &objectName)
+    {
+        T *child = form->findChild<T *>(objectName);
+        if (!child)
+            qFatal("The form holds no %s", qPrintable(objectName));
+        return child;
+    }
 
     // What the channels of one window share.
     struct Context {
@@ -123,6 +131,8 @@ protected:
     void noteLinkBack();
     // A line of the log's own, stamped like traffic where the run wants stamps.
     void noteInLog(const QString &line);
+    // The time a stamped line starts with.
+    QString stamp() const;
     // The link has just opened: a periodic send that waits for it starts.
     void linkIsUp();
     // The user closed the link: nothing waits for it any more.

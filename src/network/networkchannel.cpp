@@ -24,7 +24,7 @@ NetworkChannel::NetworkChannel(int number, const QWidget *form, const Context &c
     , m_number(number)
     , m_target(target)
     , m_connectButton(
-          form->findChild<QPushButton *>(QStringLiteral("PB_ConnectNetwork%1").arg(number)))
+          formChild<QPushButton>(form, QStringLiteral("PB_ConnectNetwork%1").arg(number)))
     , m_socket(new QTcpSocket(this))
     , m_connectTimer(new QTimer(this))
     , m_retryTimer(new QTimer(this))

@@ -7,28 +7,18 @@
 #include <QTextEdit>
 #include <QTimer>
 
-namespace {
-template<class T> T *formChild(const QWidget *form, const char *name)
-{
-    T *child = form->findChild<T *>(QLatin1String(name));
-    if (!child)
-        qFatal("The form holds no %s", name);
-    return child;
-}
-} // namespace
-
 SerialChannel::SerialChannel(const QWidget *form, const Context &context, const QColor &inputColour,
                              const QColor &outputColour)
     : Channel(QStringLiteral("Serial"),
               findWidgets(form, QStringLiteral("SerialPort"), QStringLiteral("Serial")), context,
               inputColour, outputColour)
-    , m_line { formChild<QComboBox>(form, "CB_SerialPort"),
-               formChild<QComboBox>(form, "CB_BandRate"),
-               formChild<QComboBox>(form, "CB_DataBit"),
-               formChild<QComboBox>(form, "CB_Parity"),
-               formChild<QComboBox>(form, "CB_StopBit"),
-               formChild<QComboBox>(form, "CB_FlowControl"),
-               formChild<QPushButton>(form, "PB_OpenSerialPort") }
+    , m_line { formChild<QComboBox>(form, QStringLiteral("CB_SerialPort")),
+               formChild<QComboBox>(form, QStringLiteral("CB_BandRate")),
+               formChild<QComboBox>(form, QStringLiteral("CB_DataBit")),
+               formChild<QComboBox>(form, QStringLiteral("CB_Parity")),
+               formChild<QComboBox>(form, QStringLiteral("CB_StopBit")),
+               formChild<QComboBox>(form, QStringLiteral("CB_FlowControl")),
+               formChild<QPushButton>(form, QStringLiteral("PB_OpenSerialPort")) }
     , m_port(new QSerialPort(this))
     , m_quietTimer(new QTimer(this))
     , m_reopenTimer(new QTimer(this))
@@ -54,10 +44,7 @@ void SerialChannel::takeArrivals()
     m_block.append(m_port->readAll());
     // Whole blocks of a device that does not pause are shown as they fill; the rest waits for
     // the line to go quiet or the block to fill.
-    const int whole = m_block.size() / maxSerialBlock * maxSerialBlock;
-    for (int at = 0; at < whole; at += maxSerialBlock)
-        appendReceived(m_block.mid(at, maxSerialBlock));
-    m_block.remove(0, whole);
+    showBlocks(m_block.size() / maxSerialBlock * maxSerialBlock);
     if (m_block.isEmpty())
         m_quietTimer->stop();
     else
@@ -68,9 +55,14 @@ void SerialChannel::endBlock()
 {
     m_quietTimer->stop();
     // More than a block is waiting only when a close took in what the port still held.
-    for (int at = 0; at < m_block.size(); at += maxSerialBlock)
-        appendReceived(m_block.mid(at, maxSerialBlock));
-    m_block.clear();
+    showBlocks(m_block.size());
+}
+
+void SerialChannel::showBlocks(int size)
+{
+    for (int at = 0; at < size; at += maxSerialBlock)
+        appendReceived(m_block.mid(at, qMin(maxSerialBlock, size - at)));
+    m_block.remove(0, size);
 }
 
 void SerialChannel::readNow()

@@ -72,6 +72,8 @@ protected:
 
 private:
     void takeArrivals();
+    // Shows the first `size` bytes taken in, in blocks of at most 4096, and lets them go.
+    void showBlocks(int size);
     void readSettings();
     // Closes the port; what it still held ends the block.
     void closePort();
