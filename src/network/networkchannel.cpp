@@ -162,26 +162,15 @@ void NetworkChannel::showPeer(const QString &peer)
 
 void NetworkChannel::disconnectFromPeer()
 {
-    if (connecting() || m_retrying) {
-        // Abandoned by the user: no box, nothing to report, no more attempts.
-        cancelWaitingPeriodicSend();
-        m_retryTimer->stop();
-        m_retrying = false;
-        m_connectTimer->stop();
-        m_socket->abort();
-        m_connectButton->setText(QStringLiteral("Connect"));
-        statusBar()->showMessage(tr("disconnected Network%1.").arg(m_number));
-        return;
-    }
-    // Stopped while the socket is still open, so that the periodic send takes its stop path
-    // and not its refusal.
-    setPeriodicSend(false);
-    widgets().timerButton->setChecked(false);
-    showIncompleteText();
-    m_socket->close();
-    showPeer(QString());
-    statusBar()->showMessage(tr("disconnected Network%1.").arg(m_number));
-    m_connectButton->setText(QStringLiteral("Connect"));
+    // Ended, or abandoned while connecting or waiting to try again: no box, nothing to report,
+    // no more attempts. An attempt is aborted, where closing would finish it first.
+    const bool attempt = connecting();
+    cancelWaitingPeriodicSend();
+    m_retryTimer->stop();
+    m_retrying = false;
+    m_connectTimer->stop();
+    attempt ? m_socket->abort() : m_socket->close();
+    endLink();
 }
 
 void NetworkChannel::reportError(QAbstractSocket::SocketError error)
