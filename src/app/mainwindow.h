@@ -112,6 +112,7 @@ private:
     // src/view
     // Shows the colour in use: `colour` when the user picked it (valid), else the default.
     void showColor(QPushButton *button, const QColor &colour);
+    void showColors();
 
     Ui::MainWindow *ui;
     AboutDialog *aboutDialog;

@@ -58,11 +58,7 @@ void MainWindow::initSettings()
 {
     settingsFilePath = QDir::currentPath() + QStringLiteral("/demosettings.ini");
     loadSettings();
-
-    showColor(ui->PB_SerialInputColor, serialInputColor);
-    showColor(ui->PB_SerialOutputColor, serialOutputColor);
-    showColor(ui->PB_NetworkInputColor, networkInputColor);
-    showColor(ui->PB_NetworkOutputColor, networkOutputColor);
+    showColors();
 
     // The serial console limits itself; the complete history lives in the logs. The network
     // views are records of the traffic: typing into one would make it differ from its log, and

@@ -106,9 +106,7 @@ bool ChannelLog::writeGapNote()
     if (writeBytes(note.toLocal8Bit()))
         return true;
     // The note itself did not fit: the gap goes on, as wide as it was.
-    m_gap.lostBytes = gap.lostBytes;
-    m_gap.since = gap.since;
-    m_gap.reason = gap.reason;
+    m_gap = gap;
     return false;
 }
 

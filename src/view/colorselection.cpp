@@ -62,13 +62,17 @@ void MainWindow::showColor(QPushButton *button, const QColor &colour)
 void MainWindow::changeEvent(QEvent *event)
 {
     // The default colours follow the desktop's palette, and so do the buttons that show them.
-    if (event->type() == QEvent::PaletteChange && ui) {
-        showColor(ui->PB_SerialInputColor, serialInputColor);
-        showColor(ui->PB_SerialOutputColor, serialOutputColor);
-        showColor(ui->PB_NetworkInputColor, networkInputColor);
-        showColor(ui->PB_NetworkOutputColor, networkOutputColor);
-    }
+    if (event->type() == QEvent::PaletteChange && ui)
+        showColors();
     QMainWindow::changeEvent(event);
+}
+
+void MainWindow::showColors()
+{
+    showColor(ui->PB_SerialInputColor, serialInputColor);
+    showColor(ui->PB_SerialOutputColor, serialOutputColor);
+    showColor(ui->PB_NetworkInputColor, networkInputColor);
+    showColor(ui->PB_NetworkOutputColor, networkOutputColor);
 }
 
 void MainWindow::setColor()
