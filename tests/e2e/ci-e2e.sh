@@ -84,7 +84,7 @@ rm -rf "$tree"
 
 # Debian's python3, which has pyatspi, whatever python3 comes first on PATH.
 e2e_status=0
-TESKMANAGER=/usr/bin/teskmanager timeout 120 /usr/bin/python3 tests/e2e/run-e2e.py || e2e_status=$?
+TESKMANAGER=/usr/bin/teskmanager timeout 120 tools/x-session.sh /usr/bin/python3 tests/e2e/run-e2e.py || e2e_status=$?
 check "end-to-end run of the installed program" test "$e2e_status" -eq 0
 
 check "an unattended run recovers a reset device and a restarted server on its own" \

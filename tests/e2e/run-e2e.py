@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """Drives the installed TeskManager through the accessibility bus, as assistive technology does.
 
-A virtual screen (Xvfb 1920x1080) with openbox, a private D-Bus session and the AT-SPI bus are
-started; the program runs with its accessibility bridge on, and every control is found by its
+It runs on the screen that DISPLAY names, as tools/x-session.sh makes one (Xvfb 1920x1080 under
+openbox); a private D-Bus session and the AT-SPI bus are started on it; the program runs with its accessibility bridge on, and every control is found by its
 role and its accessible name, never by coordinates. Buttons are pressed with their "press"
 action or, for checkable ones, with the focus and the space bar, so that `clicked` fires as it
 does for a user (a checkable button's "toggle" action changes its state without `clicked`).
@@ -18,6 +18,7 @@ Environment:
 
 import glob
 import os
+import re
 import select
 import shutil
 import signal
@@ -129,16 +130,12 @@ def run(args, **kwargs):
 
 
 # ---------------------------------------------------------------------------------------------
-# The desktop: X server, session bus, accessibility bus, window manager.
+# The desktop: a session bus and an accessibility bus on the screen given.
 
 def start_desktop():
-    reader, writer = os.pipe()
-    start(["Xvfb", "-displayfd", str(writer), "-screen", "0", f"{SCREEN[0]}x{SCREEN[1]}x24",
-           "-nolisten", "tcp", "-noreset"], "xvfb", pass_fds=(writer,))
-    os.close(writer)
-    display = read_line_from(reader)
-    require(display.isdigit(), f"Xvfb starts ({SCREEN[0]}x{SCREEN[1]})")
-    os.environ["DISPLAY"] = f":{display}"
+    dimensions = re.search(r"dimensions:\s+(\d+)x(\d+)", run(["xdpyinfo"]).stdout)
+    require(dimensions and tuple(map(int, dimensions.groups())) == SCREEN,
+            f"a screen of {SCREEN[0]}x{SCREEN[1]} (tools/x-session.sh makes one)")
     os.environ["XDG_RUNTIME_DIR"] = os.path.join(WORK, "xdg")
 
     reader, writer = os.pipe()
@@ -170,8 +167,6 @@ def start_desktop():
         return "true" in reply.stdout
 
     require(wait_until(registry_up, interval=0.05), "the AT-SPI registry runs on that bus")
-
-    start(["openbox", "--sm-disable"], "openbox")
 
     def wm_up():
         return "window id" in run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"]).stdout
