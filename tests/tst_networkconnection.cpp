@@ -324,6 +324,9 @@ void TestNetworkConnection::reconnectsAsTold()
     QCOMPARE(fixture.periodicSend(2), QStringLiteral("Stop checked running"));
     QVERIFY(fixture.log(2).contains("\n--- link back ---\ntick\n"));
     QCOMPARE(fixture.log(2).count("--- link lost: "), 1);
+    QVERIFY2(fixture.shown(2).contains("tick\n--- link lost: ")
+                 && fixture.shown(2).contains("\n--- link back ---\ntick\n"),
+             qPrintable(fixture.shown(2)));
     QCOMPARE(fixture.dialogs.count(), 0);
 
     // The user's own Disconnect ends it for good.

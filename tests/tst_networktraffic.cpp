@@ -277,6 +277,9 @@ void TestNetworkTraffic::periodicSendStopsWhenLinkEnds_data()
     // Closed behind the window's back: no socket error, only the next tick notices.
     QTest::newRow("socket closed under it") << "close"
                                             << "connected Network2.";
+    // What the peer does not take must not pile up in the program without end.
+    QTest::newRow("peer stops reading") << "full"
+                                        << "Send failed on Network2: the peer is not reading (";
 }
 
 void TestNetworkTraffic::periodicSendStopsWhenLinkEnds()
@@ -294,13 +297,26 @@ void TestNetworkTraffic::periodicSendStopsWhenLinkEnds()
         fixture.peer(2)->close();
     else if (how == "hex")
         fixture.setHexMode(2, true);
-    else
+    else if (how == "close")
         fixture.socket(2)->close();
+    const qint64 command = 30000;
+    if (how == "full") {
+        fixture.peer(2)->setReadBufferSize(1);
+        fixture.commandLine(2)->setText(QString(command, 't'));
+        fixture.sendTimer(2)->start(1);
+    }
 
     QTRY_COMPARE(fixture.periodicSend(2), QStringLiteral("Start"));
-    QCOMPARE(fixture.status(), status);
+    QVERIFY2(fixture.status().startsWith(status), qPrintable(fixture.status()));
     QCOMPARE(fixture.dialogs.count(), 0);
-    QCOMPARE(fixture.shown(2), QString("t\n").repeated(fixture.sent(2)));
+    QCOMPARE(fixture.log(2).count('\n'), fixture.sent(2));
+    if (how == "full") {
+        // Refused just before the send that would have left more than 1 MiB waiting.
+        const qint64 waiting = fixture.status().section('(', 1).section(' ', 0, 0).toLongLong();
+        QCOMPARE(fixture.socket(2)->bytesToWrite(), waiting);
+        QVERIFY2(waiting <= 1024 * 1024 && waiting + command + 1 > 1024 * 1024,
+                 qPrintable(fixture.status()));
+    }
 }
 
 void TestNetworkTraffic::sendOnLostLinkIsNotCounted_data()

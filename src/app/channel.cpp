@@ -5,6 +5,7 @@
 #include "sendstatus.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPalette>
 #include <QPushButton>
@@ -14,6 +15,14 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <QVector>
+
+#include <poll.h>
+
+namespace {
+// A link whose other end takes nothing must not grow the program's memory without bound: beyond
+// this much waiting to leave, a send is refused.
+constexpr qint64 maxBytesWaiting = 1024 * 1024;
+} // namespace
 
 Channel::Widgets Channel::findWidgets(const QWidget *form, const QString &viewName,
                                       const QString &name)
@@ -77,6 +86,9 @@ void Channel::send()
     const QByteArray bytes = encodeCommand(text, m_hexMode, &problem, m_lineEnd);
     // A command that cannot be sent whole, or a write that fails, never left: it is neither
     // counted nor shown.
+    const qint64 waiting = linkDevice()->bytesToWrite();
+    if (problem.isEmpty() && waiting + bytes.size() > maxBytesWaiting)
+        problem = tr("%1 is not reading (%2 bytes waiting)").arg(otherEnd()).arg(waiting);
     if (problem.isEmpty())
         writeToLink(bytes, &problem);
     if (!problem.isEmpty()) {
@@ -125,6 +137,28 @@ void Channel::setPeriodicSend(bool start)
     }
 }
 
+void Channel::shutDown()
+{
+    m_periodicSendWaits = false;
+    stopPeriodicSend();
+    closeLinkAtExit();
+}
+
+void Channel::drainWrites(QIODevice *link)
+{
+    constexpr int patienceMs = 500;
+    QElapsedTimer clock;
+    clock.start();
+    while (link->isOpen() && link->bytesToWrite() > 0 && clock.elapsed() < patienceMs
+           && link->waitForBytesWritten(int(patienceMs - clock.elapsed()))) { }
+}
+
+bool Channel::inputWaiting(qintptr descriptor)
+{
+    pollfd watched { int(descriptor), POLLIN, 0 };
+    return descriptor >= 0 && ::poll(&watched, 1, 0) > 0 && (watched.revents & POLLIN);
+}
+
 void Channel::startPeriodicSendWhenOpen()
 {
     m_periodicSendWaits = true;
@@ -146,23 +180,27 @@ void Channel::noteLinkLost(const QString &reason)
     if (m_sendTimer->isActive())
         m_periodicSendWaits = true;
     stopPeriodicSend();
-    noteInLog(QStringLiteral("--- link lost: %1 ---").arg(reason));
+    noteLine(QStringLiteral("--- link lost: %1 ---").arg(reason));
 }
 
 void Channel::noteLinkBack()
 {
-    noteInLog(QStringLiteral("--- link back ---"));
+    noteLine(QStringLiteral("--- link back ---"));
 }
 
-void Channel::noteInLog(const QString &line)
+void Channel::noteLine(const QString &line)
 {
-    QString text = line + QLatin1Char('\n');
-    if (m_timestamps != Timestamps::Off)
-        text.prepend(stamp() + QLatin1Char(' '));
-    if (m_log.lineOpen())
-        text.prepend(QLatin1Char('\n'));
+    const QString lead = m_log.lineOpen() ? QStringLiteral("\n") : QString();
+    const QString stamped
+        = m_timestamps == Timestamps::Off ? line : stamp() + QLatin1Char(' ') + line;
     m_lineOpen = false;
-    m_log.write(text);
+    show(lead + (m_timestamps == Timestamps::View ? stamped : line) + QLatin1Char('\n'),
+         mutedColour(), lead + stamped + QLatin1Char('\n'));
+}
+
+QColor Channel::mutedColour() const
+{
+    return m_widgets.view->palette().color(QPalette::PlaceholderText);
 }
 
 QString Channel::stamp() const
@@ -219,7 +257,7 @@ void Channel::appendTraffic(QString text, const QColor &pickedColour, bool lineB
     }
 
     if (m_timestamps == Timestamps::View) {
-        const QColor muted = m_widgets.view->palette().color(QPalette::PlaceholderText);
+        const QColor muted = mutedColour();
         for (const Piece &piece : qAsConst(pieces))
             show(piece.text, piece.stamp ? muted : colour, piece.text);
     } else {

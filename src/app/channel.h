@@ -91,6 +91,9 @@ public:
     void clear();
     void setMode(int id);
     void setPeriodicSend(bool start);
+    // At exit, before the logs close: nothing is sent any more, what the link still holds is
+    // taken in and what was sent leaves, then the link closes.
+    void shutDown();
 
 protected:
     virtual bool linkOpen() const = 0;
@@ -101,6 +104,11 @@ protected:
     virtual bool sendsEmptyCommand() const = 0;
     // Writes all of the bytes, or says why not.
     virtual bool writeToLink(const QByteArray &bytes, QString *problem) = 0;
+    // The port or socket, for what every link has: bytes waiting to leave.
+    virtual QIODevice *linkDevice() const = 0;
+    // Who fails to take what is sent: "the device", "the peer".
+    virtual QString otherEnd() const = 0;
+    virtual void closeLinkAtExit() = 0;
     virtual void modeChanged() { }
     // How received bytes read in hex mode: pairs, one line per arrival.
     virtual QString hexText(const QByteArray &bytes) const
@@ -129,14 +137,21 @@ protected:
     // stops, to resume when the link is back.
     void noteLinkLost(const QString &reason);
     void noteLinkBack();
-    // A line of the log's own, stamped like traffic where the run wants stamps.
-    void noteInLog(const QString &line);
+    // A line of its own in the view, in the stamps' muted colour, and in the log, stamped like
+    // traffic where the run wants stamps.
+    void noteLine(const QString &line);
+    // Waits a little for what was written to leave, unless the other end does not take it.
+    static void drainWrites(QIODevice *link);
+    // Whether the system holds input for the descriptor that the link has not read yet. Asked
+    // before a wait for it, since a wait that times out is reported as the link's error.
+    static bool inputWaiting(qintptr descriptor);
     // The time a stamped line starts with.
     QString stamp() const;
     // The link has just opened: a periodic send that waits for it starts.
     void linkIsUp();
     // The user closed the link: nothing waits for it any more.
     void cancelWaitingPeriodicSend() { m_periodicSendWaits = false; }
+    QColor mutedColour() const;
     QWidget *window() const { return m_window; }
     QStatusBar *statusBar() const { return m_statusBar; }
     const QColor &inputColour() const { return m_inputColour; }

@@ -250,6 +250,24 @@ bool NetworkChannel::writeToLink(const QByteArray &bytes, QString *problem)
     return true;
 }
 
+QIODevice *NetworkChannel::linkDevice() const
+{
+    return m_socket;
+}
+
+void NetworkChannel::closeLinkAtExit()
+{
+    if (m_socket->state() == QAbstractSocket::ConnectedState) {
+        // A reply already on its way is taken in, and what was sent (and logged) leaves.
+        if (inputWaiting(m_socket->socketDescriptor()))
+            m_socket->waitForReadyRead(0);
+        m_socket->flush();
+        drainWrites(m_socket);
+    }
+    if (m_socket->state() != QAbstractSocket::UnconnectedState || m_retryTimer->isActive())
+        disconnectFromPeer();
+}
+
 void NetworkChannel::read()
 {
     appendReceived(m_socket->readAll());

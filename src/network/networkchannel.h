@@ -50,6 +50,9 @@ protected:
     void refusePeriodicSend() override;
     bool sendsEmptyCommand() const override { return false; }
     bool writeToLink(const QByteArray &bytes, QString *problem) override;
+    QIODevice *linkDevice() const override;
+    QString otherEnd() const override { return tr("the peer"); }
+    void closeLinkAtExit() override;
     void modeChanged() override;
 
 private:

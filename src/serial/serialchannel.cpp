@@ -185,11 +185,16 @@ bool SerialChannel::openPort(bool quiet)
     // Room for a fast device's bytes while the window is busy for a moment; the pty or UART
     // driver holds only a few kilobytes.
     m_port->setReadBufferSize(1024 * 1024);
-    // A line the device or its driver cannot set (a pty has none) is told; the port stays open.
+    // A line the device or its driver cannot set (a pty has none) is told beside the line's
+    // settings; the port stays open.
+    QStringList refused;
     if (m_dtr && !m_port->setDataTerminalReady(*m_dtr))
-        statusBar()->showMessage(tr("Serial: could not set DTR: %1").arg(m_port->errorString()));
+        refused << tr("could not set DTR: %1").arg(m_port->errorString());
     if (m_rts && !m_port->setRequestToSend(*m_rts))
-        statusBar()->showMessage(tr("Serial: could not set RTS: %1").arg(m_port->errorString()));
+        refused << tr("could not set RTS: %1").arg(m_port->errorString());
+    if (!refused.isEmpty())
+        statusBar()->showMessage(statusBar()->currentMessage() + QStringLiteral("; ")
+                                 + refused.join(QStringLiteral("; ")));
     return true;
 }
 
@@ -228,11 +233,23 @@ void SerialChannel::close()
     statusBar()->showMessage(tr("Disconnected"));
 }
 
+void SerialChannel::closeLinkAtExit()
+{
+    // What the device already sent is in the port or on its way into it.
+    if (m_port->isOpen() && inputWaiting(m_port->handle()))
+        m_port->waitForReadyRead(0);
+    if (m_port->isOpen() || m_reopenTimer->isActive())
+        close();
+}
+
 void SerialChannel::closePort()
 {
-    // What came in before the close is shown now.
-    if (m_port->isOpen())
+    // What came in before the close is shown now, and what was sent (and logged) leaves first:
+    // closing the port would drop it.
+    if (m_port->isOpen()) {
+        drainWrites(m_port);
         m_block.append(m_port->readAll());
+    }
     m_port->close();
     endBlock();
 }
@@ -262,20 +279,16 @@ void SerialChannel::handleLoss()
     if (m_lossHandled)
         return;
     m_lossHandled = true;
-    // Qt's own text adds nothing when it is only "Unknown error".
-    QString text
+    // The error code tells the loss; what the system says beside it is often an error left over
+    // from an earlier call ("Resource temporarily unavailable" for a vanished pty).
+    const QString text
         = tr("The device on %1 was disconnected or stopped responding.").arg(m_settings.portName);
-    const QString reason = m_port->errorString();
-    if (!reason.isEmpty() && reason != QLatin1String("Unknown error"))
-        text += QLatin1Char(' ') + tr("The system reported: %1.").arg(reason);
     QTimer::singleShot(0, this, [this, text] {
         // Closed before anything else: the port's reports would otherwise go on spinning.
         closePort();
         if (reconnects()) {
             // Nobody may be there to answer a box: the port is tried again until it is back.
             showIncompleteText();
-            // What the system says about a vanished device is often an error left over from an
-            // earlier call, so the log says what is known.
             waitForPort(tr("the device on %1 was disconnected or stopped responding")
                             .arg(m_settings.portName));
             m_lossHandled = false;

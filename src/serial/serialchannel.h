@@ -67,6 +67,9 @@ protected:
     void refusePeriodicSend() override;
     bool sendsEmptyCommand() const override { return true; }
     bool writeToLink(const QByteArray &bytes, QString *problem) override;
+    QIODevice *linkDevice() const override { return m_port; }
+    QString otherEnd() const override { return tr("the device"); }
+    void closeLinkAtExit() override;
     void show(const QString &text, const QColor &colour, const QString &logged) override;
     QString hexText(const QByteArray &bytes) const override { return serialHexRendering(bytes); }
 
