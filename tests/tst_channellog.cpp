@@ -1,6 +1,7 @@
 #include "viewchecks.h"
 #include "windowfixture.h"
 
+#include <QAction>
 #include <QDir>
 #include <QtTest>
 
@@ -51,6 +52,8 @@ private slots:
     void timestamps();
     void answeredAhead_data();
     void answeredAhead();
+    void everyByteOnTheWireLogged_data();
+    void everyByteOnTheWireLogged();
 };
 
 void ChannelLogTest::logsCreatedAtStartUp()
@@ -315,9 +318,57 @@ void ChannelLogTest::answeredAhead()
     QVERIFY(fixture.connectNetwork(1));
     fixture.send(1, QStringLiteral("AT"));
     QVERIFY(fixture.window().close());
-    QCOMPARE(fixture.dialogs.count(), 0);
+    QCOMPARE(fixture.dialogs.texts(), QStringList());
     QCOMPARE(QDir(folder).entryList(QDir::Files).size(), keep ? 4 : 0);
     QVERIFY(QFileInfo::exists(fixture.env.settingsPath()));
+}
+
+void ChannelLogTest::everyByteOnTheWireLogged_data()
+{
+    QTest::addColumn<QString>("close");
+    QTest::newRow("File > Exit, the question answered") << "exit";
+    QTest::newRow("--quit-after or a signal") << "unattended";
+    QTest::newRow("a signal while the exit question waits") << "question";
+}
+
+// However the window closes, what the device and the peer received is in the logs, with what they
+// had already sent back when the close came.
+void ChannelLogTest::everyByteOnTheWireLogged()
+{
+    QFETCH(QString, close);
+    WindowFixture fixture(WindowFixture::Start::Later);
+    fixture.options.timestamps = Timestamps::Log;
+    fixture.start();
+    QVERIFY(fixture.open(serial) && fixture.open(1));
+    for (int channel : { serial, 1 }) {
+        fixture.startPeriodicSend(channel, "AT", 100);
+        // Faster than the form allows, so that a tick falls due in the middle of the close.
+        fixture.sendTimer(channel)->start(20);
+    }
+    QTRY_VERIFY(fixture.written(serial).count("AT\n") >= 5
+                && fixture.written(1).count("AT\n") >= 5);
+    QVERIFY(fixture.deliver(serial, "BYE\r\n") && fixture.deliver(1, "BYE\n"));
+    fixture.peer(1)->flush();
+
+    MainWindow &window = fixture.window();
+    if (close == "exit") {
+        fixture.widget<QAction>("actionExit")->trigger();
+    } else if (close == "unattended") {
+        window.closeUnattended();
+    } else {
+        fixture.dialogs.setAnswerCondition([] { return false; });
+        connect(&fixture.dialogs, &ModalDialogHelper::seen, &window,
+                [&window] { window.closeUnattended(); });
+        window.close();
+    }
+    QTRY_VERIFY(!window.isVisible());
+    // A tick that still came would come within this.
+    QTest::qWait(100);
+    for (int channel : { serial, 1 }) {
+        const QByteArray log = fixture.log(channel);
+        QCOMPARE(log.count(" TX AT\n"), fixture.written(channel).count("AT\n"));
+        QVERIFY2(log.contains(" RX BYE"), log.right(200).constData());
+    }
 }
 
 QTEST_MAIN(ChannelLogTest)

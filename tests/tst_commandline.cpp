@@ -33,45 +33,51 @@ void CommandLineTest::run_data()
     QTest::newRow("-h") << "-h" << 0 << usage << files;
     QTest::newRow("--version") << "--version" << 0 << version << QStringList();
     QTest::newRow("-v") << "-v" << 0 << version << QStringList();
-    QTest::newRow("unknown option")
-        << "--bogus" << 2 << "Unknown option 'bogus'." << QStringList(usage);
+    // A mistake is named on one line, followed by where to read more, not the whole usage.
+    const QStringList tryHelp { "Try 'teskmanager --help' for more information." };
+    QTest::newRow("unknown option") << "--bogus" << 2 << "Unknown option 'bogus'." << tryHelp;
     QTest::newRow("missing value")
-        << "--serial-port" << 2 << "Missing value after '--serial-port'." << QStringList(usage);
+        << "--serial-port" << 2 << "Missing value after '--serial-port'." << tryHelp;
     QTest::newRow("empty value") << "--serial-port=" << 2 << "Missing value after '--serial-port'."
-                                 << QStringList(usage);
-    const std::pair<const char *, const char *> mistakes[] = {
-        { "--line-ending serial=XY", "CH=VALUE" },
-        { "--line-ending 4=CR", "CH=VALUE" },
-        { "--line-ending CR", "CH=VALUE" },
-        { "--timestamps sometimes", "off|log|view" },
-        { "--dtr maybe", "on|off" },
-        { "--baud -5", "N" },
-        { "--baud 0", "N" },
-        { "--connect 4", "N" },
-        { "--connect 1,serial", "N" },
-        { "--every 1=0", "CH=MS" },
-        { "--every all=500", "CH=MS" },
-        { "--command 5=AT", "CH=TEXT" },
-        { "--mode serial=binary", "CH=ascii|hex" },
-        { "--port 70000", "PORT" },
-        { "--quit-after soon", "DURATION" },
-        { "--quit-after 0", "DURATION" },
-        { "--quit-after 5124095576031h", "DURATION" }, // wraps to 34 minutes in 64 bits
+                                 << tryHelp;
+    // Each bad value says what the option takes.
+    const std::tuple<const char *, const char *, const char *> mistakes[] = {
+        { "--line-ending serial=XY", "CH=VALUE", "VALUE must be LF, CR, CRLF or None" },
+        { "--line-ending 4=CR", "CH=VALUE", "CH must be serial, 1, 2, 3 or all" },
+        { "--line-ending CR", "CH=VALUE", "CH must be serial, 1, 2, 3 or all" },
+        { "--timestamps sometimes", "off|log|view", "must be off, log or view" },
+        { "--dtr maybe", "on|off", "must be on or off" },
+        { "--baud -5", "N", "N must be a whole number from 1 to 2147483647" },
+        { "--baud 0", "N", "N must be a whole number from 1 to 2147483647" },
+        { "--connect 4", "N", "N must be 1, 2 or 3" },
+        { "--connect 1,serial", "N", "N must be 1, 2 or 3" },
+        { "--every 1=0", "CH=MS", "MS must be 100 to 10000" },
+        { "--every 1=99", "CH=MS", "MS must be 100 to 10000" },
+        { "--every all=500", "CH=MS", "CH must be serial, 1, 2 or 3" },
+        { "--command 5=AT", "CH=TEXT", "CH must be serial, 1, 2 or 3" },
+        { "--mode serial=binary", "CH=ascii|hex", "the mode must be ascii or hex" },
+        { "--port 70000", "PORT", "PORT must be 1 to 65535" },
+        { "--quit-after soon", "DURATION",
+          "DURATION must be 1 second to 7 days, as 90, 90s, 15m or 8h" },
+        { "--quit-after 0", "DURATION",
+          "DURATION must be 1 second to 7 days, as 90, 90s, 15m or 8h" },
+        // wraps to 34 minutes in 64 bits
+        { "--quit-after 5124095576031h", "DURATION",
+          "DURATION must be 1 second to 7 days, as 90, 90s, 15m or 8h" },
     };
-    for (const auto &[mistake, valueName] : mistakes) {
+    for (const auto &[mistake, valueName, why] : mistakes) {
         const QString arguments = QString::fromLatin1(mistake);
         QTest::addRow("%s", mistake)
             << arguments << 2
-            << QStringLiteral("Bad value '%1' for %2 (%3).")
+            << QStringLiteral("Bad value '%1' for %2 (%3): %4.")
                    .arg(arguments.section(' ', 1), arguments.section(' ', 0, 0),
-                        QLatin1String(valueName))
-            << QStringList(usage);
+                        QLatin1String(valueName), QLatin1String(why))
+            << tryHelp;
     }
-    QTest::newRow("stray argument")
-        << "ttyS0" << 2 << "Unexpected argument 'ttyS0'." << QStringList(usage);
+    QTest::newRow("stray argument") << "ttyS0" << 2 << "Unexpected argument 'ttyS0'." << tryHelp;
     QTest::newRow("Qt options pass, the wrong one is named")
         << "-platform offscreen -style=fusion -reverse -geometry 640x480 --bogus" << 2
-        << "Unknown option 'bogus'." << QStringList(usage);
+        << "Unknown option 'bogus'." << tryHelp;
     QTest::newRow("repeated --serial-port and -platform offscreen open the window")
         << "-platform offscreen --serial-port /dev/ttyV0 -style fusion --serial-port /dev/ttyV1"
         << -1 << QString() << QStringList();
@@ -113,6 +119,8 @@ void CommandLineTest::run()
     QCOMPARE(text.section(QLatin1Char('\n'), 0, 0), firstLine);
     for (const QString &mention : mentions)
         QVERIFY2(text.contains(mention), qPrintable(mention));
+    if (exitCode == 2)
+        QCOMPARE(text.count(QLatin1Char('\n')), 2);
 
     // Only our options are listed; Qt's stay hidden.
     const QStringList lines = text.split(QLatin1Char('\n'));
@@ -152,11 +160,12 @@ void CommandLineTest::serialPortsInWindow()
     const TestEnvironment &env = fixture.env;
     const auto found = QSerialPortInfo::availablePorts();
     // The settings chose a port that is not here now: it stays listed after the found ones, but
-    // the command line wins the selection.
+    // the command line wins the selection. A port named by both is listed once.
     const QStringList paths = { "/dev/saved-tty", env.workPath() + "/ttyV0", "/dev/no-such-tty" };
     QSettings(env.settingsPath(), QSettings::IniFormat)
         .setValue("Setup_Parameter/portname", paths.first());
-    fixture.start().addSerialPorts(paths.mid(1));
+    fixture.options.serialPorts = paths.mid(1) + paths.mid(0, 1);
+    fixture.start();
 
     const auto *combo = fixture.widget<QComboBox>(QStringLiteral("CB_SerialPort"));
     QCOMPARE(combo->count(), found.size() + 3);
@@ -176,7 +185,12 @@ void CommandLineTest::endsCleanly_data()
     QTest::addColumn<QString>("arguments");
     QTest::addColumn<int>("signal"); // 0: none, the run ends on time
     QTest::newRow("--quit-after") << "--quit-after 1 --keep-logs" << 0;
+    // Nobody is there to answer the question at exit.
+    QTest::newRow("--quit-after, no answer ahead") << "--quit-after 1" << 0;
     QTest::newRow("SIGTERM") << "" << int(SIGTERM);
+    // Nobody is there to answer the box that tells the connect failed either.
+    QTest::newRow("SIGTERM while a box waits")
+        << "--host 127.0.0.1 --port UNUSED --connect 1" << int(SIGTERM);
     QTest::newRow("SIGINT") << "" << int(SIGINT);
     QTest::newRow("SIGHUP") << "" << int(SIGHUP);
 }
@@ -191,9 +205,15 @@ void CommandLineTest::endsCleanly()
     program.setWorkingDirectory(env.workPath());
     program.start(qEnvironmentVariable("TESKMANAGER"),
                   QStringList { "-platform", "offscreen" }
-                      + arguments.split(' ', Qt::SkipEmptyParts));
+                      + QString(arguments)
+                            .replace("UNUSED", QString::number(WindowFixture::unusedPort()))
+                            .split(' ', Qt::SkipEmptyParts));
     QVERIFY2(program.waitForStarted(), "TESKMANAGER names no program");
     QTRY_COMPARE_WITH_TIMEOUT(env.logFiles().size(), 4, 30000);
+    // The refused connect's box comes up within a few milliseconds of the window; nothing outside
+    // the program can see it.
+    if (arguments.contains("--connect"))
+        QTest::qWait(500);
     if (signal)
         ::kill(pid_t(program.processId()), signal);
     QVERIFY(program.waitForFinished(30000));

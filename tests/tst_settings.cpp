@@ -31,7 +31,8 @@ private slots:
     void textBeyondAsciiFromEitherQt_data();
     void textBeyondAsciiFromEitherQt();
     void valuesWrittenAtClose();
-    void benchKeysWrittenBack();
+    void keysWrittenBack_data();
+    void keysWrittenBack();
     void fileFollowsWorkingDirectory();
 };
 
@@ -54,6 +55,9 @@ void SettingsTest::storedValueApplied_data()
     const int firstPort = QSerialPortInfo::availablePorts().isEmpty() ? -1 : 0;
     QTest::newRow("empty port name leaves the selection")
         << QByteArray("portname=") << "CB_SerialPort" << QVariant(firstPort);
+    // Not a name at all: as if there were none, so nothing is listed for it.
+    QTest::newRow("port name of the wrong type leaves the selection")
+        << QByteArray("portname=@Rect(1 2 3 4)") << "CB_SerialPort" << QVariant(firstPort);
     QTest::newRow("baud rate index") << QByteArray("bandrate=3") << "CB_BandRate" << QVariant(3);
     QTest::newRow("baud rate not a number")
         << QByteArray("bandrate=abc") << "CB_BandRate" << QVariant(0);
@@ -184,9 +188,18 @@ void SettingsTest::valuesWrittenAtClose()
     QCOMPARE(settings.value("network3timermsecond").toInt(), 10000);
 }
 
-// The keys beyond the form go back as the file had them, whatever this run's command line said.
-void SettingsTest::benchKeysWrittenBack()
+void SettingsTest::keysWrittenBack_data()
 {
+    QTest::addColumn<bool>("changedInWindow");
+    QTest::newRow("what the command line set goes back as the file had it") << false;
+    QTest::newRow("what the person picked during the run is saved") << true;
+}
+
+// The keys beyond the form go back as the file had them, whatever this run's command line said;
+// so do the form's keys the command line set, unless the person changed them in the window.
+void SettingsTest::keysWrittenBack()
+{
+    QFETCH(bool, changedInWindow);
     const QStringList lines = { "seriallineending=CR",
                                 "network1lineending=CRLF",
                                 "network2lineending=None",
@@ -194,21 +207,50 @@ void SettingsTest::benchKeysWrittenBack()
                                 "timestamps=log",
                                 "serialdtr=on",
                                 "serialrts=",
-                                "baudrate=250000" };
+                                "baudrate=250000",
+                                "bandrate=2",
+                                "portname=/dev/saved-tty",
+                                "port=7",
+                                "networkipaddress=10.0.0.5",
+                                "networkport=7000",
+                                "serialtimermsecond=500" };
     WindowFixture fixture(WindowFixture::Start::Later);
     QVERIFY(writeFile(fixture.env.settingsPath(),
                       "[Setup_Parameter]\n" + lines.join('\n').toUtf8() + '\n'));
-    fixture.options.timestamps = Timestamps::View;
+    RunOptions &o = fixture.options;
+    o.timestamps = Timestamps::View;
+    o.baudRate = 115200;
+    o.serialPorts = QStringList { "/dev/cli-tty", "/dev/other-tty" };
+    o.host = QStringLiteral("127.0.0.1");
+    o.port = QStringLiteral("7001");
+    o.periodsMs[serial] = 300;
     fixture.start();
-    QCOMPARE(fixture.widget<QComboBox>("CB_BandRate")->currentText(), QStringLiteral("250000"));
+    auto *ports = fixture.widget<QComboBox>("CB_SerialPort");
+    auto *rates = fixture.widget<QComboBox>("CB_BandRate");
+    QTRY_COMPARE(fixture.periodBox(serial)->value(), 300);
+    QCOMPARE(rates->currentText(), QStringLiteral("115200"));
+    QCOMPARE(ports->currentText(), QStringLiteral("/dev/cli-tty"));
+    QCOMPARE(fixture.value("LE_Port1"), QVariant("7001"));
+    QMap<QString, QString> expected;
+    for (const QString &line : lines)
+        expected.insert(line.section('=', 0, 0), line.section('=', 1));
+    if (changedInWindow) {
+        ports->setCurrentText(QStringLiteral("/dev/other-tty"));
+        rates->setCurrentIndex(1);
+        expected["portname"] = "/dev/other-tty";
+        expected["port"] = QString::number(ports->currentIndex());
+        expected["bandrate"] = "1";
+        expected["baudrate"] = "19200";
+    }
     fixture.dialogs.setMessageBoxAnswer(QMessageBox::No);
     QVERIFY(fixture.window().close());
 
     QSettings settings(fixture.env.settingsPath(), QSettings::IniFormat);
     settings.beginGroup(QStringLiteral("Setup_Parameter"));
-    for (const QString &line : lines)
-        QCOMPARE(settings.value(line.section('=', 0, 0)).toString(), line.section('=', 1));
-    QCOMPARE(settings.childKeys().size(), 9 + lines.size());
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it)
+        QCOMPARE(settings.value(it.key()).toString(), it.value());
+    // The file had no periods of the network channels; those the window shows are written.
+    QCOMPARE(settings.childKeys().size(), lines.size() + 3);
 }
 
 void SettingsTest::fileFollowsWorkingDirectory()

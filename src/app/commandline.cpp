@@ -16,6 +16,8 @@ const char qtOptionsWithValue[]
       "geometry icon title display name visual session style stylesheet qmljsdebugger";
 const char qtSwitches[] = "reverse nograb dograb testability widgetcount qdevel qdebug";
 
+const char tryHelp[] = "Try 'teskmanager --help' for more information.\n";
+
 const char epilogue[] = R"(
 Qt's own options, such as -platform, -style, -stylesheet or -reverse, work
 as usual.
@@ -35,6 +37,169 @@ Files:
         baudrate = a number, used over the bandrate index
         reconnect = true | false
 )";
+
+const QString serialOrNetwork = QStringLiteral("CH must be serial, 1, 2 or 3");
+
+// A value that must be one of a few words, or a number within limits.
+template<class T>
+QString into(std::optional<T> &target, std::optional<T> value, const char *problem)
+{
+    if (!value)
+        return QLatin1String(problem);
+    target = value;
+    return {};
+}
+
+// CH=VALUE: the value goes to the channel CH names ("all" only where `all` allows it).
+template<class T, class Parse>
+QString perChannel(const QString &text, std::array<std::optional<T>, channelCount> &target,
+                   bool all, Parse parse, const char *valueProblem)
+{
+    const QList<int> channels = channelsFromText(text.section(QLatin1Char('='), 0, 0));
+    if (!text.contains(QLatin1Char('=')) || channels.isEmpty() || (!all && channels.size() > 1))
+        return all ? QStringLiteral("CH must be serial, 1, 2, 3 or all") : serialOrNetwork;
+    const std::optional<T> value = parse(text.section(QLatin1Char('='), 1));
+    if (!value)
+        return QLatin1String(valueProblem);
+    for (int channel : channels)
+        target[channel] = value;
+    return {};
+}
+
+std::optional<int> periodFromText(const QString &text)
+{
+    const std::optional<qint64> ms = decimalFromText(text.trimmed());
+    return ms && *ms >= 100 && *ms <= 10000 ? std::optional<int>(int(*ms)) : std::nullopt;
+}
+
+QString connectChannels(const QString &text, RunOptions &o)
+{
+    for (const QString &number : text.split(QLatin1Char(','))) {
+        const QList<int> channels = channelsFromText(number);
+        if (channels.size() != 1 || channels.first() == 0)
+            return QStringLiteral("N must be 1, 2 or 3");
+        if (!o.connect.contains(channels.first()))
+            o.connect.append(channels.first());
+    }
+    return {};
+}
+
+QString notEmpty(const QString &text, std::optional<QString> &target, const char *problem)
+{
+    if (text.trimmed().isEmpty())
+        return QLatin1String(problem);
+    target = text;
+    return {};
+}
+
+QList<CommandLineOption> makeOptions()
+{
+    using O = RunOptions;
+    auto option = [](const char *name, const char *valueName, const char *description,
+                     std::function<QString(const QString &, O &)> read) {
+        return CommandLineOption { QStringList { QLatin1String(name) }, QLatin1String(valueName),
+                                   QLatin1String(description), std::move(read) };
+    };
+    auto onOff = [](std::optional<bool> O::*line) {
+        return [line](const QString &v, O &o) {
+            return into(o.*line, switchFromText(v), "must be on or off");
+        };
+    };
+    const auto hexMode = [](const QString &v) {
+        return wordFromText<bool>(v, { { "hex", true }, { "ascii", false } });
+    };
+    const auto text = [](const QString &v) { return std::optional<QString>(v); };
+    return {
+        { { "h", "help" }, {}, "Show this help and exit.", {} },
+        { { "v", "version" }, {}, "Show the version and exit.", {} },
+        option("serial-port", "path", "Add <path> to the serial ports; the first is selected.",
+               [](const QString &v, O &o) {
+                   o.serialPorts << v;
+                   return QString();
+               }),
+        option("line-ending", "CH=VALUE",
+               "End ASCII commands of channel CH (serial, 1, 2, 3 or all) with LF (the default), "
+               "CR, CRLF or None. Repeatable.",
+               [](const QString &v, O &o) {
+                   return perChannel(v, o.lineEndings, true, lineEndingFromText,
+                                     "VALUE must be LF, CR, CRLF or None");
+               }),
+        option("timestamps", "off|log|view",
+               "Start every line with its time and RX or TX: off (the default), in the logs, or "
+               "in the logs and the views.",
+               [](const QString &v, O &o) {
+                   return into(o.timestamps, timestampsFromText(v), "must be off, log or view");
+               }),
+        option("dtr", "on|off", "Set the serial DTR line at each open.", onOff(&O::dtr)),
+        option("rts", "on|off", "Set the serial RTS line at each open.", onOff(&O::rts)),
+        option("baud", "N", "Use baud rate N, added to the list if it is not there.",
+               [](const QString &v, O &o) {
+                   return into(o.baudRate, baudRateFromText(v),
+                               "N must be a whole number from 1 to 2147483647");
+               }),
+        option("open", "", "Open the serial port at start.",
+               [](const QString &, O &o) {
+                   o.openSerial = true;
+                   return QString();
+               }),
+        option(
+            "host", "HOST", "Connect the network channels to HOST in this run.",
+            [](const QString &v, O &o) { return notEmpty(v, o.host, "HOST must not be empty"); }),
+        option("port", "PORT", "Connect the network channels to PORT in this run.",
+               [](const QString &v, O &o) {
+                   return networkPortFromText(v) ? notEmpty(v, o.port, "")
+                                                 : QStringLiteral("PORT must be 1 to 65535");
+               }),
+        option("connect", "N",
+               "Connect network channel N (1, 2 or 3) at start. Repeatable, or 1,2,3.",
+               connectChannels),
+        option(
+            "command", "CH=TEXT", "Put TEXT in the command line of channel CH (serial, 1, 2, 3).",
+            [text](const QString &v, O &o) { return perChannel(v, o.commands, false, text, ""); }),
+        option("mode", "CH=ascii|hex", "Send and show channel CH in ascii or hex.",
+               [hexMode](const QString &v, O &o) {
+                   return perChannel(v, o.hexModes, false, hexMode,
+                                     "the mode must be ascii or hex");
+               }),
+        option("every", "CH=MS",
+               "Send channel CH's command every MS milliseconds (100 to 10000) as soon as its link "
+               "is open.",
+               [](const QString &v, O &o) {
+                   return perChannel(v, o.periodsMs, false, periodFromText,
+                                     "MS must be 100 to 10000");
+               }),
+        option("reconnect", "",
+               "Reopen a lost serial port every second and reconnect a lost network channel after "
+               "1, 2, 4 ... 30 s, resuming its periodic send; no boxes.",
+               [](const QString &, O &o) {
+                   o.reconnect = true;
+                   return QString();
+               }),
+        option("log-dir", "DIR", "Write the logs into DIR (made if missing).",
+               [](const QString &v, O &o) {
+                   if (v.isEmpty())
+                       return QStringLiteral("DIR must not be empty");
+                   o.logDir = v;
+                   return QString();
+               }),
+        option("keep-logs", "", "Keep this run's logs at exit without asking.",
+               [](const QString &, O &o) {
+                   o.keepLogs = true;
+                   return QString();
+               }),
+        option("discard-logs", "", "Delete this run's logs at exit without asking.",
+               [](const QString &, O &o) {
+                   o.keepLogs = false;
+                   return QString();
+               }),
+        option("quit-after", "DURATION",
+               "Close the window after DURATION (90, 90s, 15m, 8h) as File > Exit does.",
+               [](const QString &v, O &o) {
+                   return into(o.quitAfterMs, durationFromText(v),
+                               "DURATION must be 1 second to 7 days, as 90, 90s, 15m or 8h");
+               }),
+    };
+}
 
 // QCommandLineParser::helpText() names the program after QCoreApplication::arguments() and
 // crashes without an application object; a core application needs no display.
@@ -57,80 +222,21 @@ CommandLine exitWith(int code, const QString &text)
     return result;
 }
 
-} // namespace
-
-CommandLine parseCommandLine(const QStringList &arguments)
+// A mistake is named on one line, then where to read more, as other command-line tools do.
+CommandLine mistake(const QString &line)
 {
-    QCommandLineParser parser;
+    return exitWith(2, line + QLatin1Char('\n') + QLatin1String(tryHelp));
+}
+
+void declareOptions(QCommandLineParser &parser)
+{
     // Qt's options have a single dash and a word: -platform, not -p -l -a ...
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.setApplicationDescription(QStringLiteral(
         "Exercises devices over a serial line and over TCP: one window, four channels\n"
         "(one serial port and three TCP clients)."));
-    const QCommandLineOption help({ QStringLiteral("h"), QStringLiteral("help") },
-                                  QStringLiteral("Show this help and exit."));
-    const QCommandLineOption version({ QStringLiteral("v"), QStringLiteral("version") },
-                                     QStringLiteral("Show the version and exit."));
-    const QCommandLineOption serialPort(
-        QStringList { QStringLiteral("serial-port") },
-        QStringLiteral("Add <path> to the serial ports; the first is selected."),
-        QStringLiteral("path"));
-    const QCommandLineOption lineEnding(
-        QStringList { QStringLiteral("line-ending") },
-        QStringLiteral("End ASCII commands of channel CH (serial, 1, 2, 3 or all) with LF (the "
-                       "default), CR, CRLF or None. Repeatable."),
-        QStringLiteral("CH=VALUE"));
-    const QCommandLineOption timestamps(
-        QStringList { QStringLiteral("timestamps") },
-        QStringLiteral("Start every line with its time and RX or TX: off (the default), in the "
-                       "logs, or in the logs and the views."),
-        QStringLiteral("off|log|view"));
-    const QCommandLineOption dtr(QStringList { QStringLiteral("dtr") },
-                                 QStringLiteral("Set the serial DTR line at each open."),
-                                 QStringLiteral("on|off"));
-    const QCommandLineOption rts(QStringList { QStringLiteral("rts") },
-                                 QStringLiteral("Set the serial RTS line at each open."),
-                                 QStringLiteral("on|off"));
-    const QCommandLineOption baud(
-        QStringList { QStringLiteral("baud") },
-        QStringLiteral("Use baud rate N, added to the list if it is not there."),
-        QStringLiteral("N"));
-    auto option = [](const char *name, const char *description, const char *value = nullptr) {
-        return QCommandLineOption(QStringList { QLatin1String(name) }, QLatin1String(description),
-                                  value ? QLatin1String(value) : QString());
-    };
-    const QCommandLineOption open = option("open", "Open the serial port at start.");
-    const QCommandLineOption host
-        = option("host", "Connect the network channels to HOST in this run.", "HOST");
-    const QCommandLineOption port
-        = option("port", "Connect the network channels to PORT in this run.", "PORT");
-    const QCommandLineOption connect = option(
-        "connect", "Connect network channel N (1, 2 or 3) at start. Repeatable, or 1,2,3.", "N");
-    const QCommandLineOption command = option(
-        "command", "Put TEXT in the command line of channel CH (serial, 1, 2, 3).", "CH=TEXT");
-    const QCommandLineOption mode
-        = option("mode", "Send and show channel CH in ascii or hex.", "CH=ascii|hex");
-    const QCommandLineOption every = option(
-        "every",
-        "Send channel CH's command every MS milliseconds (100 to 10000) as soon as its link "
-        "is open.",
-        "CH=MS");
-    const QCommandLineOption reconnect = option(
-        "reconnect",
-        "Reopen a lost serial port every second and reconnect a lost network channel after 1, "
-        "2, 4 ... 30 s, resuming its periodic send; no boxes.");
-    const QCommandLineOption logDir
-        = option("log-dir", "Write the logs into DIR (made if missing).", "DIR");
-    const QCommandLineOption keepLogs
-        = option("keep-logs", "Keep this run's logs at exit without asking.");
-    const QCommandLineOption discardLogs
-        = option("discard-logs", "Delete this run's logs at exit without asking.");
-    const QCommandLineOption quitAfter = option(
-        "quit-after", "Close the window after DURATION (90, 90s, 15m, 8h) as File > Exit does.",
-        "DURATION");
-    parser.addOptions({ help,  version,   serialPort, lineEnding, timestamps,  dtr,      rts,
-                        baud,  open,      host,       port,       connect,     command,  mode,
-                        every, reconnect, logDir,     keepLogs,   discardLogs, quitAfter });
+    for (const CommandLineOption &option : commandLineOptions())
+        parser.addOption(QCommandLineOption(option.names, option.description, option.valueName));
     for (const char *names : { qtOptionsWithValue, qtSwitches }) {
         for (const QString &name : QString::fromLatin1(names).split(QLatin1Char(' '))) {
             QCommandLineOption option(name);
@@ -140,118 +246,48 @@ CommandLine parseCommandLine(const QStringList &arguments)
             parser.addOption(option);
         }
     }
+}
 
+} // namespace
+
+const QList<CommandLineOption> &commandLineOptions()
+{
+    static const QList<CommandLineOption> options = makeOptions();
+    return options;
+}
+
+CommandLine parseCommandLine(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    declareOptions(parser);
     if (!parser.parse(arguments))
-        return exitWith(2, parser.errorText() + QLatin1Char('\n') + helpText(parser));
-    if (!parser.positionalArguments().isEmpty()) {
-        const QString text = QStringLiteral("Unexpected argument '%1'.\n")
-                                 .arg(parser.positionalArguments().constFirst());
-        return exitWith(2, text + helpText(parser));
-    }
-    if (parser.isSet(help))
+        return mistake(parser.errorText());
+    if (!parser.positionalArguments().isEmpty())
+        return mistake(QStringLiteral("Unexpected argument '%1'.")
+                           .arg(parser.positionalArguments().constFirst()));
+    if (parser.isSet(QStringLiteral("help")))
         return exitWith(0, helpText(parser));
-    if (parser.isSet(version))
+    if (parser.isSet(QStringLiteral("version")))
         return exitWith(0,
                         QStringLiteral("TeskManager %1\n").arg(QLatin1String(teskManagerVersion)));
+    if (parser.isSet(QStringLiteral("keep-logs")) && parser.isSet(QStringLiteral("discard-logs")))
+        return mistake(QStringLiteral("--keep-logs and --discard-logs contradict each other."));
 
     CommandLine result;
-    result.serialPorts = parser.values(serialPort);
-    if (result.serialPorts.contains(QString()))
-        return exitWith(
-            2, QStringLiteral("Missing value after '--serial-port'.\n") + helpText(parser));
-
-    // Each mistake is named on one line, with the option and the value as given.
-    auto bad = [&](const QCommandLineOption &option, const QString &value) {
-        return exitWith(2,
-                        QStringLiteral("Bad value '%1' for --%2 (%3).\n")
-                                .arg(value, option.names().constFirst(), option.valueName())
-                            + helpText(parser));
-    };
-    RunOptions &options = result.options;
-    for (const QString &value : parser.values(lineEnding)) {
-        const QList<int> channels = channelsFromText(value.section(QLatin1Char('='), 0, 0));
-        const auto ending = lineEndingFromText(value.section(QLatin1Char('='), 1));
-        if (!value.contains(QLatin1Char('=')) || channels.isEmpty() || !ending)
-            return bad(lineEnding, value);
-        for (int index : channels)
-            options.lineEndings[index] = ending;
-    }
-    // A value given once; one that means nothing ends the run.
-    auto single = [&](const QCommandLineOption &option, auto read, auto &into) {
-        if (parser.isSet(option))
-            into = read(parser.value(option));
-        return !parser.isSet(option) || into;
-    };
-    for (const auto &[option, ok] :
-         { std::pair(&timestamps, single(timestamps, timestampsFromText, options.timestamps)),
-           std::pair(&dtr, single(dtr, switchFromText, options.dtr)),
-           std::pair(&rts, single(rts, switchFromText, options.rts)),
-           std::pair(&baud, single(baud, baudRateFromText, options.baudRate)) }) {
-        if (!ok)
-            return bad(*option, parser.value(*option));
-    }
-
-    options.openSerial = parser.isSet(open);
-    if (parser.isSet(host)) {
-        options.host = parser.value(host);
-        if (options.host->trimmed().isEmpty())
-            return bad(host, *options.host);
-    }
-    if (parser.isSet(port)) {
-        options.port = parser.value(port);
-        if (networkPortFromText(*options.port) == 0)
-            return bad(port, *options.port);
-    }
-    for (const QString &value : parser.values(connect)) {
-        for (const QString &number : value.split(QLatin1Char(','))) {
-            const QList<int> channels = channelsFromText(number);
-            if (channels.size() != 1 || channels.first() == 0)
-                return bad(connect, value);
-            if (!options.connect.contains(channels.first()))
-                options.connect.append(channels.first());
+    for (const CommandLineOption &option : commandLineOptions()) {
+        const QString &name = option.names.constLast();
+        if (!option.read || !parser.isSet(name))
+            continue;
+        const QStringList values
+            = option.valueName.isEmpty() ? QStringList { QString() } : parser.values(name);
+        for (const QString &value : values) {
+            if (value.isEmpty() && !option.valueName.isEmpty())
+                return mistake(QStringLiteral("Missing value after '--%1'.").arg(name));
+            const QString problem = option.read(value, result.options);
+            if (!problem.isEmpty())
+                return mistake(QStringLiteral("Bad value '%1' for --%2 (%3): %4.")
+                                   .arg(value, name, option.valueName, problem));
         }
     }
-    // CH=VALUE options name one channel each; "all" would be a guess here.
-    auto perChannel = [&](const QCommandLineOption &option, auto read, auto &into) {
-        for (const QString &value : parser.values(option)) {
-            const QList<int> channels = channelsFromText(value.section(QLatin1Char('='), 0, 0));
-            const auto parsed = read(value.section(QLatin1Char('='), 1));
-            if (!value.contains(QLatin1Char('=')) || channels.size() != 1 || !parsed)
-                return false;
-            into[channels.first()] = parsed;
-        }
-        return true;
-    };
-    const auto text = [](const QString &value) { return std::optional<QString>(value); };
-    const auto hexMode = [](const QString &value) {
-        return wordFromText<bool>(value, { { "hex", true }, { "ascii", false } });
-    };
-    const auto period = [](const QString &value) {
-        bool ok = false;
-        const int ms = value.trimmed().toInt(&ok);
-        return ok && ms >= 100 && ms <= 10000 ? std::optional<int>(ms) : std::nullopt;
-    };
-    for (const auto &[option, ok] :
-         { std::pair(&command, perChannel(command, text, options.commands)),
-           std::pair(&mode, perChannel(mode, hexMode, options.hexModes)),
-           std::pair(&every, perChannel(every, period, options.periodsMs)) }) {
-        if (!ok)
-            return bad(*option, parser.values(*option).join(QLatin1Char(' ')));
-    }
-    if (parser.isSet(reconnect))
-        options.reconnect = true;
-    if (parser.isSet(logDir)) {
-        options.logDir = parser.value(logDir);
-        if (options.logDir.isEmpty())
-            return bad(logDir, options.logDir);
-    }
-    if (parser.isSet(keepLogs) && parser.isSet(discardLogs))
-        return exitWith(2,
-                        QStringLiteral("--keep-logs and --discard-logs contradict each other.\n")
-                            + helpText(parser));
-    if (parser.isSet(keepLogs) || parser.isSet(discardLogs))
-        options.keepLogs = parser.isSet(keepLogs);
-    if (!single(quitAfter, durationFromText, options.quitAfterMs))
-        return bad(quitAfter, parser.value(quitAfter));
     return result;
 }

@@ -2,15 +2,29 @@
 
 #include "options.h"
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
+
+// One option of the command line: its names, what its value looks like (none for a switch), the
+// line of --help, and how a value goes into the run's options.
+struct CommandLineOption {
+    QStringList names;
+    QString valueName;
+    QString description;
+    // Takes one value (an empty one for a switch); what is wrong with it, or nothing.
+    std::function<QString(const QString &value, RunOptions &options)> read;
+};
+
+// The program's own options, in the order --help lists them.
+const QList<CommandLineOption> &commandLineOptions();
 
 // What the command line asks of this run. It is read before any application object exists, so
 // that help, version and mistakes need no display.
 struct CommandLine {
-    QStringList serialPorts; // every --serial-port, in the order given
     RunOptions options;
     // Set when the run ends at once after printing text: 0 for help and version (text for
     // standard output), 2 for a mistake (text for standard error).

@@ -27,7 +27,6 @@ int main(int argc, char *argv[])
     onTerminationSignals([&running] { running->closeUnattended(); });
     MainWindow window(nullptr, commandLine.options);
     running = &window;
-    window.addSerialPorts(commandLine.serialPorts);
     showMainWindow(&window, arguments);
     return app.exec();
 }

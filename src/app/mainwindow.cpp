@@ -8,6 +8,7 @@
 #include "networkchannel.h"
 #include "serialchannel.h"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QDir>
@@ -64,6 +65,11 @@ MainWindow::MainWindow(QWidget *parent, const RunOptions &options, ChannelLog::C
     fillSerialParameterLists();
     fillSerialPortList();
     initSettings();
+    if (!commandLineOptions.serialPorts.isEmpty()) {
+        addSerialPorts(commandLineOptions.serialPorts);
+        runSettings.setForRun(QStringLiteral("portname"), ui->CB_SerialPort->currentText());
+        runSettings.setForRun(QStringLiteral("port"), ui->CB_SerialPort->currentIndex());
+    }
     createChannelLogs();
     keepLogsAtExit = commandLineOptions.keepLogs;
     // Once the window is up: a box about a link that fails belongs in front of it.
@@ -74,7 +80,7 @@ void MainWindow::startAsTold()
 {
     const RunOptions &o = commandLineOptions;
     auto setForThisRun = [this](const QString &key, QLineEdit *field, const QString &value) {
-        runOnlyValues.insert(key, { field->text(), value });
+        runSettings.setForRun(key, value);
         field->setText(value);
     };
     if (o.host)
@@ -89,8 +95,7 @@ void MainWindow::startAsTold()
         if (o.hexModes[i])
             (*o.hexModes[i] ? w.hex : w.ascii)->click();
         if (o.periodsMs[i]) {
-            runOnlyValues.insert(channel->key() + QStringLiteral("timermsecond"),
-                                 { w.period->value(), *o.periodsMs[i] });
+            runSettings.setForRun(channel->key() + QStringLiteral("timermsecond"), *o.periodsMs[i]);
             w.period->setValue(*o.periodsMs[i]);
             channel->startPeriodicSendWhenOpen();
         }
@@ -102,14 +107,44 @@ void MainWindow::startAsTold()
         networkChannels[number - 1]->connectLink(true);
     }
     if (o.quitAfterMs)
-        QTimer::singleShot(*o.quitAfterMs, this, &MainWindow::close);
+        QTimer::singleShot(*o.quitAfterMs, this, &MainWindow::closeUnattended);
 }
 
 void MainWindow::closeUnattended()
 {
     if (!keepLogsAtExit)
         keepLogsAtExit = true;
-    close();
+    if (unattendedClose)
+        return;
+    // Nobody is there to answer a box: every one that is up, or comes up on the way out (the
+    // exit question included), is dismissed as Escape would, until the window has closed.
+    unattendedClose = new QTimer(this);
+    connect(unattendedClose, &QTimer::timeout, this, [this] {
+        if (QWidget *popup = QApplication::activePopupWidget()) {
+            popup->close();
+        } else if (QWidget *modal = QApplication::activeModalWidget()) {
+            dismiss(modal);
+        } else {
+            unattendedClose->stop();
+            if (!closed)
+                close();
+        }
+    });
+    unattendedClose->start(0);
+}
+
+void MainWindow::dismiss(QWidget *modal)
+{
+    auto *box = qobject_cast<QMessageBox *>(modal);
+    QAbstractButton *answer = box ? box->escapeButton() : nullptr;
+    if (box && !answer)
+        answer = box->defaultButton();
+    if (answer)
+        answer->click();
+    else if (auto *dialog = qobject_cast<QDialog *>(modal))
+        dialog->reject();
+    else
+        modal->close();
 }
 
 MainWindow::~MainWindow()
@@ -163,6 +198,10 @@ void MainWindow::createChannelLogs()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    if (closed) {
+        event->accept();
+        return;
+    }
     // Only an explicit No deletes a run's logs: Return, Escape and the window's close button
     // all keep them.
     bool keep = keepLogsAtExit.value_or(true);
@@ -175,12 +214,17 @@ void MainWindow::closeEvent(QCloseEvent *event)
         question.setEscapeButton(QMessageBox::Yes);
         keep = question.exec() != QMessageBox::No;
     }
+    // Every byte on a link is in its log: the periodic sends stop before any link closes, and
+    // the links close, taking in what they still hold, before any log does.
+    for (Channel *channel : channels)
+        channel->shutDown();
     for (Channel *channel : channels) {
         if (keep)
             channel->log().keep();
         else
             channel->log().discard();
     }
+    closed = true;
     saveSettings();
     event->accept();
 }

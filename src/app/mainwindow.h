@@ -12,6 +12,7 @@
 
 #include "channellog.h"
 #include "options.h"
+#include "settingsfile.h"
 #include "trafficview.h"
 
 #include <QAbstractSocket>
@@ -31,6 +32,7 @@ class NetworkChannel;
 class QCloseEvent;
 class QEvent;
 class QPushButton;
+class QTimer;
 class SerialChannel;
 
 namespace Ui {
@@ -47,11 +49,9 @@ public:
                         ChannelLog::Clock clock = {});
     ~MainWindow() override;
 
-    // Lists device paths (from the command line) after the found ports, and selects the first
-    // one over whatever the settings chose.
-    void addSerialPorts(const QStringList &paths);
     // Closes the window as File > Exit does, keeping the logs unless the run said to discard
-    // them: nobody is there to answer (a signal, the end of an unattended run).
+    // them: nobody is there to answer (a signal, the end of an unattended run), so a box that
+    // is up or comes up on the way is dismissed.
     void closeUnattended();
 
 protected:
@@ -104,10 +104,14 @@ private:
     void createChannelLogs();
     // Opens the links and starts the periodic sends the command line asked for.
     void startAsTold();
+    // Answers a modal dialog as Escape would.
+    static void dismiss(QWidget *modal);
 
     // src/serial
     void fillSerialParameterLists();
     void fillSerialPortList();
+    // Lists device paths after the found ports (once each), and selects the first one.
+    void addSerialPorts(const QStringList &paths);
 
     // src/view
     // Shows the colour in use: `colour` when the user picked it (valid), else the default.
@@ -123,12 +127,12 @@ private:
     QColor networkOutputColor;
     QString settingsFilePath;
     RunOptions commandLineOptions;
-    // The settings file's keys beyond the form, as the file holds them.
-    QList<QPair<QString, QVariant>> fileOnlyKeys;
-    // Fields the command line set for this run: the file's value and the run's, by key.
-    QHash<QString, QPair<QVariant, QVariant>> runOnlyValues;
+    RunSettings runSettings;
     // The answer to the question at exit when it is given ahead.
     std::optional<bool> keepLogsAtExit;
+    QTimer *unattendedClose = nullptr;
+    // The close has been accepted: the links and logs are closed.
+    bool closed = false;
     ChannelLog::Clock clock;
     LayoutBudget layoutBudget;
 

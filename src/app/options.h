@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <initializer_list>
@@ -47,6 +48,7 @@ QList<int> channelsFromText(const QString &text);
 constexpr int channelCount = 4;
 
 struct RunOptions {
+    QStringList serialPorts; // listed after the found ports; the first is selected
     std::array<std::optional<LineEnding>, channelCount> lineEndings;
     std::optional<Timestamps> timestamps;
     std::optional<bool> dtr;

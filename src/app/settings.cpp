@@ -14,14 +14,6 @@
 namespace {
 const QString settingsGroup = QStringLiteral("Setup_Parameter");
 
-// A hand-edited or damaged file may hold a point, a list or an unreadable value where text
-// belongs; such a value would come back as an empty text, so the default is taken instead.
-QString textSetting(const QSettings &settings, const QString &key, const QString &fallback)
-{
-    const QVariant value = settings.value(key, fallback);
-    return value.canConvert<QString>() ? value.toString() : fallback;
-}
-
 // Only a plain file, or none yet, is a settings file. A named pipe in its place would block the
 // program in the open until some writer comes along, and a folder cannot be written over.
 bool usableSettingsPath(const QString &path)
@@ -74,50 +66,37 @@ void MainWindow::initSettings()
 void MainWindow::loadSettings()
 {
     // Settings on no file at all give every default.
-    QSettings settings(usableSettingsPath(settingsFilePath) ? settingsFilePath : QString(),
-                       QSettings::IniFormat);
-    useUtf8Ini(settings);
-    settings.beginGroup(settingsGroup);
+    runSettings.read(usableSettingsPath(settingsFilePath) ? settingsFilePath : QString());
+    const RunSettings &file = runSettings;
     // A saved port that is not here now (an adapter unplugged, a pty not made yet) is still the
     // user's choice: it is listed and selected, so that Open says why it fails and the next
     // exit does not write another port over it.
-    const QString portName
-        = textSetting(settings, QStringLiteral("portname"), QStringLiteral("COM1"));
-    if (settings.contains(QStringLiteral("portname")) && !portName.isEmpty()
+    const QString portName = file.text(QStringLiteral("portname"));
+    if (file.contains(QStringLiteral("portname")) && !portName.isEmpty()
         && ui->CB_SerialPort->findText(portName) < 0)
         addSerialPorts({ portName });
     else
         ui->CB_SerialPort->setCurrentText(portName);
     // An index beyond the list leaves no baud rate selected rather than a wrong one.
-    ui->CB_BandRate->setCurrentIndex(settings.value(QStringLiteral("bandrate"), 0).toInt());
-    ui->LE_IPAddress1->setText(
-        textSetting(settings, QStringLiteral("networkipaddress"), QStringLiteral("192.168.1.100")));
-    ui->LE_Port1->setText(
-        textSetting(settings, QStringLiteral("networkport"), QStringLiteral("6001")));
+    ui->CB_BandRate->setCurrentIndex(file.integer(QStringLiteral("bandrate")));
+    ui->LE_IPAddress1->setText(file.text(QStringLiteral("networkipaddress")));
+    ui->LE_Port1->setText(file.text(QStringLiteral("networkport")));
     for (Channel *channel : channels)
         channel->widgets().period->setValue(
-            settings.value(channel->key() + QStringLiteral("timermsecond"), 1000).toInt());
+            file.integer(channel->key() + QStringLiteral("timermsecond")));
 
-    // The keys beyond the form are kept as the file has them and go back into it at exit; a
-    // value that means nothing gives the default, and the command line wins for this run.
+    // The keys beyond the form: a value that means nothing gives the default, and the command
+    // line wins for this run.
     RunOptions options;
-    fileOnlyKeys.clear();
-    auto read = [&](const QString &key) {
-        if (!settings.contains(key))
-            return QString();
-        fileOnlyKeys.append({ key, settings.value(key) });
-        return textSetting(settings, key, QString());
-    };
     for (int i = 0; i < channelCount; ++i)
         options.lineEndings[i]
-            = lineEndingFromText(read(channels[i]->key() + QStringLiteral("lineending")));
-    options.timestamps = timestampsFromText(read(QStringLiteral("timestamps")));
-    options.dtr = switchFromText(read(QStringLiteral("serialdtr")));
-    options.rts = switchFromText(read(QStringLiteral("serialrts")));
-    options.baudRate = baudRateFromText(read(QStringLiteral("baudrate")));
-    options.reconnect = wordFromText<bool>(read(QStringLiteral("reconnect")),
+            = lineEndingFromText(file.text(channels[i]->key() + QStringLiteral("lineending")));
+    options.timestamps = timestampsFromText(file.text(QStringLiteral("timestamps")));
+    options.dtr = switchFromText(file.text(QStringLiteral("serialdtr")));
+    options.rts = switchFromText(file.text(QStringLiteral("serialrts")));
+    options.baudRate = baudRateFromText(file.text(QStringLiteral("baudrate")));
+    options.reconnect = wordFromText<bool>(file.text(QStringLiteral("reconnect")),
                                            { { "true", true }, { "false", false } });
-    settings.endGroup();
 
     options.overrideWith(commandLineOptions);
     for (int i = 0; i < channelCount; ++i) {
@@ -133,6 +112,10 @@ void MainWindow::loadSettings()
             ui->CB_BandRate->addItem(QString::number(*options.baudRate), *options.baudRate);
         ui->CB_BandRate->setCurrentIndex(listed < 0 ? ui->CB_BandRate->count() - 1 : listed);
     }
+    if (commandLineOptions.baudRate) {
+        runSettings.setForRun(QStringLiteral("bandrate"), ui->CB_BandRate->currentIndex());
+        runSettings.setForRun(QStringLiteral("baudrate"), *commandLineOptions.baudRate);
+    }
 }
 
 void MainWindow::saveSettings()
@@ -141,27 +124,18 @@ void MainWindow::saveSettings()
         warnSettingsNotSaved(tr("it is not a plain file"));
         return;
     }
-    QList<QPair<QString, QVariant>> values = {
+    QHash<QString, QVariant> shown = {
         { QStringLiteral("port"), ui->CB_SerialPort->currentIndex() },
         { QStringLiteral("portname"), ui->CB_SerialPort->currentText() },
         { QStringLiteral("bandrate"), ui->CB_BandRate->currentIndex() },
         { QStringLiteral("networkipaddress"), ui->LE_IPAddress1->text() },
         { QStringLiteral("networkport"), ui->LE_Port1->text() },
+        { QStringLiteral("baudrate"), ui->CB_BandRate->currentData().toInt() },
     };
     for (Channel *channel : channels)
-        values.append({ channel->key() + QStringLiteral("timermsecond"),
-                        channel->widgets().period->value() });
-    // What the command line set for this run alone goes back as the file had it.
-    for (auto &[key, value] : values) {
-        const auto run = runOnlyValues.constFind(key);
-        if (run != runOnlyValues.constEnd() && value.toString() == run->second.toString())
-            value = run->first;
-    }
-    for (const auto &[key, value] : qAsConst(fileOnlyKeys))
-        values.append({ key,
-                        key == QLatin1String("baudrate")
-                            ? QVariant(ui->CB_BandRate->currentData().toInt())
-                            : value });
+        shown.insert(channel->key() + QStringLiteral("timermsecond"),
+                     channel->widgets().period->value());
+    const QList<QPair<QString, QVariant>> values = runSettings.toWrite(shown);
     const QDateTime modifiedBefore = QFileInfo(settingsFilePath).lastModified();
     QSettings settings(settingsFilePath, QSettings::IniFormat);
     useUtf8Ini(settings);

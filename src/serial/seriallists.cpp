@@ -68,6 +68,9 @@ void MainWindow::addSerialPorts(const QStringList &paths)
 {
     const auto ports = QSerialPortInfo::availablePorts();
     for (const QString &path : paths) {
+        // The saved port and the command line may name the same device.
+        if (ui->CB_SerialPort->findText(path) >= 0)
+            continue;
         QStringList data = serialPortItemData(QSerialPortInfo());
         // A device the system also found keeps what the system knows about it.
         for (const QSerialPortInfo &info : ports)
@@ -78,5 +81,5 @@ void MainWindow::addSerialPorts(const QStringList &paths)
         ui->CB_SerialPort->addItem(path, data);
     }
     if (!paths.isEmpty())
-        ui->CB_SerialPort->setCurrentIndex(ui->CB_SerialPort->count() - paths.size());
+        ui->CB_SerialPort->setCurrentIndex(ui->CB_SerialPort->findText(paths.first()));
 }
