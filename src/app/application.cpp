@@ -1,18 +1,52 @@
 #include "application.h"
 
+#include <QAccessible>
+#include <QAccessibleObject>
 #include <QApplication>
 #include <QIcon>
 #include <QSocketNotifier>
 #include <QStringList>
 #include <QWidget>
 
+#include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
+
+namespace {
+// Screen readers name the program after its accessible application object, which Qt names after
+// the application name.
+class DisplayNamedApplication : public QAccessibleApplication {
+public:
+    QString text(QAccessible::Text t) const override
+    {
+        return t == QAccessible::Name ? QGuiApplication::applicationDisplayName()
+                                      : QAccessibleApplication::text(t);
+    }
+};
+
+QAccessibleInterface *displayNamedApplication(const QString &, QObject *object)
+{
+    return object == qApp ? new DisplayNamedApplication : nullptr;
+}
+
+void nameWindowsOnTheDesktop(QWidget *window)
+{
+    // X11 window managers tell programs apart by WM_CLASS, which Qt takes from the application
+    // name when the first window is made; it must say what the desktop shows, not the name the
+    // application goes by otherwise.
+    const QString name = QCoreApplication::applicationName();
+    QCoreApplication::setApplicationName(QGuiApplication::applicationDisplayName());
+    window->winId();
+    QCoreApplication::setApplicationName(name);
+}
+} // namespace
 
 void setUpHighDpi()
 {
@@ -38,6 +72,10 @@ void setUpApplication()
     QCoreApplication::setOrganizationName(QStringLiteral("ORTAVE"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("ortave.example.org"));
     QCoreApplication::setApplicationName(QStringLiteral("Test Application"));
+    // What a desktop and a screen reader call the program; the settings do not depend on it.
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("TeskManager"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("teskmanager"));
+    QAccessible::installFactory(displayNamedApplication);
     QIcon icon(QStringLiteral(":/Velmarin.ico"));
     // Window managers on dense screens ask for more than 32 pixels; this keeps the icon sharp.
     icon.addFile(QStringLiteral(":/teskmanager-256.png"));
@@ -46,6 +84,7 @@ void setUpApplication()
 
 void showMainWindow(QWidget *window, const QStringList &arguments)
 {
+    nameWindowsOnTheDesktop(window);
     // Qt gives the first window the size and place of -geometry when it is shown; maximizing
     // would throw them away.
     for (const QString &argument : arguments.mid(1)) {
@@ -65,16 +104,30 @@ int signalPipe[2] = { -1, -1 };
 
 void writeSignal(int number)
 {
-    // Only async-signal-safe calls here: the GUI thread does the rest.
+    // Only async-signal-safe calls here: the GUI thread does the rest. The interrupted code may
+    // be about to read errno.
+    const int savedErrno = errno;
     const char byte = char(number);
     [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+    errno = savedErrno;
+}
+
+// Without the pipe or the handlers a signal ends the run at once, settings unsaved: said once.
+void warnNoOrderlyExit(const char *call)
+{
+    std::fprintf(stderr,
+                 "teskmanager: %s failed (%s): a termination signal will end the run "
+                 "without saving the settings\n",
+                 call, std::strerror(errno));
 }
 } // namespace
 
 void onTerminationSignals(std::function<void()> handler)
 {
-    if (signalPipe[0] < 0 && ::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (signalPipe[0] < 0 && ::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        warnNoOrderlyExit("pipe2");
         return;
+    }
     auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, qApp);
     QObject::connect(notifier, &QSocketNotifier::activated, notifier,
                      [handler = std::move(handler)] {
@@ -86,6 +139,10 @@ void onTerminationSignals(std::function<void()> handler)
     action.sa_handler = writeSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int number : { SIGTERM, SIGINT, SIGHUP })
-        sigaction(number, &action, nullptr);
+    for (int number : { SIGTERM, SIGINT, SIGHUP }) {
+        if (sigaction(number, &action, nullptr) != 0) {
+            warnNoOrderlyExit("sigaction");
+            return;
+        }
+    }
 }

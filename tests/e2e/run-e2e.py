@@ -391,6 +391,8 @@ class Program:
         self.process = start([TESKMANAGER, *args], "program", env=env, cwd=RUN_DIR)
         self.app = wait_until(self._application)
         require(self.app, f"{TESKMANAGER} (pid {self.process.pid}) shows up on the bus")
+        require(self.app.name == "TeskManager",
+                f"the bus calls the program \"TeskManager\", not \"{self.app.name}\"")
         # Every query goes to the program: nothing is answered from a stale cache.
         self.app.set_cache_mask(Atspi.Cache.NONE)
         self.frame = wait_until(lambda: self.window("frame", "TeskManager"))
@@ -488,7 +490,7 @@ def screenshot():
 def active_window():
     """The active window's state and size, as the window manager has them."""
     active = run(["xprop", "-root", "_NET_ACTIVE_WINDOW"]).stdout.split()[-1]
-    state = run(["xprop", "-id", active, "_NET_WM_STATE"]).stdout.strip()
+    state = run(["xprop", "-id", active, "_NET_WM_STATE", "WM_CLASS"]).stdout.strip()
     info = run(["xwininfo", "-id", active]).stdout
     size = tuple(int(line.split()[-1]) for line in info.splitlines()
                  if line.strip().startswith(("Width:", "Height:")))
@@ -498,6 +500,9 @@ def active_window():
 def names_and_layout(program):
     state = wait_until(lambda: active_window()[0] and active_window()[2], interval=0.05)
     check(state, f"window is active and maximized ({state})")
+    # The window manager's name for the program (its task list, its rules).
+    check(state and 'WM_CLASS(STRING) = "teskmanager", "TeskManager"' in state,
+          "the window manager calls the program TeskManager (WM_CLASS)")
 
     # A name borrowed from the group box around (Qt's fallback) or a combo box's current item
     # is no name of its own.
