@@ -3,8 +3,8 @@
 #include "colorselection.h"
 #include "commandhistory.h"
 #include "sendstatus.h"
+#include "trafficview.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPalette>
@@ -24,41 +24,24 @@ namespace {
 constexpr qint64 maxBytesWaiting = 1024 * 1024;
 } // namespace
 
-Channel::Widgets Channel::findWidgets(const QWidget *form, const QString &viewName,
-                                      const QString &name)
-{
-    auto named = [](const char *pattern, const QString &n) { return QString(pattern).arg(n); };
-    return { formChild<QTextEdit>(form, named("TE_%1", viewName)),
-             formChild<QLineEdit>(form, named("LE_%1Cmd", viewName)),
-             formChild<QPushButton>(form, named("PB_Send%1", viewName)),
-             formChild<QPushButton>(form, named("PB_Clear%1", viewName)),
-             formChild<QPushButton>(form, named("PB_%1TimerStart", name)),
-             formChild<QSpinBox>(form, named("SB_%1TimerSecond", name)),
-             formChild<QLineEdit>(form, named("LE_%1SentCount", name)),
-             formChild<QLineEdit>(form, named("LE_%1RecvCount", name)),
-             formChild<QRadioButton>(form, named("RB_%1Ascii", name)),
-             formChild<QRadioButton>(form, named("RB_%1Hex", name)) };
-}
-
-Channel::Channel(const QString &name, const Widgets &widgets, const Context &context,
-                 const QColor &inputColour, const QColor &outputColour)
+Channel::Channel(const QString &name, const Widgets &widgets, const Context &context)
     : QObject(context.window)
     , m_name(name)
     , m_widgets(widgets)
     , m_window(context.window)
     , m_statusBar(context.statusBar)
-    , m_inputColour(inputColour)
-    , m_outputColour(outputColour)
     , m_log(context.clock)
-    , m_traffic(std::make_unique<TrafficView>(widgets.view, m_log, context.layoutBudget))
+    , m_traffic(new TrafficView(widgets.view, m_log, context.layoutBudget))
     , m_counters(widgets.sentCount, widgets.receivedCount)
     , m_sendTimer(new QTimer(this))
     , m_history(new CommandHistory(widgets.command))
 {
     setObjectName(key() + QStringLiteral("Channel"));
+    // It watches the view, but it writes to this channel's log: it goes with the channel.
+    m_traffic->setParent(this);
     m_sendTimer->setObjectName(key() + QStringLiteral("SendTimer"));
     m_log.setErrorReporter([this](const QString &fileName, const QString &reason) {
-        m_statusBar->showMessage(tr("Log file error: %1: %2").arg(fileName, reason));
+        m_statusBar->showMessage(windowText("Log file error: %1: %2").arg(fileName, reason));
     });
 }
 
@@ -66,14 +49,21 @@ Channel::~Channel() = default;
 
 void Channel::nameAccessibleControls(const QString &translatedName)
 {
-    m_widgets.sentCount->setAccessibleName(tr("%1 sent count").arg(translatedName));
-    m_widgets.receivedCount->setAccessibleName(tr("%1 received count").arg(translatedName));
-    m_widgets.view->setAccessibleName(tr("%1 traffic").arg(translatedName));
-    m_widgets.command->setAccessibleName(tr("%1 command").arg(translatedName));
-    m_widgets.period->setAccessibleName(tr("%1 period in milliseconds").arg(translatedName));
+    auto named = [&](const char *text) { return windowText(text).arg(translatedName); };
+    m_widgets.sentCount->setAccessibleName(named("%1 sent count"));
+    m_widgets.receivedCount->setAccessibleName(named("%1 received count"));
+    m_widgets.view->setAccessibleName(named("%1 traffic"));
+    m_widgets.command->setAccessibleName(named("%1 command"));
+    m_widgets.period->setAccessibleName(named("%1 period in milliseconds"));
 }
 
-void Channel::send()
+void Channel::setColours(const QColor &input, const QColor &output)
+{
+    m_inputColour = input;
+    m_outputColour = output;
+}
+
+void Channel::sendFromForm()
 {
     if (!linkOpen()) {
         refuseSend();
@@ -82,23 +72,42 @@ void Channel::send()
     const QString text = m_widgets.command->text();
     if (text.isEmpty() && !sendsEmptyCommand())
         return;
+    if (send(text))
+        m_history->add(text);
+}
+
+bool Channel::send(const QString &command, QString *why, std::optional<bool> hex)
+{
     QString problem;
-    const QByteArray bytes = encodeCommand(text, m_hexMode, &problem, m_lineEnd);
+    if (!linkOpen()) {
+        problem = notOpenReason();
+        if (why)
+            *why = problem;
+        return false;
+    }
+    const QByteArray bytes = encodeCommand(command, hex.value_or(m_hexMode), &problem, m_lineEnd);
     // A command that cannot be sent whole, or a write that fails, never left: it is neither
     // counted nor shown.
     const qint64 waiting = linkDevice()->bytesToWrite();
     if (problem.isEmpty() && waiting + bytes.size() > maxBytesWaiting)
-        problem = tr("%1 is not reading (%2 bytes waiting)").arg(otherEnd()).arg(waiting);
+        problem = windowText("%1 is not reading (%2 bytes waiting)").arg(otherEnd()).arg(waiting);
     if (problem.isEmpty())
         writeToLink(bytes, &problem);
     if (!problem.isEmpty()) {
         failSend(problem);
-        return;
+        if (why)
+            *why = problem;
+        return false;
     }
     clearSendFailure(m_statusBar, m_name);
-    m_history->add(text);
     m_counters.countSend();
-    appendTraffic(text, m_outputColour, true, Direction::Sent);
+    appendTraffic(command, Direction::Sent, true);
+    return true;
+}
+
+bool Channel::sendBytes(const QByteArray &bytes, QString *why)
+{
+    return send(hexRendering(bytes).trimmed(), why, true);
 }
 
 void Channel::failSend(const QString &reason)
@@ -115,10 +124,10 @@ void Channel::clear()
     m_traffic->clear();
 }
 
-void Channel::setMode(int id)
+void Channel::setHexMode(bool hex)
 {
     showIncompleteText();
-    m_hexMode = id != 0;
+    m_hexMode = hex;
     modeChanged();
 }
 
@@ -128,18 +137,66 @@ void Channel::setPeriodicSend(bool start)
         refusePeriodicSend();
         return;
     }
-    if (start) {
-        m_sendTimer->start(m_widgets.period->value());
-        m_widgets.timerButton->setText(QStringLiteral("Stop"));
-    } else {
-        m_sendTimer->stop();
-        m_widgets.timerButton->setText(QStringLiteral("Start"));
+    if (start)
+        runPeriodicSend();
+    else
+        stopPeriodicSend();
+}
+
+void Channel::runPeriodicSend()
+{
+    m_periodicSend = PeriodicSend::On;
+    m_widgets.timerButton->setChecked(true);
+    m_sendTimer->start(m_widgets.period->value());
+    m_widgets.timerButton->setText(QStringLiteral("Stop"));
+}
+
+void Channel::stopPeriodicSend()
+{
+    m_periodicSend = PeriodicSend::Off;
+    m_sendTimer->stop();
+    m_widgets.timerButton->setChecked(false);
+    m_widgets.timerButton->setText(QStringLiteral("Start"));
+}
+
+void Channel::startPeriodicSendWhenOpen()
+{
+    if (linkOpen())
+        runPeriodicSend();
+    else
+        m_periodicSend = PeriodicSend::AwaitingLink;
+}
+
+void Channel::setLinkState(LinkState state)
+{
+    const LinkState was = m_linkState;
+    m_linkState = state;
+    switch (state) {
+    case LinkState::Open:
+        if (m_periodicSend == PeriodicSend::AwaitingLink)
+            runPeriodicSend();
+        break;
+    case LinkState::Lost:
+        // Resumed when the link is back.
+        if (m_periodicSend == PeriodicSend::On) {
+            stopPeriodicSend();
+            m_periodicSend = PeriodicSend::AwaitingLink;
+        }
+        break;
+    case LinkState::Closed:
+    case LinkState::Closing:
+        stopPeriodicSend();
+        break;
+    case LinkState::Opening:
+        break;
     }
+    showLinkState(was);
+    if (state != was)
+        emit linkStateChanged(state);
 }
 
 void Channel::shutDown()
 {
-    m_periodicSendWaits = false;
     stopPeriodicSend();
     closeLinkAtExit();
 }
@@ -157,35 +214,6 @@ bool Channel::inputWaiting(qintptr descriptor)
 {
     pollfd watched { int(descriptor), POLLIN, 0 };
     return descriptor >= 0 && ::poll(&watched, 1, 0) > 0 && (watched.revents & POLLIN);
-}
-
-void Channel::startPeriodicSendWhenOpen()
-{
-    m_periodicSendWaits = true;
-    if (linkOpen())
-        linkIsUp();
-}
-
-void Channel::linkIsUp()
-{
-    if (!m_periodicSendWaits)
-        return;
-    m_periodicSendWaits = false;
-    m_widgets.timerButton->setChecked(true);
-    setPeriodicSend(true);
-}
-
-void Channel::noteLinkLost(const QString &reason)
-{
-    if (m_sendTimer->isActive())
-        m_periodicSendWaits = true;
-    stopPeriodicSend();
-    noteLine(QStringLiteral("--- link lost: %1 ---").arg(reason));
-}
-
-void Channel::noteLinkBack()
-{
-    noteLine(QStringLiteral("--- link back ---"));
 }
 
 void Channel::noteLine(const QString &line)
@@ -208,21 +236,14 @@ QString Channel::stamp() const
     return m_log.now().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
 }
 
-void Channel::stopPeriodicSend()
-{
-    m_sendTimer->stop();
-    m_widgets.timerButton->setChecked(false);
-    m_widgets.timerButton->setText(QStringLiteral("Start"));
-}
-
-void Channel::appendTraffic(QString text, const QColor &pickedColour, bool lineBreak,
-                            Direction direction, bool ownLine)
+void Channel::appendTraffic(QString text, Direction direction, bool lineBreak, bool ownLine)
 {
     if (lineBreak)
         text.append(QLatin1Char('\n'));
     // Resolved at each append, so that new text follows a palette changed on the way.
-    const QColor colour
-        = colourInUse(pickedColour, direction == Direction::Received, m_widgets.view->palette());
+    const bool received = direction == Direction::Received;
+    const QColor colour = colourInUse(received ? m_inputColour : m_outputColour, received,
+                                      m_widgets.view->palette());
     if (m_timestamps == Timestamps::Off) {
         show(text, colour, text);
         return;
@@ -242,10 +263,8 @@ void Channel::appendTraffic(QString text, const QColor &pickedColour, bool lineB
         }
         ownLine = false;
         if (!m_lineOpen) {
-            pieces.append({ stamp()
-                                + (direction == Direction::Received ? QStringLiteral(" RX ")
-                                                                    : QStringLiteral(" TX ")),
-                            true });
+            pieces.append(
+                { stamp() + (received ? QStringLiteral(" RX ") : QStringLiteral(" TX ")), true });
             m_lineOpen = true;
             m_lineDirection = direction;
         }
@@ -277,8 +296,8 @@ void Channel::appendReceived(const QByteArray &bytes)
 {
     // A hex block stands on a line of its own, so that its pairs are never read as the end of
     // another block's.
-    appendTraffic(m_hexMode ? hexText(bytes) : m_receivedText.render(bytes), m_inputColour, false,
-                  Direction::Received, m_hexMode);
+    appendTraffic(m_hexMode ? hexText(bytes) : m_receivedText.render(bytes), Direction::Received,
+                  false, m_hexMode);
     m_counters.countArrival();
 }
 
@@ -286,5 +305,5 @@ void Channel::showIncompleteText()
 {
     const QString rest = m_receivedText.takeIncomplete();
     if (!rest.isEmpty())
-        appendTraffic(rest, m_inputColour, false, Direction::Received);
+        appendTraffic(rest, Direction::Received, false);
 }

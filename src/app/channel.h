@@ -4,16 +4,16 @@
 #include "channellog.h"
 #include "options.h"
 #include "rendering.h"
-#include "trafficview.h"
 
+#include <QByteArray>
 #include <QColor>
 #include <QCoreApplication>
 #include <QObject>
 #include <QString>
 
-#include <memory>
-
 class CommandHistory;
+class LayoutBudget;
+class QIODevice;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -22,18 +22,35 @@ class QStatusBar;
 class QTextEdit;
 class QTimer;
 class QWidget;
+class TrafficView;
+
+// The channels speak with the window's voice: their texts are the window's.
+inline QString windowText(const char *text)
+{
+    return QCoreApplication::translate("MainWindow", text);
+}
+
+// Where a channel's link is. Everything the user sees of the link (the link button, the status
+// bar) and whether a periodic send runs follow from it.
+enum class LinkState {
+    Closed,
+    Opening, // a connect asked for by the user waits for its answer
+    Open,
+    Lost, // gone without the user asking; tried again until it is back or the user closes it
+    Closing, // gone, and the user is being told before it is closed
+};
 
 // One channel of the window: its mode, counters, periodic send, traffic view and log, and the
 // send path they share. What differs between the serial line and a TCP client (the link, what
 // a refusal says, how the view shows text) is left to SerialChannel and NetworkChannel.
+//
+// A channel can be driven by code as well as by its controls: it sends, opens and closes with
+// no widget in between, and tells what arrives (raw, before any rendering) and where its link is.
 class Channel : public QObject {
-    // Its texts are the window's.
-    Q_DECLARE_TR_FUNCTIONS(MainWindow)
+    Q_OBJECT
 
 public:
-    // The channel's controls, found in the form by the channel's names: `viewName` for the
-    // view, the command line and its buttons ("SerialPort", "Network2"), `name` for the rest
-    // ("Serial", "Network2").
+    // The controls of the channel, handed over by whoever built them.
     struct Widgets {
         QTextEdit *view;
         QLineEdit *command;
@@ -46,36 +63,29 @@ public:
         QRadioButton *ascii;
         QRadioButton *hex;
     };
-    static Widgets findWidgets(const QWidget *form, const QString &viewName, const QString &name);
-    // A control of the form by its object name; without it the window cannot work at all.
-    template<class T> static T *formChild(const QObject *form, const QString &objectName)
-    {
-        T *child = form->findChild<T *>(objectName);
-        if (!child)
-            qFatal("The form holds no %s", qPrintable(objectName));
-        return child;
-    }
 
     // What the channels of one window share.
     struct Context {
-        QWidget *window;
+        QWidget *window; // parent of the boxes
         QStatusBar *statusBar;
         LayoutBudget &layoutBudget;
         ChannelLog::Clock clock;
     };
 
-    Channel(const QString &name, const Widgets &widgets, const Context &context,
-            const QColor &inputColour, const QColor &outputColour);
+    Channel(const QString &name, const Widgets &widgets, const Context &context);
     ~Channel() override;
 
     QString name() const { return m_name; }
+    // "serial", "network1": how the logs and settings keys name the channel.
+    QString key() const { return m_name.toLower(); }
     const Widgets &widgets() const { return m_widgets; }
     ChannelLog &log() { return m_log; }
     TrafficView &traffic() { return *m_traffic; }
     QTimer *sendTimer() const { return m_sendTimer; }
     bool hexMode() const { return m_hexMode; }
-    // "serial", "network1": how the logs and settings keys name the channel.
-    QString key() const { return m_name.toLower(); }
+    LinkState linkState() const { return m_linkState; }
+    int sentCount() const { return m_counters.sent(); }
+    int receivedCount() const { return m_counters.received(); }
 
     // Names the channel's own controls for screen readers ("Network2 traffic", ...).
     void nameAccessibleControls(const QString &translatedName);
@@ -83,21 +93,41 @@ public:
     void setLineEnding(LineEnding ending) { m_lineEnd = lineEndingBytes(ending); }
     // A lost link is brought back without a box, its periodic send resumed.
     void setReconnect(bool reconnect) { m_reconnect = reconnect; }
+    void setTimestamps(Timestamps timestamps) { m_timestamps = timestamps; }
+    // The colours the user picked; an invalid one is the direction's default.
+    void setColours(const QColor &input, const QColor &output);
+
+    // Sends a command as Send does: encoded by the mode (or as hex when `hex` says so), ended by
+    // the line ending, counted, shown and logged. False, with the reason, when nothing was sent.
+    bool send(const QString &command, QString *why = nullptr,
+              std::optional<bool> hex = std::nullopt);
+    // Sends these bytes as they are; they are shown and logged as hex pairs.
+    bool sendBytes(const QByteArray &bytes, QString *why = nullptr);
+    void setHexMode(bool hex);
     // Starts the periodic send now, or as soon as the link is open.
     void startPeriodicSendWhenOpen();
-    void setTimestamps(Timestamps timestamps) { m_timestamps = timestamps; }
-
-    void send();
+    void stopPeriodicSend();
     void clear();
-    void setMode(int id);
-    void setPeriodicSend(bool start);
     // At exit, before the logs close: nothing is sent any more, what the link still holds is
     // taken in and what was sent leaves, then the link closes.
     void shutDown();
 
+    // What the controls do: the same, with a box where the user must be told.
+    void sendFromForm();
+    void setMode(int id) { setHexMode(id != 0); }
+    void setPeriodicSend(bool start);
+
+signals:
+    // Bytes as they arrive from the link, before they are rendered, shown or logged.
+    void received(const QByteArray &bytes);
+    void linkStateChanged(LinkState state);
+
 protected:
+    // Whether a command can be sent now.
     virtual bool linkOpen() const = 0;
-    // A send or a periodic send asked for while the link is not open.
+    // Why a command cannot be sent now, for code that asked to send one.
+    virtual QString notOpenReason() const = 0;
+    // A send or a periodic send asked for with the controls while the link is not open.
     virtual void refuseSend() = 0;
     virtual void refusePeriodicSend() = 0;
     // An empty command line on an open link: sent (a line feed alone) or ignored.
@@ -110,6 +140,8 @@ protected:
     virtual QString otherEnd() const = 0;
     virtual void closeLinkAtExit() = 0;
     virtual void modeChanged() { }
+    // Shows the link's new state on its controls; `was` is where it came from.
+    virtual void showLinkState(LinkState was) = 0;
     // How received bytes read in hex mode: pairs, one line per arrival.
     virtual QString hexText(const QByteArray &bytes) const
     {
@@ -117,54 +149,47 @@ protected:
     }
     enum class Direction { Received, Sent };
     // Puts traffic into the view and the log, with a line break when asked, each line stamped
-    // with its time and direction where the run wants that; an invalid colour is the
-    // direction's default.
-    void appendTraffic(QString text, const QColor &pickedColour, bool lineBreak,
-                       Direction direction, bool ownLine = false);
+    // with its time and direction where the run wants that.
+    void appendTraffic(QString text, Direction direction, bool lineBreak, bool ownLine = false);
     // Shows text in the view and writes `logged` to the log; the serial view tidies what it
     // shows.
     virtual void show(const QString &text, const QColor &colour, const QString &logged);
 
+    // The one place where the link changes state: the periodic send follows, then the controls.
+    void setLinkState(LinkState state);
     // Shows what arrived, rendered by the mode, and counts the arrival.
     void appendReceived(const QByteArray &bytes);
     // What is still waiting for the rest of its character is shown, since the rest will not
     // come now.
     void showIncompleteText();
-    void stopPeriodicSend();
     void failSend(const QString &reason);
     bool reconnects() const { return m_reconnect; }
-    // One line of the log of its own, "--- link lost: reason ---"; a running periodic send
-    // stops, to resume when the link is back.
-    void noteLinkLost(const QString &reason);
-    void noteLinkBack();
-    // A line of its own in the view, in the stamps' muted colour, and in the log, stamped like
-    // traffic where the run wants stamps.
+    // One line of its own in the view, in the stamps' muted colour, and in the log, stamped like
+    // traffic where the run wants stamps: "--- link lost: reason ---", "--- link back ---".
     void noteLine(const QString &line);
     // Waits a little for what was written to leave, unless the other end does not take it.
     static void drainWrites(QIODevice *link);
     // Whether the system holds input for the descriptor that the link has not read yet. Asked
     // before a wait for it, since a wait that times out is reported as the link's error.
     static bool inputWaiting(qintptr descriptor);
-    // The time a stamped line starts with.
-    QString stamp() const;
-    // The link has just opened: a periodic send that waits for it starts.
-    void linkIsUp();
-    // The user closed the link: nothing waits for it any more.
-    void cancelWaitingPeriodicSend() { m_periodicSendWaits = false; }
-    QColor mutedColour() const;
     QWidget *window() const { return m_window; }
     QStatusBar *statusBar() const { return m_statusBar; }
-    const QColor &inputColour() const { return m_inputColour; }
 
 private:
+    enum class PeriodicSend { Off, On, AwaitingLink };
+    void runPeriodicSend();
+    QColor mutedColour() const;
+    // The time a stamped line starts with.
+    QString stamp() const;
+
     QString m_name;
     Widgets m_widgets;
     QWidget *m_window;
     QStatusBar *m_statusBar;
-    const QColor &m_inputColour;
-    const QColor &m_outputColour;
+    QColor m_inputColour;
+    QColor m_outputColour;
     ChannelLog m_log;
-    std::unique_ptr<TrafficView> m_traffic;
+    TrafficView *m_traffic;
     ChannelCounters m_counters;
     QTimer *m_sendTimer;
     ReceivedText m_receivedText;
@@ -173,7 +198,8 @@ private:
     CommandHistory *m_history;
     Timestamps m_timestamps = Timestamps::Off;
     bool m_reconnect = false;
-    bool m_periodicSendWaits = false;
+    LinkState m_linkState = LinkState::Closed;
+    PeriodicSend m_periodicSend = PeriodicSend::Off;
     // The line the stamped log is in: open once it has its stamp, until its line feed.
     bool m_lineOpen = false;
     Direction m_lineDirection = Direction::Received;

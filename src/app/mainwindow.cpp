@@ -102,10 +102,8 @@ void MainWindow::startAsTold()
     }
     if (o.openSerial)
         serialChannel->openAtStart();
-    for (int number : o.connect) {
-        networkChannels[number - 1]->connectButton()->setChecked(true);
+    for (int number : o.connect)
         networkChannels[number - 1]->connectLink(true);
-    }
     if (o.quitAfterMs)
         QTimer::singleShot(*o.quitAfterMs, this, &MainWindow::closeUnattended);
 }
@@ -149,13 +147,6 @@ void MainWindow::dismiss(QWidget *modal)
 
 MainWindow::~MainWindow()
 {
-    // The channels go first, while the widgets they show their traffic in are still there, and
-    // nothing their links or timers signal on the way may reach a slot of this half-gone window.
-    for (Channel *channel : channels) {
-        for (QObject *child : channel->children())
-            child->disconnect(this);
-        delete channel;
-    }
     delete ui;
     ui = nullptr;
 }
@@ -163,12 +154,32 @@ MainWindow::~MainWindow()
 void MainWindow::makeChannels()
 {
     const Channel::Context context { this, ui->statusBar, layoutBudget, clock };
-    serialChannel = new SerialChannel(this, context, serialInputColor, serialOutputColor);
+    const Ui::MainWindow &f = *ui;
+    serialChannel = new SerialChannel({ f.TE_SerialPort, f.LE_SerialPortCmd, f.PB_SendSerialPort,
+                                        f.PB_ClearSerialPort, f.PB_SerialTimerStart,
+                                        f.SB_SerialTimerSecond, f.LE_SerialSentCount,
+                                        f.LE_SerialRecvCount, f.RB_SerialAscii, f.RB_SerialHex },
+                                      { f.CB_SerialPort, f.CB_BandRate, f.CB_DataBit, f.CB_Parity,
+                                        f.CB_StopBit, f.CB_FlowControl, f.PB_OpenSerialPort },
+                                      context);
+    const Channel::Widgets networkWidgets[] = {
+        { f.TE_Network1, f.LE_Network1Cmd, f.PB_SendNetwork1, f.PB_ClearNetwork1,
+          f.PB_Network1TimerStart, f.SB_Network1TimerSecond, f.LE_Network1SentCount,
+          f.LE_Network1RecvCount, f.RB_Network1Ascii, f.RB_Network1Hex },
+        { f.TE_Network2, f.LE_Network2Cmd, f.PB_SendNetwork2, f.PB_ClearNetwork2,
+          f.PB_Network2TimerStart, f.SB_Network2TimerSecond, f.LE_Network2SentCount,
+          f.LE_Network2RecvCount, f.RB_Network2Ascii, f.RB_Network2Hex },
+        { f.TE_Network3, f.LE_Network3Cmd, f.PB_SendNetwork3, f.PB_ClearNetwork3,
+          f.PB_Network3TimerStart, f.SB_Network3TimerSecond, f.LE_Network3SentCount,
+          f.LE_Network3RecvCount, f.RB_Network3Ascii, f.RB_Network3Hex },
+    };
+    QPushButton *const connectButtons[]
+        = { f.PB_ConnectNetwork1, f.PB_ConnectNetwork2, f.PB_ConnectNetwork3 };
+    static_assert(std::size(networkWidgets) == std::tuple_size_v<decltype(networkChannels)>);
     channels[0] = serialChannel;
-    const NetworkChannel::Target target { ui->LE_IPAddress1, ui->LE_Port1 };
     for (int i = 0; i < int(networkChannels.size()); ++i) {
-        networkChannels[i] = new NetworkChannel(i + 1, this, context, target, networkInputColor,
-                                                networkOutputColor);
+        networkChannels[i] = new NetworkChannel(
+            i + 1, networkWidgets[i], { f.LE_IPAddress1, f.LE_Port1, connectButtons[i] }, context);
         channels[i + 1] = networkChannels[i];
     }
 }

@@ -3,7 +3,6 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSpinBox>
 #include <QStatusBar>
 #include <QTcpSocket>
 #include <QTimer>
@@ -14,17 +13,22 @@ quint16 networkPortFromText(const QString &text)
     return port && *port >= 1 && *port <= 65535 ? quint16(*port) : 0;
 }
 
-NetworkChannel::NetworkChannel(int number, const QWidget *form, const Context &context,
-                               const Target &target, const QColor &inputColour,
-                               const QColor &outputColour)
-    : Channel(QStringLiteral("Network%1").arg(number),
-              findWidgets(form, QStringLiteral("Network%1").arg(number),
-                          QStringLiteral("Network%1").arg(number)),
-              context, inputColour, outputColour)
+namespace {
+const char *const hostNotFound
+    = QT_TRANSLATE_NOOP("MainWindow",
+                        "The host was not found. Please check the host name and "
+                        "port settings.");
+const char *const refused = QT_TRANSLATE_NOOP(
+    "MainWindow",
+    "The connection was refused by the peer. Make sure the server is running, and "
+    "check that the host name and port settings are correct.");
+} // namespace
+
+NetworkChannel::NetworkChannel(int number, const Widgets &widgets, const LinkWidgets &link,
+                               const Context &context)
+    : Channel(QStringLiteral("Network%1").arg(number), widgets, context)
     , m_number(number)
-    , m_target(target)
-    , m_connectButton(
-          formChild<QPushButton>(form, QStringLiteral("PB_ConnectNetwork%1").arg(number)))
+    , m_link(link)
     , m_socket(new QTcpSocket(this))
     , m_connectTimer(new QTimer(this))
     , m_retryTimer(new QTimer(this))
@@ -40,62 +44,61 @@ NetworkChannel::NetworkChannel(int number, const QWidget *form, const Context &c
     m_connectTimer->setInterval(10000);
     connect(m_connectTimer, &QTimer::timeout, this, [this] {
         const int seconds = qMax(1, m_connectTimer->interval() / 1000);
-        failConnect(seconds == 1
-                        ? tr("No answer from %1 within 1 second.").arg(m_peer)
-                        : tr("No answer from %1 within %2 seconds.").arg(m_peer).arg(seconds));
+        failConnect(
+            seconds == 1
+                ? windowText("No answer from %1 within 1 second.").arg(m_peer)
+                : windowText("No answer from %1 within %2 seconds.").arg(m_peer).arg(seconds));
     });
     connect(m_socket, &QTcpSocket::connected, this, &NetworkChannel::onConnected);
 }
 
-namespace {
-const char *const hostNotFound
-    = QT_TRANSLATE_NOOP("MainWindow",
-                        "The host was not found. Please check the host name and "
-                        "port settings.");
-const char *const refused = QT_TRANSLATE_NOOP(
-    "MainWindow",
-    "The connection was refused by the peer. Make sure the server is running, and "
-    "check that the host name and port settings are correct.");
-} // namespace
+NetworkChannel::~NetworkChannel()
+{
+    // The widgets and whoever listens may be gone by now: the socket closes without a word.
+    m_socket->blockSignals(true);
+}
 
 void NetworkChannel::connectLink(bool connect)
 {
-    if (connect)
-        connectToPeer();
-    else
+    if (!connect) {
         disconnectFromPeer();
-}
-
-void NetworkChannel::connectToPeer()
-{
-    m_retryTimer->stop();
-    m_retrying = false;
-    m_retryDelayMs = firstRetryDelayMs;
-    const quint16 port = networkPortFromText(m_target.port->text());
-    if (port == 0) {
-        // Rather no connection than one to a port the user did not name.
-        QMessageBox::information(window(), tr("Client"),
-                                 tr("The port must be a number from 1 to 65535."));
-        m_connectButton->setChecked(false);
-        m_connectButton->setText(QStringLiteral("Connect"));
         return;
     }
+    const quint16 port = networkPortFromText(m_link.port->text());
+    if (port == 0) {
+        // Rather no connection than one to a port the user did not name.
+        QMessageBox::information(window(), windowText("Client"),
+                                 windowText("The port must be a number from 1 to 65535."));
+        m_link.connectButton->setChecked(false);
+        m_link.connectButton->setText(QStringLiteral("Connect"));
+        return;
+    }
+    beginConnect(m_link.address->text(), port, true);
+}
 
+void NetworkChannel::connectTo(const QString &host, quint16 port)
+{
+    beginConnect(host, port, false);
+}
+
+void NetworkChannel::beginConnect(const QString &host, quint16 port, bool user)
+{
     // The answer is awaited with the event loop running: a peer behind a slow link may take
     // seconds, and the window, the serial line and the other channels must not stop meanwhile.
-    // The button, checked by the click, offers to abandon the attempt.
-    m_host = m_target.address->text();
+    m_retryTimer->stop();
+    m_retryDelayMs = firstRetryDelayMs;
+    m_userConnects = user;
+    m_connectFailure.clear();
+    m_host = host;
     m_port = port;
+    setLinkState(LinkState::Opening);
     startConnect();
 }
 
 void NetworkChannel::startConnect()
 {
     m_socket->abort();
-    showPeer(QString());
     m_peer = QStringLiteral("%1:%2").arg(m_host).arg(m_port);
-    m_connectButton->setChecked(true);
-    m_connectButton->setText(QStringLiteral("Disconnect"));
     // Started first: the socket may report a failure before connectToHost returns.
     m_connectTimer->start();
     m_socket->connectToHost(m_host, m_port, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
@@ -104,36 +107,22 @@ void NetworkChannel::startConnect()
 void NetworkChannel::retryLater(const QString &reason)
 {
     // Nobody may be there to answer a box: the same peer is tried again, less and less often.
-    if (!m_retrying)
-        noteLinkLost(reason);
-    m_retrying = true;
     showIncompleteText();
-    showPeer(QString());
-    m_connectButton->setChecked(true);
-    m_connectButton->setText(QStringLiteral("Disconnect"));
-    statusBar()->showMessage(tr("Network%1 lost its link; connecting again in %2 s.")
-                                 .arg(m_number)
-                                 .arg(m_retryDelayMs / 1000));
+    if (linkState() != LinkState::Lost)
+        noteLine(QStringLiteral("--- link lost: %1 ---").arg(reason));
+    setLinkState(LinkState::Lost);
     m_retryTimer->start(m_retryDelayMs);
     m_retryDelayMs = qMin(2 * m_retryDelayMs, maxRetryDelayMs);
-}
-
-bool NetworkChannel::connecting() const
-{
-    return m_connectTimer->isActive();
 }
 
 void NetworkChannel::onConnected()
 {
     m_connectTimer->stop();
-    statusBar()->showMessage(tr("connected Network%1.").arg(m_number));
-    m_connectButton->setText(QStringLiteral("Disconnect"));
-    showPeer(m_peer);
-    if (m_retrying)
-        noteLinkBack();
-    m_retrying = false;
+    m_connectFailure.clear();
     m_retryDelayMs = firstRetryDelayMs;
-    linkIsUp();
+    if (linkState() == LinkState::Lost)
+        noteLine(QStringLiteral("--- link back ---"));
+    setLinkState(LinkState::Open);
 }
 
 void NetworkChannel::failConnect(const QString &text)
@@ -143,34 +132,65 @@ void NetworkChannel::failConnect(const QString &text)
     // that ended, so a send on it says why it fails.
     if (m_socket->state() != QAbstractSocket::UnconnectedState)
         m_socket->abort();
+    m_connectFailure = text;
     if (reconnects()) {
         retryLater(text);
         return;
     }
-    m_connectButton->setChecked(false);
-    m_connectButton->setText(QStringLiteral("Connect"));
-    QMessageBox::information(window(), tr("Client"), text);
+    setLinkState(LinkState::Closed);
+    if (m_userConnects)
+        QMessageBox::information(window(), windowText("Client"), text);
 }
 
 void NetworkChannel::showPeer(const QString &peer)
 {
     // Three channels share one address field: the button tells where its link goes.
-    const QString text = peer.isEmpty() ? QString() : tr("Connected to %1").arg(peer);
-    m_connectButton->setToolTip(text);
-    m_connectButton->setAccessibleDescription(text);
+    const QString text = peer.isEmpty() ? QString() : windowText("Connected to %1").arg(peer);
+    m_link.connectButton->setToolTip(text);
+    m_link.connectButton->setAccessibleDescription(text);
+}
+
+void NetworkChannel::showLinkState(LinkState was)
+{
+    QPushButton *button = m_link.connectButton;
+    const bool up = linkState() != LinkState::Closed;
+    // While a connect waits or the link is lost, the button offers to give up.
+    if (linkState() != LinkState::Closing) {
+        button->setChecked(up);
+        button->setText(up ? QStringLiteral("Disconnect") : QStringLiteral("Connect"));
+        showPeer(linkState() == LinkState::Open ? m_peer : QString());
+    }
+    switch (linkState()) {
+    case LinkState::Open:
+        statusBar()->showMessage(windowText("connected Network%1.").arg(m_number));
+        break;
+    case LinkState::Lost:
+        statusBar()->showMessage(windowText("Network%1 lost its link; connecting again in %2 s.")
+                                     .arg(m_number)
+                                     .arg(m_retryDelayMs / 1000));
+        break;
+    case LinkState::Closed:
+        // A connect that failed is told by its box, not as a link that ended.
+        if (was != LinkState::Opening || m_connectFailure.isEmpty())
+            statusBar()->showMessage(windowText("disconnected Network%1.").arg(m_number));
+        break;
+    case LinkState::Opening:
+    case LinkState::Closing:
+        break;
+    }
 }
 
 void NetworkChannel::disconnectFromPeer()
 {
     // Ended, or abandoned while connecting or waiting to try again: no box, nothing to report,
     // no more attempts. An attempt is aborted, where closing would finish it first.
-    const bool attempt = connecting();
-    cancelWaitingPeriodicSend();
+    const bool attempt = m_connectTimer->isActive();
     m_retryTimer->stop();
-    m_retrying = false;
     m_connectTimer->stop();
+    m_connectFailure.clear();
     attempt ? m_socket->abort() : m_socket->close();
-    endLink();
+    showIncompleteText();
+    setLinkState(LinkState::Closed);
 }
 
 void NetworkChannel::reportError(QAbstractSocket::SocketError error)
@@ -180,44 +200,46 @@ void NetworkChannel::reportError(QAbstractSocket::SocketError error)
     case QAbstractSocket::RemoteHostClosedError:
         break;
     case QAbstractSocket::HostNotFoundError:
-        text = tr(hostNotFound);
+        text = windowText(hostNotFound);
         break;
     case QAbstractSocket::ConnectionRefusedError:
-        text = tr(refused);
+        text = windowText(refused);
         break;
     default:
-        text = tr("The following error occurred: %1.").arg(m_socket->errorString());
+        text = windowText("The following error occurred: %1.").arg(m_socket->errorString());
         break;
     }
-    if (connecting()) {
-        failConnect(text.isEmpty() ? tr(hostNotFound) : text);
+    if (m_connectTimer->isActive()) {
+        failConnect(text.isEmpty() ? windowText(hostNotFound) : text);
         return;
     }
     if (reconnects()) {
-        retryLater(text.isEmpty() ? tr("the peer closed the connection") : text);
+        retryLater(text.isEmpty() ? windowText("the peer closed the connection") : text);
         return;
     }
     // The window shows the ended link before any box, and the box's nested event loop must not
     // go on ticking into a dead link.
     endLink();
     if (!text.isEmpty())
-        QMessageBox::information(window(), tr("Client"), text);
+        QMessageBox::information(window(), windowText("Client"), text);
 }
 
 void NetworkChannel::endLink()
 {
-    stopPeriodicSend();
     showIncompleteText();
-    showPeer(QString());
-    m_connectButton->setChecked(false);
-    m_connectButton->setText(QStringLiteral("Connect"));
-    statusBar()->showMessage(tr("disconnected Network%1.").arg(m_number));
+    setLinkState(LinkState::Closed);
 }
 
 bool NetworkChannel::linkOpen() const
 {
     // A socket is open from the start of a connect, but nothing is sent before the peer answers.
-    return m_socket->isOpen() && !connecting();
+    return m_socket->isOpen() && linkState() != LinkState::Opening
+        && linkState() != LinkState::Lost;
+}
+
+QString NetworkChannel::notOpenReason() const
+{
+    return windowText("Network%1 is not connected").arg(m_number);
 }
 
 void NetworkChannel::refuseSend()
@@ -228,14 +250,14 @@ void NetworkChannel::refuseSend()
     if (sendTimer()->isActive())
         stopPeriodicSend();
     else
-        QMessageBox::critical(window(), tr("Error"),
+        QMessageBox::critical(window(), windowText("Error"),
                               QStringLiteral("Please, First Connect Network%1!").arg(m_number));
 }
 
 void NetworkChannel::refusePeriodicSend()
 {
     widgets().timerButton->setChecked(false);
-    QMessageBox::critical(window(), tr("Error"),
+    QMessageBox::critical(window(), windowText("Error"),
                           QStringLiteral("Please, First Connect network%1.").arg(m_number));
 }
 
@@ -264,13 +286,15 @@ void NetworkChannel::closeLinkAtExit()
         m_socket->flush();
         drainWrites(m_socket);
     }
-    if (m_socket->state() != QAbstractSocket::UnconnectedState || m_retryTimer->isActive())
+    if (m_socket->state() != QAbstractSocket::UnconnectedState || linkState() == LinkState::Lost)
         disconnectFromPeer();
 }
 
 void NetworkChannel::read()
 {
-    appendReceived(m_socket->readAll());
+    const QByteArray bytes = m_socket->readAll();
+    emit received(bytes);
+    appendReceived(bytes);
 }
 
 void NetworkChannel::modeChanged()

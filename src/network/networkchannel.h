@@ -3,7 +3,6 @@
 #include "channel.h"
 
 #include <QAbstractSocket>
-#include <QCoreApplication>
 #include <QString>
 
 class QLineEdit;
@@ -25,53 +24,64 @@ quint16 networkPortFromText(const QString &text);
 // port the three channels share. The three behave alike; the window's per-channel slots forward
 // to their channel.
 class NetworkChannel : public Channel {
-
 public:
-    // The shared address and port fields, read at each connect.
-    struct Target {
+    // The shared address and port fields, read at each connect from the form, and the channel's
+    // Connect button.
+    struct LinkWidgets {
         QLineEdit *address;
         QLineEdit *port;
+        QPushButton *connectButton;
     };
 
-    NetworkChannel(int number, const QWidget *form, const Context &context, const Target &target,
-                   const QColor &inputColour, const QColor &outputColour);
+    NetworkChannel(int number, const Widgets &widgets, const LinkWidgets &link,
+                   const Context &context);
+    ~NetworkChannel() override;
 
     int number() const { return m_number; }
     QTcpSocket *socket() const { return m_socket; }
-    QPushButton *connectButton() const { return m_connectButton; }
+    QPushButton *connectButton() const { return m_link.connectButton; }
+    // Why the last connect ended without a link; empty while none did.
+    QString connectFailure() const { return m_connectFailure; }
 
+    // Starts a connect to the peer; linkStateChanged() tells how it ends. Nobody is told of a
+    // failure but whoever listens (with reconnection on, it is tried again).
+    void connectTo(const QString &host, quint16 port);
+    // Ends the link, an attempt, or the waiting for the next one.
+    void disconnectFromPeer();
+
+    // What the Connect button does: the address and port of the form, a failure told in a box.
     void connectLink(bool connect);
     void reportError(QAbstractSocket::SocketError error);
     void read();
 
 protected:
     bool linkOpen() const override;
+    QString notOpenReason() const override;
     void refuseSend() override;
     void refusePeriodicSend() override;
     bool sendsEmptyCommand() const override { return false; }
     bool writeToLink(const QByteArray &bytes, QString *problem) override;
     QIODevice *linkDevice() const override;
-    QString otherEnd() const override { return tr("the peer"); }
+    QString otherEnd() const override { return windowText("the peer"); }
     void closeLinkAtExit() override;
     void modeChanged() override;
+    void showLinkState(LinkState was) override;
 
 private:
-    void connectToPeer();
-    // Connects to the host and port of the last connect the user asked for.
+    // `user`: the user waits for the answer, and is told in a box when it fails.
+    void beginConnect(const QString &host, quint16 port, bool user);
+    // Connects to the host and port of the last connect asked for.
     void startConnect();
     void retryLater(const QString &reason);
-    void disconnectFromPeer();
-    bool connecting() const;
     void onConnected();
-    // A connect that ended without a link: one box, unless the user abandoned it.
+    // A connect that ended without a link: one box when the user asked for it.
     void failConnect(const QString &text);
     void showPeer(const QString &peer);
     // The link has ended without the user asking (the peer closed, a socket error).
     void endLink();
 
     int m_number;
-    Target m_target;
-    QPushButton *m_connectButton;
+    LinkWidgets m_link;
     QTcpSocket *m_socket;
     // Runs while a connect waits for its answer; named "networkNConnectTimer" so that a test can
     // shorten the wait.
@@ -79,10 +89,12 @@ private:
     QString m_peer; // host:port of the link being made or held
     QString m_host;
     quint16 m_port = 0;
-    // While reconnection is on and the link is down: the next attempt's timer and delay.
+    // Whether the user waits for the answer of the connect under way (or code does).
+    bool m_userConnects = false;
+    QString m_connectFailure;
+    // While reconnection is on and the link is lost: the next attempt's timer and delay.
     static constexpr int firstRetryDelayMs = 1000;
     static constexpr int maxRetryDelayMs = 30000;
     QTimer *m_retryTimer;
-    bool m_retrying = false;
     int m_retryDelayMs = firstRetryDelayMs;
 };

@@ -32,15 +32,15 @@ void MainWindow::displayError(QAbstractSocket::SocketError socketError)
 
 void MainWindow::sendNetwork1()
 {
-    networkChannels[0]->send();
+    networkChannels[0]->sendFromForm();
 }
 void MainWindow::sendNetwork2()
 {
-    networkChannels[1]->send();
+    networkChannels[1]->sendFromForm();
 }
 void MainWindow::sendNetwork3()
 {
-    networkChannels[2]->send();
+    networkChannels[2]->sendFromForm();
 }
 void MainWindow::readNetwork1()
 {

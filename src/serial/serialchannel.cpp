@@ -1,5 +1,7 @@
 #include "serialchannel.h"
 
+#include "trafficview.h"
+
 #include <QComboBox>
 #include <QMessageBox>
 #include <QPushButton>
@@ -7,18 +9,10 @@
 #include <QTextEdit>
 #include <QTimer>
 
-SerialChannel::SerialChannel(const QWidget *form, const Context &context, const QColor &inputColour,
-                             const QColor &outputColour)
-    : Channel(QStringLiteral("Serial"),
-              findWidgets(form, QStringLiteral("SerialPort"), QStringLiteral("Serial")), context,
-              inputColour, outputColour)
-    , m_line { formChild<QComboBox>(form, QStringLiteral("CB_SerialPort")),
-               formChild<QComboBox>(form, QStringLiteral("CB_BandRate")),
-               formChild<QComboBox>(form, QStringLiteral("CB_DataBit")),
-               formChild<QComboBox>(form, QStringLiteral("CB_Parity")),
-               formChild<QComboBox>(form, QStringLiteral("CB_StopBit")),
-               formChild<QComboBox>(form, QStringLiteral("CB_FlowControl")),
-               formChild<QPushButton>(form, QStringLiteral("PB_OpenSerialPort")) }
+SerialChannel::SerialChannel(const Widgets &widgets, const LineWidgets &line,
+                             const Context &context)
+    : Channel(QStringLiteral("Serial"), widgets, context)
+    , m_line(line)
     , m_port(new QSerialPort(this))
     , m_quietTimer(new QTimer(this))
     , m_reopenTimer(new QTimer(this))
@@ -31,17 +25,25 @@ SerialChannel::SerialChannel(const QWidget *form, const Context &context, const 
     m_reopenTimer->setObjectName(QStringLiteral("serialReopenTimer"));
     m_reopenTimer->setInterval(1000);
     connect(m_reopenTimer, &QTimer::timeout, this, [this] {
-        if (!openPort(true))
+        if (!openPort(nullptr))
             return;
         m_reopenTimer->stop();
-        noteLinkBack();
-        linkIsUp();
+        noteLine(QStringLiteral("--- link back ---"));
+        setLinkState(LinkState::Open);
     });
+}
+
+SerialChannel::~SerialChannel()
+{
+    // The widgets and whoever listens may be gone by now: the port closes without a word.
+    m_port->blockSignals(true);
 }
 
 void SerialChannel::takeArrivals()
 {
-    m_block.append(m_port->readAll());
+    const QByteArray bytes = m_port->readAll();
+    emit received(bytes);
+    m_block.append(bytes);
     // Whole blocks of a device that does not pause are shown as they fill; the rest waits for
     // the line to go quiet or the block to fill.
     showBlocks(m_block.size() / maxSerialBlock * maxSerialBlock);
@@ -67,9 +69,16 @@ void SerialChannel::showBlocks(int size)
 
 void SerialChannel::readNow()
 {
-    appendReceived(m_port->readAll());
+    const QByteArray bytes = m_port->readAll();
+    emit received(bytes);
+    appendReceived(bytes);
     if (m_port->isOpen())
         m_port->clear(QSerialPort::Input);
+}
+
+QString SerialChannel::notOpenReason() const
+{
+    return windowText("the serial port is not open");
 }
 
 void SerialChannel::refuseSend()
@@ -81,7 +90,7 @@ void SerialChannel::refuseSend()
 void SerialChannel::refusePeriodicSend()
 {
     widgets().timerButton->setChecked(false);
-    QMessageBox::critical(window(), tr("Error"),
+    QMessageBox::critical(window(), windowText("Error"),
                           QStringLiteral("Please, First Open the Serial Port!"), QMessageBox::Ok);
 }
 
@@ -123,114 +132,146 @@ void SerialChannel::readSettings()
 void SerialChannel::openOrClose(bool open)
 {
     if (open)
-        this->open();
+        openFromForm();
     else
         close();
 }
 
-void SerialChannel::open()
+bool SerialChannel::open(QString *why)
 {
     m_reopenTimer->stop();
-    if (openPort(false))
-        linkIsUp();
+    if (!openPort(why))
+        return false;
+    setLinkState(LinkState::Open);
+    return true;
+}
+
+void SerialChannel::openFromForm()
+{
+    m_reopenTimer->stop();
+    QString why;
+    QString status;
+    if (openPort(&why, &status)) {
+        setLinkState(LinkState::Open);
+        return;
+    }
+    // A failed open leaves the button released, so that one click tries again.
+    QMessageBox::critical(window(), windowText("Error"), why, QMessageBox::Ok);
+    statusBar()->showMessage(status);
+    m_line.openButton->setChecked(false);
 }
 
 void SerialChannel::openAtStart()
 {
-    m_line.openButton->setChecked(true);
     if (!reconnects()) {
-        open();
+        openFromForm();
         return;
     }
-    if (openPort(true))
-        linkIsUp();
+    QString why;
+    if (openPort(&why))
+        setLinkState(LinkState::Open);
     else
-        waitForPort(m_port->errorString());
+        waitForPort(why);
 }
 
-bool SerialChannel::openPort(bool quiet)
+bool SerialChannel::openPort(QString *why, QString *status)
 {
     readSettings();
     const SerialSettings p = m_settings;
     m_port->setPortName(p.portName);
-    // A failed open leaves the button released, so that one click tries again.
-    auto fail = [this, quiet](const QString &status) {
-        if (!quiet) {
-            QMessageBox::critical(window(), tr("Error"), m_port->errorString(), QMessageBox::Ok);
-            statusBar()->showMessage(status);
-            m_line.openButton->setChecked(false);
-        }
+    auto fail = [&](const char *word) {
+        if (why)
+            *why = m_port->errorString();
+        if (status)
+            *status = windowText(word);
         return false;
     };
     if (!m_port->open(QIODevice::ReadWrite))
-        return fail(tr("Open serial error"));
+        return fail("Open serial error");
     const bool configured = m_port->setBaudRate(p.baudRate, QSerialPort::AllDirections)
         && m_port->setDataBits(p.dataBits) && m_port->setParity(p.parity)
         && m_port->setStopBits(p.stopBits) && m_port->setFlowControl(p.flowControl);
     if (!configured) {
+        fail("Configure error");
         m_port->close();
-        return fail(tr("Configure error"));
+        return false;
     }
-    // The line runs with what the boxes show: they are not changed while it does.
-    enableSettings(false);
-    m_line.openButton->setText(QStringLiteral("Close"));
-    widgets().view->setEnabled(true);
-    statusBar()->showMessage(tr("Connected to %1 : %2, %3, %4, %5, %6")
-                                 .arg(p.portName)
-                                 .arg(p.baudRateText)
-                                 .arg(p.dataBitsText)
-                                 .arg(p.parityText)
-                                 .arg(p.stopBitsText)
-                                 .arg(p.flowControlText));
+    m_openStatus = windowText("Connected to %1 : %2, %3, %4, %5, %6")
+                       .arg(p.portName, p.baudRateText, p.dataBitsText, p.parityText,
+                            p.stopBitsText, p.flowControlText);
     // Room for a fast device's bytes while the window is busy for a moment; the pty or UART
     // driver holds only a few kilobytes.
     m_port->setReadBufferSize(1024 * 1024);
     // A line the device or its driver cannot set (a pty has none) is told beside the line's
     // settings; the port stays open.
-    QStringList refused;
-    if (m_dtr && !m_port->setDataTerminalReady(*m_dtr))
-        refused << tr("could not set DTR: %1").arg(m_port->errorString());
-    if (m_rts && !m_port->setRequestToSend(*m_rts))
-        refused << tr("could not set RTS: %1").arg(m_port->errorString());
-    if (!refused.isEmpty())
-        statusBar()->showMessage(statusBar()->currentMessage() + QStringLiteral("; ")
-                                 + refused.join(QStringLiteral("; ")));
+    QString problem;
+    if (m_dtr && !setControlLine(true, *m_dtr, &problem))
+        m_openStatus += QStringLiteral("; ") + problem;
+    if (m_rts && !setControlLine(false, *m_rts, &problem))
+        m_openStatus += QStringLiteral("; ") + problem;
     return true;
+}
+
+bool SerialChannel::setControlLine(bool dtr, bool on, QString *why)
+{
+    QString problem;
+    if (!m_port->isOpen())
+        problem = notOpenReason();
+    else if (!(dtr ? m_port->setDataTerminalReady(on) : m_port->setRequestToSend(on)))
+        problem = windowText(dtr ? "could not set DTR: %1" : "could not set RTS: %1")
+                      .arg(m_port->errorString());
+    if (why)
+        *why = problem;
+    return problem.isEmpty();
 }
 
 void SerialChannel::waitForPort(const QString &reason)
 {
-    // The button stays at Close: one click on it ends the waiting.
-    noteLinkLost(reason);
-    enableSettings(false);
-    m_line.openButton->setChecked(true);
-    m_line.openButton->setText(QStringLiteral("Close"));
-    statusBar()->showMessage(
-        tr("Serial port %1 lost; it will be reopened.").arg(m_settings.portName));
+    noteLine(QStringLiteral("--- link lost: %1 ---").arg(reason));
+    setLinkState(LinkState::Lost);
     m_reopenTimer->start();
 }
 
 void SerialChannel::close()
 {
-    if (m_reopenTimer->isActive())
-        cancelWaitingPeriodicSend();
     m_reopenTimer->stop();
-    if (m_lossHandled || !m_port->isOpen()) {
-        // The lost port was closed, and its periodic send stopped, before the user was told;
-        // the timer slot would only refuse because the port is closed.
-        widgets().timerButton->setText(QStringLiteral("Start"));
-    } else {
-        setPeriodicSend(false);
-    }
-    widgets().timerButton->setChecked(false);
     closePort();
     // A character left unfinished will not be finished.
     showIncompleteText();
-    widgets().view->setEnabled(false);
-    m_line.openButton->setChecked(false);
-    m_line.openButton->setText(QStringLiteral("Open"));
-    enableSettings(true);
-    statusBar()->showMessage(tr("Disconnected"));
+    setLinkState(LinkState::Closed);
+}
+
+void SerialChannel::showLinkState(LinkState was)
+{
+    QPushButton *open = m_line.openButton;
+    switch (linkState()) {
+    case LinkState::Open:
+    case LinkState::Lost:
+        // The line runs, or will run again, with what the boxes show: they are not changed
+        // meanwhile. The button stays at Close while the port is lost: a click ends the waiting.
+        enableSettings(false);
+        open->setChecked(true);
+        open->setText(QStringLiteral("Close"));
+        if (linkState() == LinkState::Open) {
+            widgets().view->setEnabled(true);
+            statusBar()->showMessage(m_openStatus);
+        } else if (was != LinkState::Lost) {
+            statusBar()->showMessage(
+                windowText("Serial port %1 lost; it will be reopened.").arg(m_settings.portName));
+        }
+        break;
+    case LinkState::Closed:
+        widgets().view->setEnabled(false);
+        open->setChecked(false);
+        open->setText(QStringLiteral("Open"));
+        enableSettings(true);
+        statusBar()->showMessage(windowText("Disconnected"));
+        break;
+    case LinkState::Opening:
+    case LinkState::Closing:
+        // The user is told first; the controls change when the port is closed.
+        break;
+    }
 }
 
 void SerialChannel::closeLinkAtExit()
@@ -238,7 +279,7 @@ void SerialChannel::closeLinkAtExit()
     // What the device already sent is in the port or on its way into it.
     if (m_port->isOpen() && inputWaiting(m_port->handle()))
         m_port->waitForReadyRead(0);
-    if (m_port->isOpen() || m_reopenTimer->isActive())
+    if (m_port->isOpen() || linkState() == LinkState::Lost)
         close();
 }
 
@@ -248,7 +289,9 @@ void SerialChannel::closePort()
     // closing the port would drop it.
     if (m_port->isOpen()) {
         drainWrites(m_port);
-        m_block.append(m_port->readAll());
+        const QByteArray rest = m_port->readAll();
+        emit received(rest);
+        m_block.append(rest);
     }
     m_port->close();
     endBlock();
@@ -265,43 +308,47 @@ void SerialChannel::enableSettings(bool enable)
 void SerialChannel::handleError(QSerialPort::SerialPortError error)
 {
     // A device that goes away (a USB adapter pulled, a pty whose other end closed) is reported
-    // as a ResourceError by some drivers and as an endless run of ReadErrors by others.
-    if (error == QSerialPort::ResourceError
-        || (error == QSerialPort::ReadError && m_port->isOpen()))
+    // as a ResourceError by some drivers and as an endless run of ReadErrors by others; the
+    // first report is taken, the rest fall on a loss already in hand.
+    const LinkState state = linkState();
+    if ((error == QSerialPort::ResourceError && state != LinkState::Closing
+         && state != LinkState::Lost)
+        || (error == QSerialPort::ReadError && state == LinkState::Open && m_port->isOpen()))
         handleLoss();
 }
 
 void SerialChannel::handleLoss()
 {
-    // The port keeps reporting the loss on every turn of the event loop, and closing it from
-    // inside its own report would delete the notifier that is delivering it. So the first
-    // report is taken and the rest are ignored until the port has been closed on a clean stack.
-    if (m_lossHandled)
-        return;
-    m_lossHandled = true;
-    // The error code tells the loss; what the system says beside it is often an error left over
-    // from an earlier call ("Resource temporarily unavailable" for a vanished pty).
-    const QString text
-        = tr("The device on %1 was disconnected or stopped responding.").arg(m_settings.portName);
-    QTimer::singleShot(0, this, [this, text] {
+    // The periodic send stops now: the box's event loop would otherwise let it be refused with a
+    // box of its own at every tick. With reconnection on it resumes when the port is back.
+    setLinkState(reconnects() ? LinkState::Lost : LinkState::Closing);
+    // Closing the port from inside its own report would delete the notifier that is delivering
+    // it, so the rest happens on a clean stack.
+    QTimer::singleShot(0, this, [this] {
+        if (linkState() == LinkState::Closed)
+            return; // the user closed it meanwhile
         // Closed before anything else: the port's reports would otherwise go on spinning.
         closePort();
-        if (reconnects()) {
+        showIncompleteText();
+        const QString port = m_settings.portName;
+        if (linkState() == LinkState::Lost) {
             // Nobody may be there to answer a box: the port is tried again until it is back.
-            showIncompleteText();
-            waitForPort(tr("the device on %1 was disconnected or stopped responding")
-                            .arg(m_settings.portName));
-            m_lossHandled = false;
+            noteLine(QStringLiteral("--- link lost: %1 ---")
+                         .arg(windowText("the device on %1 was disconnected or stopped "
+                                         "responding")
+                                  .arg(port)));
+            m_reopenTimer->start();
             return;
         }
-        // Stopped before the box, whose event loop would otherwise let the periodic send be
-        // refused with a box of its own at every tick.
-        sendTimer()->stop();
-        // The user reads the box beside everything that had arrived by then.
+        // The user reads the box beside everything that had arrived by then. The error code
+        // tells the loss; what the system says beside it is often an error left over from an
+        // earlier call ("Resource temporarily unavailable" for a vanished pty).
         traffic().flush();
-        QMessageBox::critical(window(), tr("Critical Error"), text, QMessageBox::Ok);
+        QMessageBox::critical(
+            window(), windowText("Critical Error"),
+            windowText("The device on %1 was disconnected or stopped responding.").arg(port),
+            QMessageBox::Ok);
         close();
-        m_lossHandled = false;
     });
 }
 

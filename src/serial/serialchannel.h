@@ -35,8 +35,8 @@ public:
         QPushButton *openButton;
     };
 
-    SerialChannel(const QWidget *form, const Context &context, const QColor &inputColour,
-                  const QColor &outputColour);
+    SerialChannel(const Widgets &widgets, const LineWidgets &line, const Context &context);
+    ~SerialChannel() override;
 
     QSerialPort *port() const { return m_port; }
     // DTR and RTS as each open sets them; unset, as the system leaves them.
@@ -47,12 +47,19 @@ public:
     }
     QTimer *quietTimer() const { return m_quietTimer; }
 
+    // Opens the port with the settings the boxes show; false, with the reason, when it does not
+    // open. Nobody is told but the caller.
+    bool open(QString *why = nullptr);
+    void close();
+    // Sets DTR or RTS of the open port; false, with the reason, when it cannot.
+    bool setControlLine(bool dtr, bool on, QString *why = nullptr);
+
+    // What the Open button does: a port that does not open is told in a box.
     void openOrClose(bool open);
-    void open();
+    void openFromForm();
     // Opens the port at start; with reconnection on, a port that is not there yet is tried
     // again every second instead of a box.
     void openAtStart();
-    void close();
     void handleError(QSerialPort::SerialPortError error);
     // Key presses of the console, unchanged, neither shown, counted nor logged.
     void writeKeys(const QByteArray &keys);
@@ -63,13 +70,15 @@ public:
 
 protected:
     bool linkOpen() const override { return m_port->isOpen(); }
+    QString notOpenReason() const override;
     void refuseSend() override;
     void refusePeriodicSend() override;
     bool sendsEmptyCommand() const override { return true; }
     bool writeToLink(const QByteArray &bytes, QString *problem) override;
     QIODevice *linkDevice() const override { return m_port; }
-    QString otherEnd() const override { return tr("the device"); }
+    QString otherEnd() const override { return windowText("the device"); }
     void closeLinkAtExit() override;
+    void showLinkState(LinkState was) override;
     void show(const QString &text, const QColor &colour, const QString &logged) override;
     QString hexText(const QByteArray &bytes) const override { return serialHexRendering(bytes); }
 
@@ -82,8 +91,8 @@ private:
     void closePort();
     void enableSettings(bool enable);
     void handleLoss();
-    // Opens and configures the port; a quiet attempt reports nothing when it fails.
-    bool openPort(bool quiet);
+    // Opens and configures the port; on failure the reason and the status bar's word for it.
+    bool openPort(QString *why, QString *status = nullptr);
     void waitForPort(const QString &reason);
 
     LineWidgets m_line;
@@ -93,9 +102,9 @@ private:
     QTimer *m_reopenTimer;
     QByteArray m_block;
     SerialSettings m_settings;
-    // Set while a lost device is being handled, so that the error storm a vanished device
-    // produces ends in one report and one close.
-    bool m_lossHandled = false;
+    // The status bar's line while the port is open: its settings, and the control lines the
+    // device could not set.
+    QString m_openStatus;
     std::optional<bool> m_dtr;
     std::optional<bool> m_rts;
 };

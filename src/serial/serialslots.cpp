@@ -9,7 +9,7 @@ void MainWindow::serialOpenCloseButtonClicked(bool b)
 }
 void MainWindow::openSerialPort()
 {
-    serialChannel->open();
+    serialChannel->openFromForm();
 }
 void MainWindow::closeSerialPort()
 {
@@ -41,7 +41,7 @@ void MainWindow::clearSerialPort()
 }
 void MainWindow::sendSerialPort()
 {
-    serialChannel->send();
+    serialChannel->sendFromForm();
 }
 void MainWindow::serialTimerStartClicked(bool b)
 {

@@ -17,6 +17,8 @@ public:
         show();
     }
 
+    int sent() const { return m_sent; }
+    int received() const { return m_received; }
     void countSend() { m_sentDisplay->setText(QString::number(++m_sent)); }
     void countArrival() { m_receivedDisplay->setText(QString::number(++m_received)); }
     void reset()

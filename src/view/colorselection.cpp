@@ -1,6 +1,8 @@
 #include "colorselection.h"
 
 #include "mainwindow.h"
+#include "networkchannel.h"
+#include "serialchannel.h"
 #include "ui_mainwindow.h"
 
 #include <QColorDialog>
@@ -73,6 +75,12 @@ void MainWindow::showColors()
     showColor(ui->PB_SerialOutputColor, serialOutputColor);
     showColor(ui->PB_NetworkInputColor, networkInputColor);
     showColor(ui->PB_NetworkOutputColor, networkOutputColor);
+    // The channels resolve the colours at each append, so that new text follows the palette.
+    if (serialChannel)
+        serialChannel->setColours(serialInputColor, serialOutputColor);
+    for (Channel *channel : networkChannels)
+        if (channel)
+            channel->setColours(networkInputColor, networkOutputColor);
 }
 
 void MainWindow::setColor()
@@ -90,5 +98,5 @@ void MainWindow::setColor()
     if (!chosen.isValid())
         return;
     *colour = chosen;
-    showColor(button, chosen);
+    showColors();
 }

@@ -55,7 +55,7 @@ public:
     QTextEdit *view(int channel) const
     {
         QTextEdit *view = part<QTextEdit>("TE_%1", channel, true);
-        if (auto *traffic = view->findChild<TrafficView *>(QString(), Qt::FindDirectChildrenOnly))
+        if (auto *traffic = m_window->findChild<TrafficView *>(view->objectName() + "Traffic"))
             traffic->flush();
         return view;
     }
