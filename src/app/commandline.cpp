@@ -92,23 +92,32 @@ QString notEmpty(const QString &text, std::optional<QString> &target, const char
     return {};
 }
 
-QList<CommandLineOption> makeOptions()
+using O = RunOptions;
+
+CommandLineOption option(const char *name, const char *valueName, const char *description,
+                         std::function<QString(const QString &, O &)> read)
 {
-    using O = RunOptions;
-    auto option = [](const char *name, const char *valueName, const char *description,
-                     std::function<QString(const QString &, O &)> read) {
-        return CommandLineOption { QStringList { QLatin1String(name) }, QLatin1String(valueName),
-                                   QLatin1String(description), std::move(read) };
+    return { QStringList { QLatin1String(name) }, QLatin1String(valueName),
+             QLatin1String(description), std::move(read) };
+}
+
+// A switch: given, it sets its field.
+template<class T> std::function<QString(const QString &, O &)> setting(T O::*field, T value)
+{
+    return [field, value](const QString &, O &o) {
+        o.*field = value;
+        return QString();
     };
+}
+
+// What the window is asked to show and do beyond the form.
+QList<CommandLineOption> benchOptions()
+{
     auto onOff = [](std::optional<bool> O::*line) {
         return [line](const QString &v, O &o) {
             return into(o.*line, switchFromText(v), "must be on or off");
         };
     };
-    const auto hexMode = [](const QString &v) {
-        return wordFromText<bool>(v, { { "hex", true }, { "ascii", false } });
-    };
-    const auto text = [](const QString &v) { return std::optional<QString>(v); };
     return {
         { { "h", "help" }, {}, "Show this help and exit.", {} },
         { { "v", "version" }, {}, "Show the version and exit.", {} },
@@ -137,11 +146,18 @@ QList<CommandLineOption> makeOptions()
                    return into(o.baudRate, baudRateFromText(v),
                                "N must be a whole number from 1 to 2147483647");
                }),
-        option("open", "", "Open the serial port at start.",
-               [](const QString &, O &o) {
-                   o.openSerial = true;
-                   return QString();
-               }),
+    };
+}
+
+// What an unattended run opens, sends, keeps and when it ends.
+QList<CommandLineOption> unattendedOptions()
+{
+    const auto hexMode = [](const QString &v) {
+        return wordFromText<bool>(v, { { "hex", true }, { "ascii", false } });
+    };
+    const auto text = [](const QString &v) { return std::optional<QString>(v); };
+    return {
+        option("open", "", "Open the serial port at start.", setting(&O::openSerial, true)),
         option(
             "host", "HOST", "Connect the network channels to HOST in this run.",
             [](const QString &v, O &o) { return notEmpty(v, o.host, "HOST must not be empty"); }),
@@ -171,27 +187,16 @@ QList<CommandLineOption> makeOptions()
         option("reconnect", "",
                "Reopen a lost serial port every second and reconnect a lost network channel after "
                "1, 2, 4 ... 30 s, resuming its periodic send; no boxes.",
-               [](const QString &, O &o) {
-                   o.reconnect = true;
-                   return QString();
-               }),
+               setting(&O::reconnect, std::optional<bool>(true))),
         option("log-dir", "DIR", "Write the logs into DIR (made if missing).",
                [](const QString &v, O &o) {
-                   if (v.isEmpty())
-                       return QStringLiteral("DIR must not be empty");
                    o.logDir = v;
                    return QString();
                }),
         option("keep-logs", "", "Keep this run's logs at exit without asking.",
-               [](const QString &, O &o) {
-                   o.keepLogs = true;
-                   return QString();
-               }),
+               setting(&O::keepLogs, std::optional<bool>(true))),
         option("discard-logs", "", "Delete this run's logs at exit without asking.",
-               [](const QString &, O &o) {
-                   o.keepLogs = false;
-                   return QString();
-               }),
+               setting(&O::keepLogs, std::optional<bool>(false))),
         option("quit-after", "DURATION",
                "Close the window after DURATION (90, 90s, 15m, 8h) as File > Exit does.",
                [](const QString &v, O &o) {
@@ -252,7 +257,7 @@ void declareOptions(QCommandLineParser &parser)
 
 const QList<CommandLineOption> &commandLineOptions()
 {
-    static const QList<CommandLineOption> options = makeOptions();
+    static const QList<CommandLineOption> options = benchOptions() + unattendedOptions();
     return options;
 }
 

@@ -98,14 +98,37 @@ QString serialCleanup(QString text, bool lineBreak)
     return text;
 }
 
-QByteArray encodeCommand(const QString &text, bool hexMode, QString *problem,
-                         const QByteArray &lineEnd)
-{
-    if (!hexMode)
-        return text.toLocal8Bit() + lineEnd;
+namespace {
 
+// The byte written as 0x41 (or 0X4) at `at`: appended, or why not; where its word ends.
+int prefixedByte(const QString &text, int at, int loneDigitAt, QByteArray &bytes, QString &why)
+{
+    int end = at + 2;
+    while (end < text.size() && isHexDigit(text.at(end)))
+        ++end;
+    const QString word = text.mid(at, end - at);
+    if (end == at + 2)
+        why = QStringLiteral("%1 at position %2 has no hexadecimal digit after it")
+                  .arg(word)
+                  .arg(at + 1);
+    else if (end > at + 4)
+        why = QStringLiteral("%1 at position %2 has more than two hexadecimal digits for one byte")
+                  .arg(word)
+                  .arg(at + 1);
+    else if (loneDigitAt >= 0)
+        why = QStringLiteral("the hexadecimal digit at position %1 has no partner before %2 at "
+                             "position %3")
+                  .arg(loneDigitAt + 1)
+                  .arg(word)
+                  .arg(at + 1);
+    else
+        bytes.append(char(word.mid(2).toUInt(nullptr, 16)));
+    return end;
+}
+
+QByteArray hexCommandBytes(const QString &text, QString &why)
+{
     QByteArray bytes;
-    QString why;
     int plainDigits = 0;
     int loneDigitAt = -1; // where a digit waits for its partner
     const int size = text.size();
@@ -113,37 +136,11 @@ QByteArray encodeCommand(const QString &text, bool hexMode, QString *problem,
         const QChar c = text.at(i);
         if (isHexSeparator(c)) {
             ++i;
-            continue;
-        }
-        const bool startsWord = i == 0 || isHexSeparator(text.at(i - 1));
-        if (startsWord && c == QLatin1Char('0') && i + 1 < size
-            && text.at(i + 1).toLower() == QLatin1Char('x')) {
-            int end = i + 2;
-            while (end < size && isHexDigit(text.at(end)))
-                ++end;
-            const QString word = text.mid(i, end - i);
-            if (end == i + 2)
-                why = QStringLiteral("%1 at position %2 has no hexadecimal digit after it")
-                          .arg(word)
-                          .arg(i + 1);
-            else if (end > i + 4)
-                why = QStringLiteral("%1 at position %2 has more than two hexadecimal digits "
-                                     "for one byte")
-                          .arg(word)
-                          .arg(i + 1);
-            else if (loneDigitAt >= 0)
-                why = QStringLiteral("the hexadecimal digit at position %1 has no partner before "
-                                     "%2 at position %3")
-                          .arg(loneDigitAt + 1)
-                          .arg(word)
-                          .arg(i + 1);
-            else
-                bytes.append(char(word.mid(2).toUInt(nullptr, 16)));
+        } else if ((i == 0 || isHexSeparator(text.at(i - 1))) && c == QLatin1Char('0')
+                   && i + 1 < size && text.at(i + 1).toLower() == QLatin1Char('x')) {
             // A character glued to the byte is looked at next, and refused there.
-            i = end;
-            continue;
-        }
-        if (isHexDigit(c)) {
+            i = prefixedByte(text, i, loneDigitAt, bytes, why);
+        } else if (isHexDigit(c)) {
             ++plainDigits;
             if (loneDigitAt < 0) {
                 loneDigitAt = i;
@@ -152,13 +149,12 @@ QByteArray encodeCommand(const QString &text, bool hexMode, QString *problem,
                 loneDigitAt = -1;
             }
             ++i;
-            continue;
+        } else {
+            why = QStringLiteral("the command holds '%1' at position %2, which is neither a "
+                                 "hexadecimal digit nor a separator")
+                      .arg(text.mid(i, c.isHighSurrogate() ? 2 : 1))
+                      .arg(i + 1);
         }
-        const QString character = text.mid(i, c.isHighSurrogate() ? 2 : 1);
-        why = QStringLiteral("the command holds '%1' at position %2, which is neither a "
-                             "hexadecimal digit nor a separator")
-                  .arg(character)
-                  .arg(i + 1);
     }
     if (why.isEmpty() && loneDigitAt >= 0)
         why = QStringLiteral("the command holds an odd number of hexadecimal digits (%1), and "
@@ -166,6 +162,18 @@ QByteArray encodeCommand(const QString &text, bool hexMode, QString *problem,
                   .arg(plainDigits);
     if (why.isEmpty() && bytes.isEmpty())
         why = QStringLiteral("the command holds no hexadecimal digit");
+    return bytes;
+}
+
+} // namespace
+
+QByteArray encodeCommand(const QString &text, bool hexMode, QString *problem,
+                         const QByteArray &lineEnd)
+{
+    if (!hexMode)
+        return text.toLocal8Bit() + lineEnd;
+    QString why;
+    const QByteArray bytes = hexCommandBytes(text, why);
     if (problem)
         *problem = why;
     return why.isEmpty() ? bytes : QByteArray();
