@@ -36,6 +36,7 @@ Channel::Channel(const QString &name, const Widgets &widgets, const Context &con
     , m_sendTimer(new QTimer(this))
     , m_history(new CommandHistory(widgets.command))
 {
+    qRegisterMetaType<LinkState>();
     setObjectName(key() + QStringLiteral("Channel"));
     // It watches the view, but it writes to this channel's log: it goes with the channel.
     m_traffic->setParent(this);

@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QColor>
 #include <QCoreApplication>
+#include <QMetaType>
 #include <QObject>
 #include <QString>
 
@@ -39,6 +40,7 @@ enum class LinkState {
     Lost, // gone without the user asking; tried again until it is back or the user closes it
     Closing, // gone, and the user is being told before it is closed
 };
+Q_DECLARE_METATYPE(LinkState)
 
 // One channel of the window: its mode, counters, periodic send, traffic view and log, and the
 // send path they share. What differs between the serial line and a TCP client (the link, what

@@ -39,6 +39,7 @@ public:
     ~SerialChannel() override;
 
     QSerialPort *port() const { return m_port; }
+    const LineWidgets &lineWidgets() const { return m_line; }
     // DTR and RTS as each open sets them; unset, as the system leaves them.
     void setControlLines(std::optional<bool> dtr, std::optional<bool> rts)
     {

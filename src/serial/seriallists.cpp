@@ -1,5 +1,6 @@
 #include "seriallists.h"
 #include "mainwindow.h"
+#include "serialchannel.h"
 
 #include "ui_mainwindow.h"
 
@@ -18,7 +19,7 @@ QStringList serialPortItemData(const QSerialPortInfo &info)
              info.systemLocation(), vendorId,           productId };
 }
 
-void MainWindow::fillSerialParameterLists()
+void fillSerialParameterLists(const SerialChannel::LineWidgets &line)
 {
     struct Item {
         const char *text;
@@ -29,29 +30,34 @@ void MainWindow::fillSerialParameterLists()
             box->addItem(QLatin1String(item.text), item.value);
     };
 
-    fill(ui->CB_BandRate,
+    fill(line.baudRate,
          { { "9600", 9600 },
            { "19200", 19200 },
            { "38400", 38400 },
            { "57600", 57600 },
            { "115200", 115200 } });
-    fill(ui->CB_DataBit,
+    fill(line.dataBits,
          { { "5", QSerialPort::Data5 },
            { "6", QSerialPort::Data6 },
            { "7", QSerialPort::Data7 },
            { "8", QSerialPort::Data8 } });
-    ui->CB_DataBit->setCurrentIndex(3);
-    fill(ui->CB_Parity,
+    line.dataBits->setCurrentIndex(3);
+    fill(line.parity,
          { { "None", QSerialPort::NoParity },
            { "Even", QSerialPort::EvenParity },
            { "Odd", QSerialPort::OddParity },
            { "Mark", QSerialPort::MarkParity },
            { "Space", QSerialPort::SpaceParity } });
-    fill(ui->CB_StopBit, { { "1", QSerialPort::OneStop }, { "2", QSerialPort::TwoStop } });
-    fill(ui->CB_FlowControl,
+    fill(line.stopBits, { { "1", QSerialPort::OneStop }, { "2", QSerialPort::TwoStop } });
+    fill(line.flowControl,
          { { "None", QSerialPort::NoFlowControl },
            { "RTS/CTS", QSerialPort::HardwareControl },
            { "XON/XOFF", QSerialPort::SoftwareControl } });
+}
+
+void MainWindow::fillSerialParameterLists()
+{
+    ::fillSerialParameterLists(serialChannel->lineWidgets());
 }
 
 void MainWindow::fillSerialPortList()

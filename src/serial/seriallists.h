@@ -1,5 +1,7 @@
 #pragma once
 
+#include "serialchannel.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -12,3 +14,6 @@ QString formatUsbIdentifier(quint16 identifier);
 // The six strings stored with a port's list entry: name, description, manufacturer, system
 // location, vendor and product identifier.
 QStringList serialPortItemData(const QSerialPortInfo &info);
+
+// The five line parameter lists, each item carrying the value the port is set to.
+void fillSerialParameterLists(const SerialChannel::LineWidgets &line);
