@@ -52,26 +52,25 @@ void RunSettings::read(const QString &path)
     }
 }
 
-QString RunSettings::text(const QString &key) const
+QVariant RunSettings::value(const QString &key) const
 {
     const auto found = m_usable.constFind(key);
     if (found != m_usable.constEnd())
-        return found->toString();
+        return *found;
     for (const SettingKey &k : settingKeys())
         if (k.name == key)
-            return k.fallback.toString();
+            return k.fallback;
     return {};
+}
+
+QString RunSettings::text(const QString &key) const
+{
+    return value(key).toString();
 }
 
 int RunSettings::integer(const QString &key) const
 {
-    const auto found = m_usable.constFind(key);
-    if (found != m_usable.constEnd())
-        return found->toInt();
-    for (const SettingKey &k : settingKeys())
-        if (k.name == key)
-            return k.fallback.toInt();
-    return 0;
+    return value(key).toInt();
 }
 
 void RunSettings::setForRun(const QString &key, const QVariant &runValue)

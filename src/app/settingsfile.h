@@ -44,6 +44,7 @@ public:
     // Whether the file holds a usable value for the key.
     bool contains(const QString &key) const { return m_usable.contains(key); }
     // The file's value, or the key's fallback.
+    QVariant value(const QString &key) const;
     QString text(const QString &key) const;
     int integer(const QString &key) const;
 
