@@ -131,19 +131,19 @@ class Peer:
 
 def device(link, tally):
     peer = Peer(tally, b"AT", b"OK\r\n")
-    made = None  # the inode of the link last opened: a pair made anew has a new one
+    made = None  # the link last opened: one made anew differs in inode or change time
     pending = {}
 
     def opened():
         nonlocal made
         try:
-            inode = os.lstat(link).st_ino
-            if inode == made:
+            status = os.lstat(link)
+            if (status.st_ino, status.st_ctime_ns) == made:
                 return False
             fd = os.open(link, os.O_RDWR | os.O_NOCTTY)
         except OSError:
             return False
-        made = inode
+        made = (status.st_ino, status.st_ctime_ns)
         tty.setraw(fd)
         pending[fd] = b""
         peer.selector.register(fd, selectors.EVENT_READ, arrived)
