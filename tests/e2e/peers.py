@@ -3,8 +3,9 @@
 
   peers.py device LINK TALLY   a device on the pty that LINK names: answers each AT with OK
   peers.py server TALLY        a TCP server on 127.0.0.1: echoes each PING
-  peers.py quiet TALLY LOG COMMAND ANSWER PERIOD
-                               returns at a quiet moment of that peer's link (see quiet())
+  peers.py quiet TALLY LOG COMMAND ANSWER PERIOD SIGNAL PID
+                               sends SIGNAL (TERM, USR1...) to PID at the next quiet moment of
+                               that peer's link (see quiet()), from where it is cut at once
 
 TALLY holds one line, rewritten whole after each batch of lines received:
   PID PORT LINES ANSWERS LINKS OPEN LAST
@@ -223,21 +224,23 @@ def server(tally):
 
 
 def quiet(tally, log, command, answer, period, limit=10.0):
-    """Returns once the peer has received a new line and all it received is in LOG as sent and
-    all it answered as received, while the next send is still at least half a PERIOD (ms) away:
-    a link cut now loses nothing that was counted. Fails after LIMIT seconds."""
-    stamped = re.compile(rb"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (.*)")
+    """Returns once the peer has received a new line, all it received is in LOG as sent and all
+    it answered as received, and the next send is still 40% of a PERIOD (ms) or more away: a
+    link cut now loses nothing that was counted. Fails after LIMIT seconds."""
+    stamped = re.compile(rb"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}) (.*)")
     sent = received = 0
+    last_sent = 0.0
     pending = b""
 
     def read_log():
-        nonlocal sent, received, pending
+        nonlocal sent, received, last_sent, pending
         *lines, pending = (pending + log.read()).split(b"\n")
         for line in lines:
             match = stamped.fullmatch(line.rstrip(b"\r"))
-            if match and match[1] == b"TX " + command:
+            if match and match[2] == b"TX " + command:
                 sent += 1
-            elif match and match[1] == b"RX " + answer:
+                last_sent = datetime.datetime.fromisoformat(match[1].decode()).timestamp()
+            elif match and match[2] == b"RX " + answer:
                 received += 1
         return bool(lines)
 
@@ -247,11 +250,21 @@ def quiet(tally, log, command, answer, period, limit=10.0):
     while time.monotonic() < deadline:
         read_log()
         if (tally.read() and since < tally.lines == sent and tally.answers == received
-                and time.time() - tally.last < period / 2000 and not read_log()):
+                and time.time() - last_sent < 0.6 * period / 1000 and not read_log()):
             return
         time.sleep(0.002)
-    sys.exit(f"the peer got {tally.lines} lines and answered {tally.answers}; "
+    sys.exit(f"no quiet moment within {limit:g} s: the peer got {tally.lines} lines and "
+             f"answered {tally.answers}; "
              f"the log has {sent} TX {command.decode()} and {received} RX {answer.decode()}")
+
+
+def signal_sibling(name, pid):
+    """Sends signal NAME to PID if it is a child of this process's parent, as the peers are."""
+    with open(f"/proc/{pid}/stat") as f:
+        parent = int(f.read().rpartition(")")[2].split()[1])
+    if parent != os.getppid():
+        sys.exit(f"process {pid} is not one of the run's")
+    os.kill(pid, signal.Signals["SIG" + name])
 
 
 if __name__ == "__main__":
@@ -260,9 +273,10 @@ if __name__ == "__main__":
         device(arguments[1], Tally(arguments[2]))
     elif len(arguments) == 2 and arguments[0] == "server":
         server(Tally(arguments[1]))
-    elif len(arguments) == 6 and arguments[0] == "quiet":
+    elif len(arguments) == 8 and arguments[0] == "quiet":
         with open(arguments[2], "rb") as log:
             quiet(Tally(arguments[1]), log, arguments[3].encode(), arguments[4].encode(),
                   int(arguments[5]))
+        signal_sibling(arguments[6], int(arguments[7]))
     else:
         sys.exit(__doc__)

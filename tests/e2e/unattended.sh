@@ -112,11 +112,12 @@ tally() { { read -r t_pid t_port t_lines t_answers t_links t_open _ <"$1"; } 2>/
 # ready TALLY PID LINKS: peer PID is up and has opened LINKS links so far.
 ready() { tally "$1" && [ "$t_pid" = "$2" ] && ((t_links >= $3)); }
 all_closed() { tally "$1" && ((t_open == 0)); }
-# wait_quiet WHERE TALLY LOG COMMAND ANSWER: returns at the next moment when nothing is on its
-# way on that link (see peers.py quiet), so that cutting it then loses nothing that was counted.
-wait_quiet() {
-    /usr/bin/python3 "$here/peers.py" quiet "${@:2}" "$period" 2>>"$work/peers.out" ||
-        fail "no quiet moment on $1 within 10 s: $(tail -n 1 "$work/peers.out")"
+# at_quiet WHERE TALLY LOG COMMAND ANSWER SIGNAL PID: sends SIGNAL to PID, one of ours, at the
+# next moment when nothing is on its way on that link (see peers.py quiet), so that cutting it
+# or muting its peer then loses nothing that was counted.
+at_quiet() {
+    /usr/bin/python3 "$here/peers.py" quiet "${@:2:4}" "$period" "${@:6}" 2>>"$work/peers.out" ||
+        fail "$1: $(tail -n 1 "$work/peers.out")"
 }
 
 device_tally=$work/device.tally
@@ -164,7 +165,7 @@ wait_for "the program's logs" 15 has_logs
 sends=$((seconds * 1000 / period))
 wait_for "$((sends / 3)) AT in the serial log" "$seconds" \
     at_least "$serial" "${stamp}TX AT$" $((sends / 3))
-wait_quiet "the serial line" "$device_tally" "$serial" AT OK
+at_quiet "the serial line" "$device_tally" "$serial" AT OK TERM "$pty_pid"
 stop "$pty_pid"
 # socat leaves its links behind, and a pty of the same number may soon be another program's.
 rm -f "$work/ttyDUT" "$work/ttyDEV"
@@ -177,7 +178,7 @@ wait_for "an AT answered after the device came back" 10 \
 
 wait_for "$((2 * sends / 3)) PING in the Network1 log" "$seconds" \
     at_least "$network" "${stamp}TX PING$" $((2 * sends / 3))
-wait_quiet Network1 "$server_tally" "$network" PING PING
+at_quiet Network1 "$server_tally" "$network" PING PING TERM "$server_pid"
 stop "$server_pid"
 wait_for "'--- link lost' in the Network1 log" 10 logged "$network" "$lost"
 start_server
@@ -187,15 +188,11 @@ wait_for "'--- link back ---' in the Network1 log" 40 logged "$network" "$back"
 wait_for "a PING echoed after the server came back" 10 \
     after "$network" "${stamp}RX PING$" "$back"
 
-# No answer may be on its way when the program closes: 2 s before, once both links are quiet,
-# the peers stop answering; so a difference found at the end arose as the program closed.
+# No answer may be on its way when the program closes: 2 s before, each peer stops answering at
+# a quiet moment of its link; so a difference found at the end arose as the program closed.
 wait_for "the last 2 s of the run" "$seconds" clock_past $((launched + seconds - 2))
-wait_quiet "the serial line" "$device_tally" "$serial" AT OK
-wait_quiet Network1 "$server_tally" "$network" PING PING
-for pid in "$device_pid" "$server_pid"; do
-    ours "$pid" || fail "a peer ended before the program"
-    kill -USR1 "$pid"
-done
+at_quiet "the serial line" "$device_tally" "$serial" AT OK USR1 "$device_pid"
+at_quiet Network1 "$server_tally" "$network" PING PING USR1 "$server_pid"
 wait_for "the program to end (--quit-after ${seconds}s)" 20 ended "$program_pid"
 running=0
 stop "$program_pid"
