@@ -56,7 +56,7 @@ QJsonObject flood(const BenchOptions &o, QWidget *window, const std::vector<Floo
                   bool hex, const QByteArray &payload, const std::function<void()> &start,
                   const std::function<void()> &over)
 {
-    QTest::qWait(300);
+    settle(o, 300);
     QJsonObject f { { "rss_before_mb", rssMb() },
                     { "bytes_sent", double(payload.size() * qint64(logs.size())) } };
     // Hex adds two characters per byte and a line break per network arrival; the serial log
@@ -85,7 +85,7 @@ QJsonObject flood(const BenchOptions &o, QWidget *window, const std::vector<Floo
     JoiningThread watchdog([&] { finished = true; });
     watchdog.start([&] {
         while (!finished) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
             if (!finished
                 && (stalls.ongoingMs() > o.stuckSeconds * 1000.0
                     || clock.elapsed() > (o.floodTimeout + o.stuckSeconds) * 1000)) {
@@ -117,7 +117,7 @@ QJsonObject flood(const BenchOptions &o, QWidget *window, const std::vector<Floo
     for (const FloodedLog &log : logs)
         arrivals.append(log.arrivals());
     f.insert("arrivals", arrivals);
-    QTest::qWait(300);
+    settle(o, 300);
     f.insert("rss_after_mb", rssMb());
     return f;
 }

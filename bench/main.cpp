@@ -29,25 +29,29 @@ bool parseOptions(const QStringList &args, BenchOptions &o)
 {
     if (args.contains("--smoke")) {
         o.smoke = true;
-        o.tcpBytes = 200'000;
-        o.serialBytes = 100'000;
-        o.idleSeconds = 1;
-        o.soakCount = 1000;
+        o.tcpBytes = 50'000;
+        o.serialBytes = 50'000;
+        o.idleMs = 200;
+        o.soakCount = 200;
         o.startupRuns = 2;
         o.exitRuns = 1;
         o.floodTimeout = 30;
         o.stuckSeconds = 10;
     }
-    const std::pair<const char *, qint64 *> numbers[]
-        = { { "--tcp-bytes", &o.tcpBytes },
-            { "--serial-bytes", &o.serialBytes },
-            { "--idle-seconds", &o.idleSeconds },
-            { "--soak-count", &o.soakCount },
-            { "--startup-runs", &o.startupRuns },
-            { "--exit-runs", &o.exitRuns },
-            { "--flood-timeout", &o.floodTimeout },
-            { "--stuck-seconds", &o.stuckSeconds },
-            { "--naive-read-buffer", &o.naiveReadBuffer } };
+    struct Number {
+        const char *flag;
+        qint64 *value;
+        qint64 unit = 1;
+    };
+    const Number numbers[] = { { "--tcp-bytes", &o.tcpBytes },
+                               { "--serial-bytes", &o.serialBytes },
+                               { "--idle-seconds", &o.idleMs, 1000 },
+                               { "--soak-count", &o.soakCount },
+                               { "--startup-runs", &o.startupRuns },
+                               { "--exit-runs", &o.exitRuns },
+                               { "--flood-timeout", &o.floodTimeout },
+                               { "--stuck-seconds", &o.stuckSeconds },
+                               { "--naive-read-buffer", &o.naiveReadBuffer } };
     for (int i = 1; i < args.size(); ++i) {
         const QString &arg = args.at(i);
         if (arg == "--x" || arg == "--json" || arg == "--smoke") {
@@ -68,10 +72,10 @@ bool parseOptions(const QStringList &args, BenchOptions &o)
             o.view = QSize(value.section('x', 0, 0).toInt(), value.section('x', 1).toInt());
         else
             // Only the naive view's read buffer has a meaning for 0.
-            ok = std::any_of(std::begin(numbers), std::end(numbers), [&](const auto &number) {
-                return arg == QLatin1String(number.first) && isNumber
-                    && n >= (number.second == &o.naiveReadBuffer ? 0 : 1)
-                    && (*number.second = n, true);
+            ok = std::any_of(std::begin(numbers), std::end(numbers), [&](const Number &number) {
+                return arg == QLatin1String(number.flag) && isNumber
+                    && n >= (number.value == &o.naiveReadBuffer ? 0 : 1)
+                    && (*number.value = n * number.unit, true);
             });
         if (!ok)
             return false;
@@ -187,14 +191,14 @@ int runAll(const BenchOptions &o, const QStringList &arguments)
                              { "smoke", o.smoke },
                              { "tcp_bytes", double(o.tcpBytes) },
                              { "serial_bytes", double(o.serialBytes) },
-                             { "idle_seconds", o.idleSeconds },
+                             { "idle_seconds", double(o.idleMs) / 1000 },
                              { "soak_count", o.soakCount },
                              { "startup_runs", o.startupRuns },
                              { "exit_runs", o.exitRuns } });
     const qint64 started = monotonicNs();
     bool ok = true;
     if (wants(o, "idle"))
-        run.insert("idle", runChild(arguments, "idle", 4 * o.idleSeconds + 60).figures);
+        run.insert("idle", runChild(arguments, "idle", int(4 * o.idleMs / 1000) + 60).figures);
     if (wants(o, "startup"))
         run.insert("startup", startups(o, arguments));
     if (wants(o, "exit"))

@@ -14,6 +14,11 @@
 const QStringList floodSections { "tcp-ascii-1", "tcp-ascii-3",  "tcp-hex-1",
                                   "tcp-hex-3",   "serial-ascii", "serial-hex" };
 
+void settle(const BenchOptions &o, int ms)
+{
+    QTest::qWait(o.smoke ? ms / 10 : ms);
+}
+
 bool showWindow(QWidget *window, bool x)
 {
     window->resize(1920, 1080);
@@ -41,7 +46,7 @@ namespace {
 QJsonObject stallsOver(const BenchOptions &o, QWidget *window)
 {
     StallProbe stalls(o.x, window);
-    runEventsFor(o.idleSeconds * 1000);
+    runEventsFor(int(o.idleMs));
     return stalls.figures();
 }
 
@@ -52,7 +57,7 @@ double cpuPercent(const BenchOptions &o, ModalDialogHelper &dialogs)
     const double before = processCpuSeconds();
     QElapsedTimer clock;
     clock.start();
-    runEventsFor(o.idleSeconds * 1000);
+    runEventsFor(int(o.idleMs));
     dialogs.setActive(true);
     return (processCpuSeconds() - before) / (double(clock.nsecsElapsed()) / 1e9) * 100;
 }
@@ -62,12 +67,12 @@ QJsonObject idle(const BenchOptions &o)
     WindowFixture fixture;
     if (!setUp(fixture, o, false))
         return { { "error", "no window" } };
-    QTest::qWait(1000);
+    settle(o, 1000);
     QJsonObject f { { "closed_cpu_percent", cpuPercent(o, fixture.dialogs) },
                     { "closed_stall", stallsOver(o, &fixture.window()) } };
     if (!fixture.open(serial))
         return { { "error", "could not open the pty" } };
-    QTest::qWait(1000);
+    settle(o, 1000);
     f.insert("serial_cpu_percent", cpuPercent(o, fixture.dialogs));
     f.insert("serial_stall", stallsOver(o, &fixture.window()));
     return f;
@@ -90,7 +95,7 @@ QJsonObject exitTimes(const BenchOptions &o)
     WindowFixture fixture;
     if (!setUp(fixture, o))
         return { { "error", "set-up failed" } };
-    QTest::qWait(500);
+    settle(o, 500);
     qint64 answered = 0;
     qint64 hidden = 0;
     fixture.dialogs.setMessageBoxAnswer(QMessageBox::Yes);
@@ -123,7 +128,7 @@ QJsonObject soak(const BenchOptions &o)
         for (; !stop; std::this_thread::sleep_for(std::chrono::milliseconds(1)))
             fixture.pty.readAvailable();
     });
-    QTest::qWait(300);
+    settle(o, 300);
     const double before = rssMb();
     const int window = int(std::clamp(o.soakCount / 10, qint64(1), qint64(10000)));
     QJsonArray views;
@@ -147,7 +152,7 @@ QJsonObject soak(const BenchOptions &o)
                           { "last_us", double(clock.nsecsElapsed() - lastStart) / 1e3 / window },
                           { "sent", fixture.sent(c) } });
     }
-    QTest::qWait(300);
+    settle(o, 300);
     return { { "rss_growth_mb", rssMb() - before }, { "views", views } };
 }
 

@@ -18,7 +18,7 @@ struct BenchOptions {
     QStringList tables; // earlier runs' --json files, combined into one table
     qint64 tcpBytes = 20'000'000;
     qint64 serialBytes = 2'000'000;
-    qint64 idleSeconds = 5;
+    qint64 idleMs = 5000;
     qint64 soakCount = 30'000;
     qint64 startupRuns = 10;
     qint64 exitRuns = 3;
@@ -37,6 +37,9 @@ extern const QStringList floodSections;
 // Measures the section named by o.child ("idle", "tcp-hex-3:naive" ...) in this process.
 QJsonObject measureSection(const BenchOptions &o);
 
+// Lets the window finish what it was doing before a measurement: ms long, a tenth of that in a
+// smoke run, whose figures only show that the section still runs.
+void settle(const BenchOptions &o, int ms);
 // One size in every mode and Qt version (their offscreen screens differ), so that views, and
 // with them the figures, compare.
 bool showWindow(QWidget *window, bool x);
