@@ -40,6 +40,8 @@ std::vector<FloodedLog> windowLogs(WindowFixture &fixture, int first, int last)
     return list;
 }
 
+} // namespace
+
 bool connectNetwork(WindowFixture &fixture, int channels, const FloodPeer &peer, bool hex)
 {
     for (int c = 1; c <= channels; ++c) {
@@ -49,8 +51,6 @@ bool connectNetwork(WindowFixture &fixture, int channels, const FloodPeer &peer,
     }
     return true;
 }
-
-} // namespace
 
 QJsonObject flood(const BenchOptions &o, QWidget *window, const std::vector<FloodedLog> &logs,
                   bool hex, const QByteArray &payload, const std::function<void()> &start,
@@ -97,17 +97,9 @@ QJsonObject flood(const BenchOptions &o, QWidget *window, const std::vector<Floo
         }
     });
 
-    // Not QTest::qWaitFor, which sleeps between its looks.
-    QEventLoop loop;
-    QTimer check;
-    check.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&check, &QTimer::timeout, [&] {
-        if (done() || clock.elapsed() > o.floodTimeout * 1000)
-            loop.quit();
-    });
-    check.start(5);
     start();
-    loop.exec();
+    // Not QTest::qWaitFor, which sleeps between its looks.
+    runEventsUntil(done, o.floodTimeout * 1000);
     if (over)
         over();
     f = figuresNow(f);

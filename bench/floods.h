@@ -60,6 +60,9 @@ private:
     JoiningThread m_device;
 };
 
+// Connects the window's first `channels` network channels to the peer, in ASCII or hex.
+bool connectNetwork(WindowFixture &fixture, int channels, const FloodPeer &peer, bool hex);
+
 // A flood of the program's window on the network's first `channels` channels, or on the serial
 // line when 0; the same flood into the naive view.
 QJsonObject appFlood(const BenchOptions &o, int channels, bool hex, const QByteArray &payload);

@@ -23,7 +23,7 @@ const char usage[]
       "         [--naive-read-buffer N]\n"
       "       teskmanager_bench --table RUN.json... (one table of runs made with --json)\n"
       "sections (a prefix selects several): idle startup exit tcp-ascii-1 tcp-ascii-3 tcp-hex-1\n"
-      "         tcp-hex-3 serial-ascii serial-hex serial-paced soak\n";
+      "         tcp-hex-3 serial-ascii serial-hex serial-paced soak hostile\n";
 
 bool parseOptions(const QStringList &args, BenchOptions &o)
 {
@@ -31,7 +31,7 @@ bool parseOptions(const QStringList &args, BenchOptions &o)
         o.smoke = true;
         o.tcpBytes = 50'000;
         o.serialBytes = 50'000;
-        o.idleMs = 200;
+        o.idleMs = 100;
         o.soakCount = 200;
         o.startupRuns = 2;
         o.exitRuns = 1;
@@ -221,6 +221,11 @@ int runAll(const BenchOptions &o, const QStringList &arguments)
     }
     if (wants(o, "soak"))
         run.insert("soak", runChild(arguments, "soak", 120 + o.soakCount / 100).figures);
+    if (wants(o, "hostile")) {
+        const QJsonObject hostile = runChild(arguments, "hostile", 600).figures;
+        run.insert("hostile", hostile);
+        ok = ok && !hostile.contains("error");
+    }
     run.insert("seconds", double(monotonicNs() - started) / 1e9);
     run.insert("ok", ok);
     printRun(run, o.json);

@@ -1,16 +1,20 @@
 #include "probe.h"
 
+#include "modaldialoghelper.h"
 #include "testenvironment.h"
 
 #include <QEventLoop>
 #include <QTimer>
 #include <QWidget>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
 #include <poll.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
@@ -33,6 +37,102 @@ void runEventsFor(int ms)
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+bool runEventsUntil(const std::function<bool()> &done, qint64 timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    QEventLoop loop;
+    QTimer check;
+    check.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&check, &QTimer::timeout, [&] {
+        if (done() || clock.elapsed() > timeoutMs)
+            loop.quit();
+    });
+    check.start(5);
+    loop.exec();
+    return done();
+}
+
+double processCpuSeconds()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double percentile(std::vector<double> values, double fraction)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const auto rank = size_t(std::ceil(fraction * double(values.size())));
+    return values[std::min(values.size() - 1, rank > 0 ? rank - 1 : 0)];
+}
+
+namespace {
+
+const int latenessIntervalMs = 10;
+
+} // namespace
+
+LatenessProbe::LatenessProbe()
+{
+    m_timer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&m_timer, &QTimer::timeout, [this] { tick(); });
+    m_clock.start();
+    m_timer.start(latenessIntervalMs);
+}
+
+std::vector<double> LatenessProbe::latenessMs() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::vector<double> late = m_late;
+    late.push_back(std::max(0.0, sinceLastTickMs() - latenessIntervalMs));
+    return late;
+}
+
+double LatenessProbe::sinceLastTickMs() const
+{
+    return double(m_clock.nsecsElapsed() - m_lastNs) / 1e6;
+}
+
+void LatenessProbe::tick()
+{
+    const qint64 now = m_clock.nsecsElapsed();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_late.push_back(std::max(0.0, double(now - m_lastNs) / 1e6 - latenessIntervalMs));
+    m_lastNs = now;
+}
+
+CpuAroundBox::CpuAroundBox(ModalDialogHelper &dialogs)
+{
+    QObject::connect(&dialogs, &ModalDialogHelper::seen, &m_context, [this] {
+        m_cpuAtSeen = processCpuSeconds();
+        m_seenNs = monotonicNs();
+    });
+    QObject::connect(&dialogs, &ModalDialogHelper::answered, &m_context, [this] {
+        m_cpuAtAnswer = processCpuSeconds();
+        m_answeredNs = monotonicNs();
+    });
+}
+
+qint64 CpuAroundBox::sinceAnswerMs() const
+{
+    return m_answeredNs ? (monotonicNs() - m_answeredNs) / 1'000'000 : 0;
+}
+
+QJsonObject CpuAroundBox::figures() const
+{
+    if (!m_answeredNs)
+        return {};
+    auto percent = [](double cpuSeconds, qint64 ns) { return cpuSeconds / double(ns) * 1e11; };
+    return { { "box_up_cpu_percent",
+               percent(m_cpuAtAnswer - m_cpuAtSeen, m_answeredNs - m_seenNs) },
+             { "after_cpu_percent",
+               percent(processCpuSeconds() - m_cpuAtAnswer, monotonicNs() - m_answeredNs) } };
 }
 
 namespace {
@@ -132,7 +232,7 @@ bool PingProbe::awaitReply(quint32 serial)
 }
 
 StallProbe::StallProbe(bool x, QWidget *window)
-    : m_timer(x ? nullptr : new ResponsivenessProbe)
+    : m_timer(x ? nullptr : new LatenessProbe)
     , m_ping(x ? new PingProbe(quint32(window->winId())) : nullptr)
 {
 }

@@ -123,6 +123,25 @@ QList<Row> rows(const QJsonObject &config)
                       return views.join(", ");
                   },
                   "last ≤ 1.5× first" });
+    const QString hostileStalls = "{%1.stall.p50} / {%1.stall.p99} / {%1.stall.max} ms";
+    const QString hostile[][3] = {
+        { "stall p50 / p99 / max, network: one long line without a break", "network_line",
+          "max ≤ 500 ms" },
+        { "— serial: one long line without a break", "serial_line", "max ≤ 500 ms" },
+        { "— network: a peer resets mid-stream", "reset_mid_stream", "max ≤ 500 ms" },
+        { "— network: three peers close at once", "closed_at_once", "max ≤ 500 ms" },
+        { "— network: three peers reset at once", "reset_at_once", "max ≤ 1500 ms" },
+        { "— network: a peer never reads the longest command, sent every 100 ms", "never_reads",
+          "max ≤ 500 ms" },
+        { "— network: one connect refused, one never answered", "failed_connects", "max ≤ 150 ms" },
+        { "— exit asked while all four channels stream", "exit_while_streaming", "max ≤ 500 ms" },
+        { "— serial device lost mid-burst, its box left up", "device_lost", "max ≤ 500 ms" },
+    };
+    for (const auto &row : hostile)
+        list.append({ row[0], "hostile", cell(hostileStalls.arg(row[1])), row[2] });
+    list.append({ "— serial device lost: CPU while its box is up; after the answer", "hostile",
+                  cell("{device_lost.box_up_cpu_percent} %; {device_lost.after_cpu_percent} %"),
+                  "≤ 33 %; ≤ 30 %" });
     return list;
 }
 

@@ -162,11 +162,9 @@ QJsonObject measureSection(const BenchOptions &o)
 {
     const QString section = o.child.section(':', 0, 0);
     const std::pair<const char *, QJsonObject (*)(const BenchOptions &)> others[]
-        = { { "idle", idle },
-            { "startup", startup },
-            { "exit", exitTimes },
-            { "serial-paced", pacedSerial },
-            { "soak", soak } };
+        = { { "idle", idle },      { "startup", startup },
+            { "exit", exitTimes }, { "serial-paced", pacedSerial },
+            { "soak", soak },      { "hostile", hostile } };
     for (const auto &other : others)
         if (section == other.first)
             return other.second(o);

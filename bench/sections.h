@@ -34,6 +34,9 @@ struct BenchOptions {
 // or three channels and the serial line, in ASCII and in hex.
 extern const QStringList floodSections;
 
+// The window's stalls while peers and the device misbehave.
+QJsonObject hostile(const BenchOptions &o);
+
 // Measures the section named by o.child ("idle", "tcp-hex-3:naive" ...) in this process.
 QJsonObject measureSection(const BenchOptions &o);
 
