@@ -4,106 +4,191 @@
 #include "seriallists.h"
 
 #include <QComboBox>
-#include <QLineEdit>
-#include <QPushButton>
+#include <QDir>
+#include <QHBoxLayout>
 #include <QRadioButton>
-#include <QSpinBox>
 #include <QTest>
-#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+QPushButton *checkable(QPushButton *button, const char *caption)
+{
+    button->setCheckable(true);
+    button->setText(QLatin1String(caption));
+    return button;
+}
+} // namespace
 
 ChannelFixture::ChannelFixture(ChannelLog::Clock clock)
     : m_window(std::make_unique<QWidget>())
-    , m_statusBar(new QStatusBar(m_window.get()))
 {
-    server.listen(QHostAddress::LocalHost);
+    m_statusBar = new QStatusBar(m_window.get());
     dialogs.setScope(m_window.get());
     const Channel::Context context { m_window.get(), m_statusBar, m_budget, clock };
     // Each channel on a panel of its own, so that its two mode buttons exclude only each other.
-    auto *serialPanel = new QWidget(m_window.get());
+    auto *panels = new QHBoxLayout(m_window.get());
+    auto panel = [panels] {
+        auto *widget = new QWidget;
+        panels->addWidget(widget);
+        new QVBoxLayout(widget);
+        return widget;
+    };
+    QWidget *serialPanel = panel();
     auto box = [serialPanel] { return new QComboBox(serialPanel); };
     const SerialChannel::LineWidgets line {
-        box(), box(), box(), box(), box(), box(), new QPushButton(serialPanel)
+        box(), box(), box(), box(), box(), box(), checkable(new QPushButton(serialPanel), "Open")
     };
     line.port->addItem(pty.slavePath());
     fillSerialParameterLists(line);
-    m_serial = new SerialChannel(makeWidgets(serialPanel, new Console(serialPanel)), line, context);
-    auto *networkPanel = new QWidget(m_window.get());
-    const NetworkChannel::LinkWidgets link { new QLineEdit(networkPanel),
-                                             new QLineEdit(networkPanel),
-                                             new QPushButton(networkPanel) };
-    m_network = new NetworkChannel(1, makeWidgets(networkPanel, new QTextEdit(networkPanel)), link,
-                                   context);
-    for (Channel *channel : { static_cast<Channel *>(m_serial), static_cast<Channel *>(m_network) })
-        channel->log().open(logPath(*channel));
-    // The links' signals reach the channels as the window's slots pass them on.
-    SerialChannel *serial = m_serial;
-    NetworkChannel *network = m_network;
-    QObject::connect(serial->quietTimer(), &QTimer::timeout, serial, &SerialChannel::endBlock);
-    QObject::connect(serial->port(), &QSerialPort::errorOccurred, serial,
+    auto *console = new Console(serialPanel);
+    auto *serialChannel = new SerialChannel(makeWidgets(serialPanel, console), line, context);
+    m_channels[::serial] = serialChannel;
+    m_address = new QLineEdit(m_window.get());
+    m_port = new QLineEdit(m_window.get());
+    for (int number = 1; number <= 3; ++number) {
+        QWidget *networkPanel = panel();
+        auto *view = new QTextEdit(networkPanel);
+        // As the window sets its network views up: records of the traffic.
+        view->document()->setMaximumBlockCount(100);
+        view->setReadOnly(true);
+        view->setTabChangesFocus(true);
+        m_channels[number] = new NetworkChannel(
+            number, makeWidgets(networkPanel, view),
+            { m_address, m_port, checkable(new QPushButton(networkPanel), "Connect") }, context);
+    }
+    QDir().mkpath(env.logDirPath());
+    for (int i = 0; i < int(m_channels.size()); ++i)
+        channel(i).log().open(env.logDirPath() + QStringLiteral("/run")
+                              + TestEnvironment::logSuffixes[i]);
+
+    // The links, the send timers and the console reach the channels as the window's slots pass
+    // them on.
+    QObject::connect(serialChannel->quietTimer(), &QTimer::timeout, serialChannel,
+                     &SerialChannel::endBlock);
+    QObject::connect(serialChannel->port(), &QSerialPort::errorOccurred, serialChannel,
                      &SerialChannel::handleError);
-    QObject::connect(network->socket(), &QTcpSocket::readyRead, network, &NetworkChannel::read);
-    QObject::connect(network->socket(), &QTcpSocket::errorOccurred, network,
-                     &NetworkChannel::reportError);
+    QObject::connect(console, &Console::getData, serialChannel, &SerialChannel::writeKeys);
+    for (int number = 1; number <= 3; ++number) {
+        NetworkChannel *network = &networkChannel(number);
+        QObject::connect(network->socket(), &QTcpSocket::readyRead, network, &NetworkChannel::read);
+        QObject::connect(network->socket(), &QTcpSocket::errorOccurred, network,
+                         &NetworkChannel::reportError);
+    }
+    for (Channel *channel : m_channels)
+        QObject::connect(channel->sendTimer(), &QTimer::timeout, channel, &Channel::sendFromForm);
 }
 
-ChannelFixture::~ChannelFixture() = default;
+ChannelFixture::~ChannelFixture()
+{
+    m_window.reset();
+}
 
 Channel::Widgets ChannelFixture::makeWidgets(QWidget *panel, QTextEdit *view)
 {
     auto *period = new QSpinBox(panel);
     period->setRange(100, 10000);
+    period->setSingleStep(100);
+    period->setValue(1000);
     auto *ascii = new QRadioButton(panel);
     ascii->setChecked(true);
-    return { view,
-             new QLineEdit(panel),
-             new QPushButton(panel),
-             new QPushButton(panel),
-             new QPushButton(panel),
-             period,
-             new QLineEdit(panel),
-             new QLineEdit(panel),
-             ascii,
-             new QRadioButton(panel) };
+    const Channel::Widgets widgets { view,
+                                     new QLineEdit(panel),
+                                     new QPushButton(panel),
+                                     new QPushButton(panel),
+                                     checkable(new QPushButton(panel), "Start"),
+                                     period,
+                                     new QLineEdit(panel),
+                                     new QLineEdit(panel),
+                                     ascii,
+                                     new QRadioButton(panel) };
+    for (QObject *child : panel->children())
+        if (auto *widget = qobject_cast<QWidget *>(child))
+            panel->layout()->addWidget(widget);
+    return widgets;
 }
 
-QString ChannelFixture::logPath(const Channel &channel) const
+int ChannelFixture::indexOf(const Channel &channel) const
 {
-    return env.homePath() + QLatin1Char('/') + channel.key() + QStringLiteral(".txt");
+    return int(std::find(m_channels.begin(), m_channels.end(), &channel) - m_channels.begin());
+}
+
+bool ChannelFixture::show()
+{
+    m_window->resize(1200, 900);
+    m_window->show();
+    return QTest::qWaitForWindowExposed(m_window.get());
+}
+
+void ChannelFixture::setTarget(const QString &port, const QString &address)
+{
+    m_address->setText(address);
+    m_port->setText(port);
+}
+
+void ChannelFixture::selectSerialPort(const QString &path)
+{
+    QComboBox *ports = serial().lineWidgets().port;
+    ports->addItem(path);
+    ports->setCurrentIndex(ports->count() - 1);
+}
+
+void ChannelFixture::press(int channel, Button button)
+{
+    Channel &c = this->channel(channel);
+    QPushButton *pressed = button == Button::Send ? sendButton(channel)
+        : button == Button::Clear                 ? clearButton(channel)
+        : button == Button::Timer                 ? timerButton(channel)
+                                                  : linkButton(channel);
+    if (pressed->isCheckable())
+        pressed->toggle();
+    switch (button) {
+    case Button::Send:
+        c.sendFromForm();
+        break;
+    case Button::Clear:
+        c.clear();
+        break;
+    case Button::Timer:
+        c.setPeriodicSend(pressed->isChecked());
+        break;
+    case Button::Link:
+        if (channel == ::serial)
+            serial().openOrClose(pressed->isChecked());
+        else
+            network(channel).connectLink(pressed->isChecked());
+        break;
+    }
+}
+
+void ChannelFixture::setHexMode(int channel, bool hex)
+{
+    const Channel::Widgets &w = this->channel(channel).widgets();
+    (hex ? w.hex : w.ascii)->setChecked(true);
+    this->channel(channel).setMode(hex ? 1 : 0);
+}
+
+void ChannelFixture::send(int channel, const QString &command)
+{
+    commandLine(channel)->setText(command);
+    press(channel, Button::Send);
+}
+
+void ChannelFixture::startPeriodicSend(int channel, const QString &command, int periodMs)
+{
+    commandLine(channel)->setText(command);
+    periodBox(channel)->setValue(periodMs);
+    press(channel, Button::Timer);
+}
+
+bool ChannelFixture::connectTo(int channel, quint16 port)
+{
+    NetworkChannel &network = this->network(channel);
+    network.connectTo(QStringLiteral("127.0.0.1"), port);
+    return QTest::qWaitFor([&] { return network.linkState() != LinkState::Opening; }, 15000)
+        && network.linkState() == LinkState::Open;
 }
 
 bool ChannelFixture::openSerial()
 {
-    return m_serial->open();
-}
-
-QTcpSocket *ChannelFixture::connectNetwork()
-{
-    m_network->connectTo(QStringLiteral("127.0.0.1"), server.serverPort());
-    if (!QTest::qWaitFor([this] { return m_network->linkState() != LinkState::Opening; }, 5000)
-        || m_network->linkState() != LinkState::Open)
-        return nullptr;
-    if (!server.hasPendingConnections())
-        server.waitForNewConnection(2000);
-    m_writtenToPeer.clear();
-    return m_peer = server.nextPendingConnection();
-}
-
-QByteArray ChannelFixture::written(const Channel &channel)
-{
-    if (&channel == m_serial)
-        return m_writtenToDevice += pty.readAvailable();
-    if (m_peer)
-        m_writtenToPeer += m_peer->readAll();
-    return m_writtenToPeer;
-}
-
-QString ChannelFixture::shown(Channel &channel) const
-{
-    channel.traffic().flush();
-    return channel.widgets().view->toPlainText();
-}
-
-QByteArray ChannelFixture::log(const Channel &channel) const
-{
-    return fileContents(logPath(channel));
+    return serial().open();
 }

@@ -1,59 +1,77 @@
 #pragma once
 
-#include "modaldialoghelper.h"
+#include "linkends.h"
 #include "networkchannel.h"
-#include "pty.h"
 #include "serialchannel.h"
-#include "testenvironment.h"
 #include "trafficview.h"
 
-#include <QPointer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSerialPort>
+#include <QSpinBox>
 #include <QStatusBar>
-#include <QTcpServer>
 #include <QTcpSocket>
+#include <QTextEdit>
+#include <QTimer>
 #include <QWidget>
 
 #include <memory>
 
-// A serial and a network channel with no window around them: their controls on plain widgets,
-// their logs in a throw-away home, a pty to play the device and a server on 127.0.0.1 to play
-// the peer. Code drives them as the window's controls would.
-class ChannelFixture {
+// The four channels with no window around them, numbered as the window numbers them: their
+// controls on plain widgets, their links wired as the window wires them, their logs in a
+// throw-away home. Code drives them as the window's slots do; no control is wired to them.
+class ChannelFixture : public LinkEnds {
 public:
     explicit ChannelFixture(ChannelLog::Clock clock = {});
-    ~ChannelFixture();
+    ~ChannelFixture() override;
 
-    SerialChannel &serial() const { return *m_serial; }
-    NetworkChannel &network() const { return *m_network; }
+    SerialChannel &serial() const { return serialChannel(); }
+    NetworkChannel &network(int number = 1) const { return networkChannel(number); }
+    // A part of a channel by its object name ("serialReopenTimer"); a missing one ends the test.
+    template<class T> T *widget(const QString &name) const
+    {
+        T *child = m_window->findChild<T *>(name);
+        if (!child)
+            qFatal("No channel holds a %s named %s", T::staticMetaObject.className(),
+                   qPrintable(name));
+        return child;
+    }
+    // The channels side by side at a size that fits them; false when they never came up.
+    bool show();
 
-    // Opens the serial channel on the pty; true when it is open.
-    bool openSerial();
-    // Connects the network channel to the server; the server's end, or null.
-    QTcpSocket *connectNetwork();
-    QTcpSocket *peer() const { return m_peer; }
+    // The fields the network channels share, read by connectLink().
+    void setTarget(const QString &port, const QString &address = QStringLiteral("127.0.0.1"));
+    // Lists the path after the pty and selects it.
+    void selectSerialPort(const QString &path);
+
+    // A click on one of a channel's buttons: a checkable one toggles, then the channel does what
+    // the window's slot has it do.
+    enum class Button { Send, Clear, Timer, Link };
+    void press(int channel, Button button);
+
+    void setHexMode(int channel, bool hex) override;
+    void send(int channel, const QString &command) override;
+    void startPeriodicSend(int channel, const QString &command, int periodMs) override;
+    // With the channel's own connectTo(), as code connects it.
+    bool connectTo(int channel, quint16 port) override;
+    bool openSerial() override;
+
     // What the device or the peer received from the channel so far.
-    QByteArray written(const Channel &channel);
-
-    // The view's text once what arrived is shown, and the log's bytes.
-    QString shown(Channel &channel) const;
-    QByteArray log(const Channel &channel) const;
-    QString status() const { return m_statusBar->currentMessage(); }
-
-    TestEnvironment env;
-    ModalDialogHelper dialogs;
-    QTcpServer server;
-    Pty pty;
+    QByteArray written(int channel) { return LinkEnds::written(channel); }
+    QByteArray written(const Channel &channel) { return written(indexOf(channel)); }
+    QString shown(int channel) const { return LinkEnds::shown(channel); }
+    QString shown(const Channel &channel) const { return shown(indexOf(channel)); }
+    QByteArray log(int channel) const { return LinkEnds::log(channel); }
+    QByteArray log(const Channel &channel) const { return log(indexOf(channel)); }
+    QTcpSocket *connectNetwork(int channel = 1) { return LinkEnds::connectNetwork(channel); }
+    QTcpSocket *peer(int channel = 1) const { return LinkEnds::peer(channel); }
 
 private:
+    int indexOf(const Channel &channel) const;
     Channel::Widgets makeWidgets(QWidget *panel, QTextEdit *view);
-    QString logPath(const Channel &channel) const;
 
     std::unique_ptr<QWidget> m_window;
-    QStatusBar *m_statusBar;
     LayoutBudget m_budget;
-    SerialChannel *m_serial;
-    NetworkChannel *m_network;
-    QPointer<QTcpSocket> m_peer;
-    QByteArray m_writtenToDevice;
-    QByteArray m_writtenToPeer;
+    QLineEdit *m_address;
+    QLineEdit *m_port;
 };

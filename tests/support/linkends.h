@@ -1,0 +1,115 @@
+#pragma once
+
+#include "modaldialoghelper.h"
+#include "pty.h"
+#include "testenvironment.h"
+
+#include <QByteArray>
+#include <QPointer>
+#include <QString>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <array>
+
+class Channel;
+class NetworkChannel;
+class QLineEdit;
+class QPushButton;
+class QSerialPort;
+class QSpinBox;
+class QStatusBar;
+class QTextEdit;
+class QTimer;
+class SerialChannel;
+
+// Channels are numbered as the window shows them: the serial channel, then network 1 to 3.
+constexpr int serial = 0;
+
+// What the fixture of the whole window and the one of the channels alone share: a throw-away
+// home and working directory, the dialogs answered, a pty to play the serial device and a server
+// on 127.0.0.1 for the network channels to reach; and what a test reads off the four channels.
+class LinkEnds {
+public:
+    LinkEnds();
+    virtual ~LinkEnds();
+    LinkEnds(const LinkEnds &) = delete;
+    LinkEnds &operator=(const LinkEnds &) = delete;
+
+    Channel &channel(int channel) const { return *m_channels[channel]; }
+    SerialChannel &serialChannel() const;
+    NetworkChannel &networkChannel(int channel) const;
+
+    QLineEdit *commandLine(int channel) const;
+    QPushButton *sendButton(int channel) const;
+    QPushButton *clearButton(int channel) const;
+    // Open or Connect.
+    QPushButton *linkButton(int channel) const;
+    // Start or Stop.
+    QPushButton *timerButton(int channel) const;
+    QSpinBox *periodBox(int channel) const;
+    QTimer *sendTimer(int channel) const;
+    QSerialPort *serialPort() const;
+    QTimer *pollTimer() const;
+    QTcpSocket *socket(int channel) const;
+
+    // The periodic send as shown and as it runs: the button's caption, then "checked" and
+    // "running" where they hold. "Start" when it is off, "Stop checked running" while it runs.
+    QString periodicSend(int channel) const;
+    // The SENT and RECV counters as numbers; -1 when the field holds none.
+    int sent(int channel) const;
+    int received(int channel) const;
+    // The view as it is once the frame that is due has shown what already arrived.
+    QTextEdit *view(int channel) const;
+    QString shown(int channel) const;
+    QString logPath(int channel) const;
+    QByteArray log(int channel) const;
+    QString status() const;
+
+    // Sets the channel's mode as its buttons do.
+    virtual void setHexMode(int channel, bool hex) = 0;
+    // Sends the command as the Send button does.
+    virtual void send(int channel, const QString &command) = 0;
+    virtual void startPeriodicSend(int channel, const QString &command, int periodMs) = 0;
+    // Connects network channel n to a port on 127.0.0.1; true when the channel holds the link.
+    virtual bool connectTo(int channel, quint16 port) = 0;
+    // Opens the serial port on the pty; true when it is open.
+    virtual bool openSerial() = 0;
+
+    // Connects network channel n to the fixture's server and returns the server's end, or null.
+    QTcpSocket *connectNetwork(int channel);
+    // Sets the channel's mode and opens it: the serial port on the pty, a network channel to
+    // the fixture's server; true when the channel holds the link and the pty or server its end.
+    bool open(int channel, bool hex = false);
+    // The server's end of network channel n's last link, or null.
+    QTcpSocket *peer(int channel) const { return m_peers[channel]; }
+    // The server's end of the next connection it accepts, or null after two seconds.
+    QTcpSocket *nextPeer();
+    // What the device or the peer sends to the channel; false when it could not.
+    bool deliver(int channel, const QByteArray &bytes);
+    // All that the channel has sent to the device or to its peer so far.
+    QByteArray written(int channel);
+
+    // Lets the serial channel take exactly these bytes from the line without judging it quiet,
+    // so that what is collected ends up in one block; resumePolling() goes back to normal and
+    // lets the block end.
+    bool collect(const QByteArray &bytes);
+    void resumePolling() const;
+
+    // A port on 127.0.0.1 on which nothing listens.
+    static quint16 unusedPort();
+
+    TestEnvironment env;
+    ModalDialogHelper dialogs;
+    QTcpServer server;
+    Pty pty;
+
+protected:
+    // Set by the fixture once its channels exist, serial first.
+    std::array<Channel *, 4> m_channels {};
+    QStatusBar *m_statusBar = nullptr;
+
+private:
+    QPointer<QTcpSocket> m_peers[4];
+    QByteArray m_written[4];
+};
