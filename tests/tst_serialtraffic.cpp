@@ -1,9 +1,10 @@
+#include "channelfixture.h"
 #include "joiningthread.h"
 #include "responsiveness.h"
-#include "windowfixture.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <atomic>
@@ -78,7 +79,7 @@ void TestSerialTraffic::burstShownAsOneBlock()
     QFETCH(QString, shown);
     QFETCH(QString, logged);
 
-    WindowFixture fixture;
+    ChannelFixture fixture;
     QVERIFY(fixture.open(serial, hexMode));
     for (const QByteArray &piece : pieces)
         QVERIFY(fixture.collect(piece));
@@ -119,7 +120,7 @@ void TestSerialTraffic::quietLineSeparatesBlocks()
     QFETCH(QString, then);
     QFETCH(QString, shown);
     QFETCH(QString, logged);
-    WindowFixture fixture;
+    ChannelFixture fixture;
     QVERIFY(fixture.open(serial));
     QVERIFY(fixture.pty.write(second == "two" ? "one" : "one\xc3"));
     QTRY_COMPARE(fixture.received(serial), 1);
@@ -129,9 +130,9 @@ void TestSerialTraffic::quietLineSeparatesBlocks()
     } else if (then == "hex") {
         fixture.setHexMode(serial, true);
     } else if (then == "clear") {
-        fixture.clearButton(serial)->click();
+        fixture.press(serial, ChannelFixture::Button::Clear);
     } else {
-        fixture.linkButton(serial)->click();
+        fixture.press(serial, ChannelFixture::Button::Link);
     }
     QCOMPARE(fixture.shown(serial), shown);
     QCOMPARE(fixture.log(serial), logged.toLocal8Bit());
@@ -139,7 +140,7 @@ void TestSerialTraffic::quietLineSeparatesBlocks()
 
 void TestSerialTraffic::modeSwitchDuringBurst()
 {
-    WindowFixture fixture;
+    ChannelFixture fixture;
     QVERIFY(fixture.open(serial));
     QVERIFY(fixture.collect("AB"));
     fixture.setHexMode(serial, true);
@@ -152,18 +153,23 @@ void TestSerialTraffic::modeSwitchDuringBurst()
 
 void TestSerialTraffic::streamingDeviceShownInBlocks()
 {
-    WindowFixture fixture;
+    ChannelFixture fixture;
     QVERIFY(fixture.open(serial));
-    // A device that never pauses for a poll period: 32 bytes every millisecond for 1.5 s.
+    // A device that never pauses for a poll period: 32 bytes every millisecond, until 200 ms
+    // after the first block is shown (5 s at most).
     std::atomic<bool> streaming { true };
+    std::atomic<bool> blockShown { false };
     std::atomic<qint64> streamed { 0 };
     JoiningThread device;
     device.start([&] {
         const QByteArray chunk = "0123456789abcdefghijklmnopqrstuv";
         QElapsedTimer clock;
         clock.start();
-        while (clock.elapsed() < 1500 && fixture.pty.write(chunk)) {
+        qint64 end = 5000;
+        while (clock.elapsed() < end && fixture.pty.write(chunk)) {
             streamed += chunk.size();
+            if (blockShown && end == 5000)
+                end = clock.elapsed() + 200;
             usleep(1000);
         }
         streaming = false;
@@ -176,6 +182,7 @@ void TestSerialTraffic::streamingDeviceShownInBlocks()
             return false;
         firstBlockSize = fixture.shown(serial).size();
         shownWhileStreaming = streaming;
+        blockShown = true;
         return true;
     });
     // The window must go on reading while the device finishes, or its writes would block.
@@ -211,12 +218,17 @@ void TestSerialTraffic::intakeCutsBlocks()
     QFETCH(int, chunkSize);
     QFETCH(int, gapMs);
     QFETCH(QList<int>, blocks);
-    WindowFixture fixture;
+    ChannelFixture fixture;
     QVERIFY(fixture.open(serial));
+    // Nothing runs while the line is quiet; a block that the quiet ends takes one tick.
+    QTimer *quiet = fixture.pollTimer();
+    QVERIFY(quiet->isSingleShot() && !quiet->isActive());
+    QCOMPARE(quiet->interval(), 10);
+    QSignalSpy ticks(quiet, &QTimer::timeout);
     QList<int> shown;
     qint64 logged = 0;
     const QObject watching;
-    QObject::connect(fixture.widget<QLineEdit>("LE_SerialRecvCount"), &QLineEdit::textChanged,
+    QObject::connect(fixture.channel(serial).widgets().receivedCount, &QLineEdit::textChanged,
                      &watching, [&] {
                          const qint64 size = QFileInfo(fixture.logPath(serial)).size();
                          shown << int(size - logged);
@@ -234,6 +246,9 @@ void TestSerialTraffic::intakeCutsBlocks()
     QTRY_VERIFY(logged == total && !fixture.pollTimer()->isActive());
     device.join();
     QCOMPARE(shown, blocks);
+    QCOMPARE(ticks.count(), int(std::count_if(blocks.begin(), blocks.end(), [](int size) {
+                 return size < maxSerialBlock;
+             })));
 }
 
 void TestSerialTraffic::repeatedPolls_data()
@@ -246,16 +261,16 @@ void TestSerialTraffic::repeatedPolls_data()
 void TestSerialTraffic::repeatedPolls()
 {
     QFETCH(bool, closeFirst);
-    WindowFixture fixture;
+    ChannelFixture fixture;
     QVERIFY(fixture.open(serial));
     QVERIFY(fixture.collect("late"));
     if (closeFirst) {
-        fixture.linkButton(serial)->click();
+        fixture.press(serial, ChannelFixture::Button::Link);
         QVERIFY(!fixture.serialPort()->isOpen());
     }
 
     for (int i = 0; i < 20; ++i)
-        QVERIFY(QMetaObject::invokeMethod(&fixture.window(), "readSerialPort"));
+        fixture.serial().endBlock();
 
     // What had arrived before was shown by the first of them: a poll that finds nothing new
     // ends the block.
@@ -267,51 +282,40 @@ void TestSerialTraffic::send_data()
 {
     QTest::addColumn<bool>("hexMode");
     QTest::addColumn<QString>("command");
-    QTest::addColumn<bool>("byReturnKey");
     QTest::addColumn<QByteArray>("written"); // empty: nothing may be written, sent or shown
-    QTest::addColumn<QString>("lineEnding"); // as --line-ending sets it; empty: LF
+    QTest::addColumn<QString>("lineEnding"); // as --line-ending names it; empty: LF
 
-    QTest::newRow("ascii") << false << "AT" << false << QByteArray("AT\n") << QString();
-    QTest::newRow("ascii by Return") << false << "AT" << true << QByteArray("AT\n") << QString();
-    QTest::newRow("ascii keeps spaces")
-        << false << " AT " << false << QByteArray(" AT \n") << QString();
-    QTest::newRow("ascii empty") << false << "" << false << QByteArray("\n") << QString();
+    QTest::newRow("ascii") << false << "AT" << QByteArray("AT\n") << QString();
+    QTest::newRow("ascii keeps spaces") << false << " AT " << QByteArray(" AT \n") << QString();
+    QTest::newRow("ascii empty") << false << "" << QByteArray("\n") << QString();
     QTest::newRow("ascii 0A stays text")
-        << false << "SET 0A 1" << false << QByteArray("SET 0A 1\n") << QString();
+        << false << "SET 0A 1" << QByteArray("SET 0A 1\n") << QString();
     QTest::newRow("hex pairs, either case")
-        << true << " 01 a0 FF " << false << QByteArray("\x01\xA0\xFF") << QString();
-    QTest::newRow("hex 0A stays as typed")
-        << true << "0A 0D" << false << QByteArray("\n\r") << QString();
+        << true << " 01 a0 FF " << QByteArray("\x01\xA0\xFF") << QString();
+    QTest::newRow("hex 0A stays as typed") << true << "0A 0D" << QByteArray("\n\r") << QString();
     QTest::newRow("hex bytes written 0x..")
-        << true << "0x41 0X42,0x3" << false << QByteArray("AB\x03") << QString();
-    QTest::newRow("hex with colons") << true << "41:42" << true << QByteArray("AB") << QString();
-    QTest::newRow("hex without digits") << true << "   " << false << QByteArray() << QString();
-    QTest::newRow("hex with a point") << true << "41.42" << false << QByteArray() << QString();
-    QTest::newRow("hex with an odd digit")
-        << true << "01 a0 FF 4" << true << QByteArray() << QString();
-    QTest::newRow("ascii, CR") << false << "AT" << false << QByteArray("AT\r") << "CR";
-    QTest::newRow("ascii, CRLF") << false << "AT" << true << QByteArray("AT\r\n") << "CRLF";
-    QTest::newRow("ascii, nothing") << false << "AT" << false << QByteArray("AT") << "None";
-    QTest::newRow("hex gets no line end") << true << "41" << false << QByteArray("A") << "CRLF";
+        << true << "0x41 0X42,0x3" << QByteArray("AB\x03") << QString();
+    QTest::newRow("hex with colons") << true << "41:42" << QByteArray("AB") << QString();
+    QTest::newRow("hex without digits") << true << "   " << QByteArray() << QString();
+    QTest::newRow("hex with a point") << true << "41.42" << QByteArray() << QString();
+    QTest::newRow("hex with an odd digit") << true << "01 a0 FF 4" << QByteArray() << QString();
+    QTest::newRow("ascii, CR") << false << "AT" << QByteArray("AT\r") << "CR";
+    QTest::newRow("ascii, CRLF") << false << "AT" << QByteArray("AT\r\n") << "CRLF";
+    QTest::newRow("ascii, nothing") << false << "AT" << QByteArray("AT") << "None";
+    QTest::newRow("hex gets no line end") << true << "41" << QByteArray("A") << "CRLF";
 }
 
 void TestSerialTraffic::send()
 {
     QFETCH(bool, hexMode);
     QFETCH(QString, command);
-    QFETCH(bool, byReturnKey);
     QFETCH(QByteArray, written);
     QFETCH(QString, lineEnding);
 
-    WindowFixture fixture(WindowFixture::Start::Later);
-    fixture.options.lineEndings[serial] = lineEndingFromText(lineEnding);
-    fixture.start();
+    ChannelFixture fixture;
+    fixture.serial().setLineEnding(lineEndingFromText(lineEnding).value_or(LineEnding::LF));
     QVERIFY(fixture.open(serial, hexMode));
-    fixture.commandLine(serial)->setText(command);
-    if (byReturnKey)
-        QTest::keyClick(fixture.commandLine(serial), Qt::Key_Return);
-    else
-        fixture.sendButton(serial)->click();
+    fixture.send(serial, command);
 
     QCOMPARE(fixture.commandLine(serial)->text(), command);
     if (written.isEmpty()) {
@@ -343,15 +347,15 @@ void TestSerialTraffic::refusedWhileClosed()
 {
     QFETCH(bool, byTimerButton);
 
-    WindowFixture fixture;
+    ChannelFixture fixture;
     QVERIFY(fixture.open(serial));
-    fixture.linkButton(serial)->click();
+    fixture.press(serial, ChannelFixture::Button::Link);
     QVERIFY(!fixture.serialPort()->isOpen());
     const int sentBefore = fixture.sent(serial);
     if (byTimerButton)
-        fixture.timerButton(serial)->click();
+        fixture.press(serial, ChannelFixture::Button::Timer);
     else
-        fixture.sendButton(serial)->click();
+        fixture.press(serial, ChannelFixture::Button::Send);
 
     QCOMPARE(fixture.dialogs.titles(), QStringList { "Error" });
     QCOMPARE(fixture.dialogs.texts(), QStringList { "Please, First Open the Serial Port!" });
@@ -362,8 +366,10 @@ void TestSerialTraffic::refusedWhileClosed()
 
 void TestSerialTraffic::periodicSend()
 {
-    WindowFixture fixture;
+    ChannelFixture fixture;
     QVERIFY(fixture.open(serial));
+    // The sends wait for Start.
+    QVERIFY(!fixture.sendTimer(serial)->isActive() && !fixture.sendTimer(serial)->isSingleShot());
     fixture.startPeriodicSend(serial, QStringLiteral("P"), 100);
     QCOMPARE(fixture.periodicSend(serial), QStringLiteral("Stop checked running"));
     QCOMPARE(fixture.sendTimer(serial)->interval(), 100);
@@ -371,7 +377,7 @@ void TestSerialTraffic::periodicSend()
     QTRY_VERIFY(fixture.written(serial).startsWith("P\nP\nP\n"));
     QVERIFY(fixture.sent(serial) >= 3);
 
-    fixture.linkButton(serial)->click(); // closing stops it
+    fixture.press(serial, ChannelFixture::Button::Link); // closing stops it
     QCOMPARE(fixture.periodicSend(serial), QStringLiteral("Start"));
     QCOMPARE(fixture.status(), QStringLiteral("Disconnected"));
     const int sentAtClose = fixture.sent(serial);
@@ -393,12 +399,12 @@ void TestSerialTraffic::failedSendNotCounted()
 {
     QFETCH(bool, writeFails);
     QFETCH(bool, periodic);
-    WindowFixture fixture;
+    ChannelFixture fixture;
     QVERIFY(fixture.open(serial, !writeFails));
     QSerialPort *port = fixture.serialPort();
     if (writeFails) {
         // Reopened read-only behind the window's back: open, yet every write fails.
-        fixture.linkButton(serial)->click();
+        fixture.press(serial, ChannelFixture::Button::Link);
         port->setPortName(fixture.pty.slavePath());
         QVERIFY(port->open(QIODevice::ReadOnly));
         QTest::ignoreMessage(QtWarningMsg,
@@ -423,13 +429,13 @@ void TestSerialTraffic::failedSendNotCounted()
 
 void TestSerialTraffic::clearResetsViewAndCounters()
 {
-    WindowFixture fixture;
+    ChannelFixture fixture;
     QVERIFY(fixture.open(serial));
     fixture.send(serial, QStringLiteral("AT"));
     QVERIFY(fixture.pty.write("OK"));
     QTRY_COMPARE(fixture.received(serial), 1);
 
-    fixture.clearButton(serial)->click();
+    fixture.press(serial, ChannelFixture::Button::Clear);
     QCOMPARE(fixture.sent(serial), 0);
     QCOMPARE(fixture.received(serial), 0);
     QCOMPARE(fixture.shown(serial), QString());
