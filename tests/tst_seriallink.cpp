@@ -1,6 +1,6 @@
+#include "channelfixture.h"
 #include "responsiveness.h"
 #include "viewchecks.h"
-#include "windowfixture.h"
 
 #include <QTest>
 
@@ -8,12 +8,13 @@ namespace {
 
 // How many of the line's six settings can be changed: all of them exactly while the port is
 // closed.
-int lineSettingsEnabled(const WindowFixture &fixture)
+int lineSettingsEnabled(const ChannelFixture &fixture)
 {
+    const SerialChannel::LineWidgets &line = fixture.serial().lineWidgets();
     int enabled = 0;
-    for (const char *name : { "CB_SerialPort", "CB_BandRate", "CB_DataBit", "CB_Parity",
-                              "CB_StopBit", "CB_FlowControl" })
-        enabled += fixture.widget<QComboBox>(name)->isEnabled();
+    for (const QComboBox *box :
+         { line.port, line.baudRate, line.dataBits, line.parity, line.stopBits, line.flowControl })
+        enabled += box->isEnabled();
     return enabled;
 }
 } // namespace
@@ -42,7 +43,7 @@ void TestSerialLink::openSucceeds_data()
     QTest::addColumn<QString>("stopBits");
     QTest::addColumn<QString>("flow");
     QTest::addColumn<QString>("expectedLine");
-    QTest::addColumn<QString>("options"); // as on the command line, for this run
+    QTest::addColumn<QString>("options"); // as the command line gives them
     QTest::addColumn<QStringList>("refused"); // control lines the status bar says it could not set
 
     // clang-format off
@@ -77,22 +78,24 @@ void TestSerialLink::openSucceeds()
     QFETCH(QString, options);
     QFETCH(QStringList, refused);
 
-    WindowFixture fixture(WindowFixture::Start::Later);
+    ChannelFixture fixture;
+    const SerialChannel::LineWidgets &line = fixture.serial().lineWidgets();
     const QStringList words = options.split(' ', Qt::SkipEmptyParts);
+    std::optional<bool> dtr;
+    std::optional<bool> rts;
     for (int i = 0; i + 1 < words.size(); i += 2) {
-        if (words[i] == "--baud")
-            fixture.options.baudRate = words[i + 1].toInt();
+        if (words[i] == "--baud") // a rate beyond the list joins it, as the window adds it
+            line.baudRate->addItem(words[i + 1], words[i + 1].toInt());
         else if (words[i] == "--dtr")
-            fixture.options.dtr = switchFromText(words[i + 1]);
+            dtr = switchFromText(words[i + 1]);
         else if (words[i] == "--rts")
-            fixture.options.rts = switchFromText(words[i + 1]);
+            rts = switchFromText(words[i + 1]);
     }
-    fixture.start();
-    if (options.isEmpty())
-        fixture.widget<QComboBox>("CB_BandRate")->setCurrentText(baud);
-    QCOMPARE(fixture.widget<QComboBox>("CB_BandRate")->currentText(), baud);
-    fixture.widget<QComboBox>("CB_StopBit")->setCurrentText(stopBits);
-    fixture.widget<QComboBox>("CB_FlowControl")->setCurrentText(flow);
+    fixture.serial().setControlLines(dtr, rts);
+    line.baudRate->setCurrentText(baud);
+    QCOMPARE(line.baudRate->currentText(), baud);
+    line.stopBits->setCurrentText(stopBits);
+    line.flowControl->setCurrentText(flow);
     fixture.view(serial)->setEnabled(false);
     QVERIFY(fixture.open(serial));
 
@@ -137,17 +140,16 @@ void TestSerialLink::openFails()
     QFETCH(QString, parity);
     QFETCH(QString, expectedStatus);
 
-    WindowFixture fixture;
+    ChannelFixture fixture;
+    const SerialChannel::LineWidgets &line = fixture.serial().lineWidgets();
     if (portName == QLatin1String("<none>"))
-        fixture.widget<QComboBox>("CB_SerialPort")->setCurrentIndex(-1);
-    else
-        fixture.selectSerialPort(portName == QLatin1String("<pty>")
-                                     ? QString()
-                                     : fixture.env.workPath() + QLatin1Char('/') + portName);
-    fixture.widget<QComboBox>("CB_DataBit")->setCurrentText(dataBits);
-    fixture.widget<QComboBox>("CB_Parity")->setCurrentText(parity);
+        line.port->setCurrentIndex(-1);
+    else if (portName != QLatin1String("<pty>"))
+        fixture.selectSerialPort(fixture.env.workPath() + QLatin1Char('/') + portName);
+    line.dataBits->setCurrentText(dataBits);
+    line.parity->setCurrentText(parity);
     QPushButton *open = fixture.linkButton(serial);
-    open->click();
+    fixture.press(serial, ChannelFixture::Button::Link);
 
     QCOMPARE(fixture.dialogs.titles(), QStringList { "Error" });
     QVERIFY(!fixture.dialogs.texts().constFirst().isEmpty());
@@ -160,7 +162,7 @@ void TestSerialLink::openFails()
 
     // The button was released, so the next click tries to open again.
     fixture.dialogs.clear();
-    open->click();
+    fixture.press(serial, ChannelFixture::Button::Link);
     QCOMPARE(fixture.dialogs.titles(), QStringList { "Error" });
     QCOMPARE(fixture.dialogs.texts().constFirst(), fixture.serialPort()->errorString());
     QCOMPARE(fixture.status(), expectedStatus);
@@ -169,10 +171,10 @@ void TestSerialLink::openFails()
 
 void TestSerialLink::closeByButton()
 {
-    WindowFixture fixture;
+    ChannelFixture fixture;
     QVERIFY(fixture.open(serial));
     QPushButton *open = fixture.linkButton(serial);
-    open->click();
+    fixture.press(serial, ChannelFixture::Button::Link);
 
     QVERIFY(!fixture.serialPort()->isOpen());
     QCOMPARE(fixture.status(), QStringLiteral("Disconnected"));
@@ -183,7 +185,7 @@ void TestSerialLink::closeByButton()
     QCOMPARE(lineSettingsEnabled(fixture), 6);
 
     // The same port opens again.
-    open->click();
+    fixture.press(serial, ChannelFixture::Button::Link);
     QVERIFY(fixture.serialPort()->isOpen());
 }
 
@@ -204,14 +206,13 @@ void TestSerialLink::otherErrorsIgnored()
     QFETCH(bool, open);
     QFETCH(QSerialPort::SerialPortError, error);
 
-    WindowFixture fixture;
+    ChannelFixture fixture;
     if (open)
         QVERIFY(fixture.open(serial));
     QCOMPARE(fixture.serialPort()->isOpen(), open);
     const QString status = fixture.status();
 
-    QVERIFY(QMetaObject::invokeMethod(&fixture.window(), "handleError",
-                                      Q_ARG(QSerialPort::SerialPortError, error)));
+    fixture.serial().handleError(error);
     QVERIFY(passMarker()); // a loss would be handled from the event loop
 
     QCOMPARE(fixture.dialogs.count(), 0);
@@ -235,16 +236,16 @@ void TestSerialLink::deviceLoss()
     QFETCH(bool, periodicSend);
     QFETCH(bool, hangUp);
 
-    WindowFixture fixture;
+    ChannelFixture fixture;
     QVERIFY(fixture.open(serial));
     QPushButton *open = fixture.linkButton(serial);
     if (periodicSend) {
-        fixture.timerButton(serial)->click();
+        fixture.press(serial, ChannelFixture::Button::Timer);
         QCOMPARE(fixture.periodicSend(serial), QStringLiteral("Stop checked running"));
     }
 
     // The box is left up for a while before it is answered, as a user would.
-    fixture.dialogs.setAnswerDelay(300);
+    fixture.dialogs.setAnswerDelay(100);
     QString statusAtBox;
     QString captionAtBox;
     connect(&fixture.dialogs, &ModalDialogHelper::answered, this, [&] {
@@ -255,9 +256,7 @@ void TestSerialLink::deviceLoss()
     if (hangUp)
         fixture.pty.closeMaster();
     else
-        QVERIFY(QMetaObject::invokeMethod(
-            &fixture.window(), "handleError",
-            Q_ARG(QSerialPort::SerialPortError, QSerialPort::ResourceError)));
+        fixture.serial().handleError(QSerialPort::ResourceError);
     QTRY_COMPARE(fixture.dialogs.count(), 1);
     QVERIFY(passMarker()); // nothing the window had queued may bring a second box
 
@@ -279,7 +278,7 @@ void TestSerialLink::deviceLoss()
 
     // With the device back, one click opens the port again.
     if (!hangUp) {
-        open->click();
+        fixture.press(serial, ChannelFixture::Button::Link);
         QVERIFY(fixture.serialPort()->isOpen());
         QCOMPARE(fixture.dialogs.count(), 1);
     }
@@ -287,7 +286,7 @@ void TestSerialLink::deviceLoss()
 
 void TestSerialLink::consoleKeysGoToTheLine()
 {
-    WindowFixture fixture;
+    ChannelFixture fixture;
     QVERIFY(fixture.open(serial));
     const int sentBefore = fixture.sent(serial);
     const int receivedBefore = fixture.received(serial);
@@ -305,20 +304,23 @@ void TestSerialLink::consoleKeysGoToTheLine()
     QCOMPARE(fixture.log(serial), QByteArray("ok"));
 }
 
-// Opened at start with a periodic send, the port survives its device going away and coming back
-// under the same path, as socat's link does.
+// Opened as at start with a periodic send, the port survives its device going away and coming
+// back under the same path, as socat's link does.
 void TestSerialLink::reopensAsTold()
 {
-    WindowFixture fixture(WindowFixture::Start::Later);
+    ChannelFixture fixture;
     const QString link = fixture.env.workPath() + QStringLiteral("/ttyLink");
     QVERIFY(QFile::link(fixture.pty.slavePath(), link));
-    RunOptions &o = fixture.options;
-    o.reconnect = true;
-    o.openSerial = true;
-    o.commands[serial] = QStringLiteral("P");
-    o.periodsMs[serial] = 100;
-    fixture.start();
+    SerialChannel &channel = fixture.serial();
+    channel.setReconnect(true);
+    // Tried again every 100 ms instead of every second.
+    auto *reopen = fixture.widget<QTimer>(QStringLiteral("serialReopenTimer"));
+    reopen->setInterval(100);
     fixture.selectSerialPort(link);
+    fixture.commandLine(serial)->setText(QStringLiteral("P"));
+    fixture.periodBox(serial)->setValue(100);
+    channel.startPeriodicSendWhenOpen();
+    channel.openAtStart();
     QTRY_VERIFY(fixture.written(serial).startsWith("P\nP\n"));
 
     fixture.pty.closeMaster();
@@ -344,9 +346,9 @@ void TestSerialLink::reopensAsTold()
              fixture.view(serial)->palette().color(QPalette::PlaceholderText));
 
     // The user's own Close ends it for good.
-    fixture.linkButton(serial)->click();
+    fixture.press(serial, ChannelFixture::Button::Link);
     QCOMPARE(fixture.linkButton(serial)->text(), QStringLiteral("Open"));
-    QVERIFY(!fixture.widget<QTimer>(QStringLiteral("serialReopenTimer"))->isActive());
+    QVERIFY(!reopen->isActive());
 }
 
 QTEST_MAIN(TestSerialLink)

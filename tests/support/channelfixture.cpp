@@ -3,10 +3,8 @@
 #include "console.h"
 #include "seriallists.h"
 
-#include <QComboBox>
 #include <QDir>
 #include <QHBoxLayout>
-#include <QRadioButton>
 #include <QTest>
 #include <QVBoxLayout>
 

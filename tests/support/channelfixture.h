@@ -5,8 +5,10 @@
 #include "serialchannel.h"
 #include "trafficview.h"
 
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSerialPort>
 #include <QSpinBox>
 #include <QStatusBar>
