@@ -1,8 +1,8 @@
+#include "channelfixture.h"
 #include "joiningthread.h"
 #include "responsiveness.h"
 #include "testdata.h"
 #include "viewchecks.h"
-#include "windowfixture.h"
 
 #include <QFileInfo>
 #include <QtTest>
@@ -69,7 +69,7 @@ void TestHostileSerial::allByteValues()
 {
     QFETCH(bool, hex);
     QFETCH(QByteArray, bytes);
-    WindowFixture fixture;
+    ChannelFixture fixture;
     QVERIFY(fixture.show());
     QVERIFY(fixture.open(serial, hex));
     QVERIFY(fixture.pty.write(bytes));
@@ -108,13 +108,13 @@ void TestHostileSerial::megabyteBurst()
         = hex ? randomBytes(1 << 20, 1) : plainText(256 * 1024, 2, plainAlphabet);
     const QByteArray expectedLog = hex ? hexOf(bytes).toLatin1() : bytes;
     const qint64 expectedSize = expectedLog.size();
-    WindowFixture fixture;
+    ChannelFixture fixture;
     QVERIFY(fixture.show());
     QVERIFY(fixture.open(serial, hex));
     std::atomic<bool> written { false };
     JoiningThread device;
     device.start([&] { written = fixture.pty.write(bytes); });
-    const bool complete = QTest::qWaitFor(
+    const bool complete = loopUntil(
         [&] { return QFileInfo(fixture.logPath(serial)).size() >= expectedSize; }, 120000);
     device.join();
 
@@ -141,11 +141,11 @@ void TestHostileSerial::masterClosed_data()
 void TestHostileSerial::masterClosed()
 {
     QFETCH(bool, periodicSend);
-    WindowFixture fixture;
+    ChannelFixture fixture;
     QVERIFY(fixture.show());
     QVERIFY(fixture.open(serial, !periodicSend)); // the command goes out as text, the burst in hex
     // The box is left up for a while, as a user would.
-    fixture.dialogs.setAnswerDelay(300);
+    fixture.dialogs.setAnswerDelay(100);
     QString statusAtBox;
     connect(&fixture.dialogs, &ModalDialogHelper::answered, this,
             [&] { statusAtBox = fixture.status(); });
@@ -163,7 +163,7 @@ void TestHostileSerial::masterClosed()
         });
     }
 
-    QTRY_VERIFY_WITH_TIMEOUT(fixture.dialogs.count() == 1, 30000);
+    QVERIFY(loopUntil([&] { return fixture.dialogs.count() == 1; }, 30000));
     QVERIFY(passMarker()); // nothing the window had queued may bring a second box
     device.join();
 
@@ -200,12 +200,12 @@ void TestHostileSerial::consoleKeysWhileClosed_data()
 void TestHostileSerial::consoleKeysWhileClosed()
 {
     QFETCH(QString, how);
-    WindowFixture fixture;
+    ChannelFixture fixture;
     QVERIFY(fixture.show());
     if (how != "never") {
         QVERIFY(fixture.open(serial));
         if (how == "user")
-            fixture.linkButton(serial)->click();
+            fixture.press(serial, ChannelFixture::Button::Link);
         else
             fixture.pty.closeMaster();
         QTRY_COMPARE(fixture.status(), QStringLiteral("Disconnected"));
@@ -240,7 +240,7 @@ void TestHostileSerial::consoleKeysWhileClosed()
 
     // The port opens as usual afterwards (on a line that is still there).
     if (how == "user")
-        fixture.linkButton(serial)->click(); // unchecked by the close: this click opens
+        fixture.press(serial, ChannelFixture::Button::Link); // unchecked by the close: this opens
     QVERIFY(fixture.serialPort()->isOpen() || fixture.open(serial));
     QTest::keyClicks(console, QStringLiteral("ok"));
     QTRY_COMPARE(fixture.written(serial), QByteArray("ok"));
