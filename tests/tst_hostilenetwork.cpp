@@ -1,8 +1,8 @@
+#include "channelfixture.h"
 #include "responsiveness.h"
 #include "tcppeer.h"
 #include "testdata.h"
 #include "viewchecks.h"
-#include "windowfixture.h"
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -47,7 +47,7 @@ void TestHostileNetwork::allByteValues()
         p.sendAll(fd, bytes);
         p.waitUntil([] { return false; });
     });
-    WindowFixture fixture;
+    ChannelFixture fixture;
     QVERIFY(fixture.show());
     fixture.setHexMode(channel, hex);
     QVERIFY(fixture.connectTo(channel, peer.port()));
@@ -77,12 +77,12 @@ void TestHostileNetwork::megabyteWithoutLineBreak()
 {
     const QByteArray text = randomText(1 << 20, 1, false);
     TcpPeer peer([&](TcpPeer &p, int fd) { p.sendAll(fd, text); });
-    WindowFixture fixture;
+    ChannelFixture fixture;
     QVERIFY(fixture.show());
     QVERIFY(fixture.connectTo(1, peer.port()));
     QSignalSpy arrivals(fixture.socket(1), &QTcpSocket::readyRead);
     // The peer ends the connection once all is sent; the window reports it after the last byte.
-    QTRY_VERIFY_WITH_TIMEOUT(!fixture.linkButton(1)->isChecked(), 60000);
+    QVERIFY(loopUntil([&] { return !fixture.linkButton(1)->isChecked(); }, 60000));
 
     QCOMPARE(fixture.received(1), arrivals.count());
     QVERIFY(arrivals.count() >= 16); // at most 64 KiB per arrival
@@ -96,12 +96,12 @@ void TestHostileNetwork::randomFloodInHex()
 {
     const QByteArray bytes = randomBytes(10 << 20, 2);
     TcpPeer peer([&](TcpPeer &p, int fd) { p.sendAll(fd, bytes); });
-    WindowFixture fixture;
+    ChannelFixture fixture;
     QVERIFY(fixture.show());
     fixture.setHexMode(2, true);
     QVERIFY(fixture.connectTo(2, peer.port()));
     QSignalSpy arrivals(fixture.socket(2), &QTcpSocket::readyRead);
-    QTRY_VERIFY_WITH_TIMEOUT(!fixture.linkButton(2)->isChecked(), 120000);
+    QVERIFY(loopUntil([&] { return !fixture.linkButton(2)->isChecked(); }, 120000));
 
     QCOMPARE(fixture.received(2), arrivals.count());
     const QByteArray log = fixture.log(2);
@@ -127,12 +127,12 @@ void TestHostileNetwork::peerResetsMidStream()
         sentBeforeReset = 256 * 1024;
         TcpPeer::resetOnClose(fd);
     });
-    WindowFixture fixture;
+    ChannelFixture fixture;
     QVERIFY(fixture.show());
     QVERIFY(fixture.connectTo(3, resetting.port()));
     QSignalSpy arrivals(fixture.socket(3), &QTcpSocket::readyRead);
     go = true;
-    QTRY_VERIFY_WITH_TIMEOUT(!fixture.linkButton(3)->isChecked(), 30000);
+    QVERIFY(loopUntil([&] { return !fixture.linkButton(3)->isChecked(); }, 30000));
     QVERIFY(passMarker()); // nothing more may follow the report
 
     QCOMPARE(fixture.received(3), arrivals.count());
@@ -168,7 +168,7 @@ void TestHostileNetwork::peerClosesAtOnce()
         if (reset)
             TcpPeer::resetOnClose(fd);
     });
-    WindowFixture fixture;
+    ChannelFixture fixture;
     QVERIFY(fixture.show());
     for (int channel = 1; channel <= 3; ++channel) {
         fixture.setHexMode(channel, channel == 2);
@@ -189,7 +189,7 @@ void TestHostileNetwork::peerClosesAtOnce()
 
     // A send on the dead link goes nowhere and is not counted.
     for (int channel = 1; channel <= 3; ++channel)
-        fixture.sendButton(channel)->click();
+        fixture.press(channel, ChannelFixture::Button::Send);
     QVERIFY(passMarker());
     qInfo("%d connections, boxes: %s", connections,
           qPrintable(fixture.dialogs.texts().join(" | ")));
@@ -223,16 +223,19 @@ void TestHostileNetwork::peerNeverReadsDuringPeriodicSend()
                 p.drain(fd);
         },
         4096);
-    WindowFixture fixture;
+    ChannelFixture fixture;
     QVERIFY(fixture.show());
     QVERIFY(fixture.connectTo(1, peer.port()));
     const QString command = QString::fromLatin1(randomText(32767, 4, false)); // the longest line
     QSignalSpy ticks(fixture.sendTimer(1), &QTimer::timeout);
     fixture.startPeriodicSend(1, command, 100);
     QCOMPARE(fixture.commandLine(1)->text(), command);
-    // Enough ticks that the kernel's buffers are full and the window holds the rest.
-    QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 80 && fixture.socket(1)->bytesToWrite() > 0, 10000);
-    fixture.timerButton(1)->click();
+    // Faster than the form allows; enough ticks that the kernel's buffers are full and the
+    // channel holds the rest.
+    fixture.sendTimer(1)->start(10);
+    QVERIFY(loopUntil([&] { return ticks.count() >= 80 && fixture.socket(1)->bytesToWrite() > 0; },
+                      10000));
+    fixture.press(1, ChannelFixture::Button::Timer);
 
     QCOMPARE(fixture.periodicSend(1), QStringLiteral("Start"));
     QVERIFY2(ticks.count() >= 80, qPrintable(QString::number(ticks.count())));
@@ -245,7 +248,8 @@ void TestHostileNetwork::peerNeverReadsDuringPeriodicSend()
 
     // Everything that was counted reaches the peer once it reads.
     startReading = true;
-    QTRY_COMPARE_WITH_TIMEOUT(peer.received(), qint64(line.size()) * ticks.count(), 30000);
+    QVERIFY(
+        loopUntil([&] { return peer.received() == qint64(line.size()) * ticks.count(); }, 30000));
 }
 
 void TestHostileNetwork::allChannelsFloodedAtOnce()
@@ -261,7 +265,7 @@ void TestHostileNetwork::allChannelsFloodedAtOnce()
         if (p.waitUntil([&] { return go.load(); }))
             p.sendAll(fd, payload[index], 16384);
     });
-    WindowFixture fixture;
+    ChannelFixture fixture;
     QVERIFY(fixture.show());
     std::vector<std::unique_ptr<QSignalSpy>> arrivals;
     for (int channel = 1; channel <= 3; ++channel) {
@@ -273,7 +277,7 @@ void TestHostileNetwork::allChannelsFloodedAtOnce()
     }
     go = true;
     for (int channel = 1; channel <= 3; ++channel)
-        QTRY_VERIFY_WITH_TIMEOUT(!fixture.linkButton(channel)->isChecked(), 120000);
+        QVERIFY(loopUntil([&] { return !fixture.linkButton(channel)->isChecked(); }, 120000));
 
     for (int channel = 1; channel <= 3; ++channel) {
         const int count = arrivals[channel - 1]->count();
