@@ -1,4 +1,4 @@
-#include "windowfixture.h"
+#include "channelfixture.h"
 
 #include <QProcess>
 #include <QStandardPaths>
@@ -47,7 +47,7 @@ public:
 
 private:
     QProcess m_process;
-    const quint16 m_port = WindowFixture::unusedPort();
+    const quint16 m_port = ChannelFixture::unusedPort();
 };
 
 // Redis answers INFO with one bulk string: "$<length>\r\n<text>\r\n".
@@ -75,7 +75,7 @@ void TestRealPeers::echoServerReturnsEveryPeriodicSend()
 {
     if (QStandardPaths::findExecutable(QStringLiteral("socat")).isEmpty())
         QSKIP("socat is not installed; the echo server test needs it");
-    WindowFixture fixture;
+    ChannelFixture fixture;
     Peer echo;
     const QString failure = echo.start(
         QStringLiteral("socat"),
@@ -87,8 +87,9 @@ void TestRealPeers::echoServerReturnsEveryPeriodicSend()
     QTimer *sendTimer = fixture.sendTimer(1);
     QSignalSpy ticks(sendTimer, &QTimer::timeout);
     fixture.startPeriodicSend(1, QStringLiteral("ping"), 100);
+    sendTimer->start(20); // faster than the form allows
     QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 10, 20000);
-    fixture.timerButton(1)->click();
+    fixture.press(1, ChannelFixture::Button::Timer);
     QVERIFY(!sendTimer->isActive());
 
     const int sends = ticks.count();
@@ -105,7 +106,7 @@ void TestRealPeers::redisAnswersPingAndInfo()
 {
     if (QStandardPaths::findExecutable(QStringLiteral("redis-server")).isEmpty())
         QSKIP("redis-server is not installed; the Redis peer test needs it");
-    WindowFixture fixture;
+    ChannelFixture fixture;
     Peer redis;
     const QString failure = redis.start(QStringLiteral("redis-server"),
                                         { QStringLiteral("--port"), QString::number(redis.port()),
@@ -121,7 +122,7 @@ void TestRealPeers::redisAnswersPingAndInfo()
     QCOMPARE(fixture.log(1), QByteArray("PING\n+PONG\r\n"));
     QCOMPARE(fixture.shown(1), QStringLiteral("PING\n+PONG\n"));
 
-    fixture.clearButton(1)->click();
+    fixture.press(1, ChannelFixture::Button::Clear);
     // Over loopback the whole reply tends to come in one piece; a small read buffer makes it
     // come in several, as over a slow link.
     fixture.socket(1)->setReadBufferSize(1024);
