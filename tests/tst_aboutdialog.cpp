@@ -1,13 +1,12 @@
 #include "aboutdialog.h"
-#include "windowfixture.h"
 
-#include <QAction>
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
 #include <QMetaMethod>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTextDocument>
 #include <QtTest>
@@ -21,7 +20,6 @@ private slots:
     void linkLine();
     void closeButtonRejects();
     void metaObject();
-    void openingTwiceShowsSameDialog();
     void resources_data();
     void resources();
 };
@@ -113,26 +111,6 @@ void AboutDialogTest::metaObject()
     dialog.show();
     QVERIFY(QMetaObject::invokeMethod(&dialog, "on_buttonBox_accepted"));
     QVERIFY(!dialog.isVisible());
-}
-
-void AboutDialogTest::openingTwiceShowsSameDialog()
-{
-    // The fixture's helper: a dialog run by exec() would block the trigger until rejected.
-    WindowFixture fixture;
-    auto *about = fixture.widget<QAction>("actionAbout");
-    auto *dialog = fixture.widget<AboutDialog>("AboutDialog");
-    const QString line = dialog->findChild<QLabel *>("LB_Version")->text();
-
-    about->trigger();
-    QVERIFY(dialog->isVisible());
-    dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Close)->click();
-    QVERIFY(!dialog->isVisible());
-    about->trigger();
-    QVERIFY(dialog->isVisible());
-    QCOMPARE(fixture.window().findChildren<AboutDialog *>(), QList<AboutDialog *> { dialog });
-    QCOMPARE(dialog->windowTitle(), QStringLiteral("About"));
-    QCOMPARE(dialog->findChild<QLabel *>("LB_Version")->text(), line);
-    dialog->reject();
 }
 
 void AboutDialogTest::resources_data()

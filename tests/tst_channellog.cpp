@@ -1,23 +1,22 @@
+#include "channelfixture.h"
+#include "filesizelimit.h"
+#include "tcppeer.h"
+#include "testdata.h"
 #include "viewchecks.h"
-#include "windowfixture.h"
 
-#include <QAction>
 #include <QDir>
 #include <QtTest>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
 
 #include <fcntl.h>
 #include <unistd.h>
 
+Q_DECLARE_METATYPE(Timestamps)
+
 namespace {
-
-const QString stampFormat = QStringLiteral("yyyy-MM-dd_hh-mm-ss");
-
-// A window given this clock takes its run stamp from one time far from now, however long its
-// start takes.
-struct FixedClock {
-    const ChannelLog::Clock clock = [] { return QDateTime(QDate(2031, 5, 6), QTime(7, 8, 9)); };
-    const QString stamp = QStringLiteral("2031-05-06_07-08-09");
-};
 
 // Puts a full disk under the open file at path, as if the disk had filled up during the run.
 bool fillDiskUnder(const QString &path)
@@ -40,164 +39,49 @@ class ChannelLogTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void logsCreatedAtStartUp();
-    void closeQuestion_data();
-    void closeQuestion();
-    void twoWindowsInOneSecond();
-    void takenNameMovesWholeRun_data();
-    void takenNameMovesWholeRun();
-    void unusableDocumentsFolder();
+    void runPrefix_data();
+    void runPrefix();
     void failedWriteReportedOnce();
     void timestamps_data();
     void timestamps();
-    void answeredAhead_data();
-    void answeredAhead();
-    void everyByteOnTheWireLogged_data();
-    void everyByteOnTheWireLogged();
+    void logFillsUp_data();
+    void logFillsUp();
 };
 
-void ChannelLogTest::logsCreatedAtStartUp()
-{
-    WindowFixture fixture(WindowFixture::Start::Later);
-    const TestEnvironment &env = fixture.env;
-    QVERIFY(!QFileInfo::exists(env.homePath() + "/Documents"));
-    const QDateTime before = QDateTime::currentDateTime();
-    fixture.start();
-    const QDateTime after = QDateTime::currentDateTime();
-
-    const QStringList files = env.logFiles();
-    QCOMPARE(files.size(), 4);
-    const QString stamp = files.first().chopped(int(qstrlen("-network1.txt")));
-    QVERIFY2(
-        QRegularExpression("^\\d{4}-\\d\\d-\\d\\d_\\d\\d-\\d\\d-\\d\\d$").match(stamp).hasMatch(),
-        qPrintable(stamp));
-    const QDateTime started = QDateTime::fromString(stamp, stampFormat);
-    QVERIFY(started >= before.addMSecs(-before.time().msec()) && started <= after);
-    QCOMPARE(files, TestEnvironment::runFiles(stamp));
-    for (const QString &name : files)
-        QCOMPARE(QFileInfo(env.logDirPath() + '/' + name).size(), qint64(0));
-    QVERIFY(fixture.status().isEmpty());
-}
-
-void ChannelLogTest::closeQuestion_data()
-{
-    QTest::addColumn<int>("answer");
-    QTest::addColumn<int>("key"); // answered with this key instead of a button
-    QTest::addColumn<bool>("kept");
-    QTest::newRow("Yes keeps this run's logs") << int(QMessageBox::Yes) << 0 << true;
-    QTest::newRow("No removes this run's logs") << int(QMessageBox::No) << 0 << false;
-    // Only an explicit No deletes: a reflexive key keeps the logs.
-    QTest::newRow("Return keeps them") << 0 << int(Qt::Key_Return) << true;
-    QTest::newRow("Escape keeps them") << 0 << int(Qt::Key_Escape) << true;
-}
-
-void ChannelLogTest::closeQuestion()
-{
-    QFETCH(int, answer);
-    QFETCH(int, key);
-    QFETCH(bool, kept);
-    WindowFixture fixture(WindowFixture::Start::Later);
-    const TestEnvironment &env = fixture.env;
-    QVERIFY(QDir().mkpath(env.logDirPath()));
-    const QStringList earlier = TestEnvironment::runFiles(QStringLiteral("2020-01-01_00-00-00"));
-    for (const QString &name : earlier)
-        QVERIFY(writeFile(env.logDirPath() + '/' + name, "earlier run\n"));
-
-    ModalDialogHelper &dialogs = fixture.dialogs;
-    dialogs.setMessageBoxAnswer(QMessageBox::StandardButton(answer));
-    dialogs.setMessageBoxKey(key);
-    fixture.start();
-    const QStringList thisRun = env.logFiles().mid(4); // sorted after the earlier run's
-    QCOMPARE(env.logFiles().mid(0, 4), earlier);
-    QVERIFY(fixture.window().close());
-
-    QCOMPARE(dialogs.count(), 1);
-    QCOMPARE(dialogs.records().first().className, QStringLiteral("QMessageBox"));
-    QCOMPARE(dialogs.records().first().title, QStringLiteral("TeskManager"));
-    QCOMPARE(dialogs.records().first().text,
-             QStringLiteral("Do you want to save log file into your Documents directory?"));
-    for (const QString &name : thisRun)
-        QCOMPARE(QFileInfo::exists(env.logDirPath() + '/' + name), kept);
-    for (const QString &name : earlier)
-        QCOMPARE(fileContents(env.logDirPath() + '/' + name), QByteArray("earlier run\n"));
-    QVERIFY(QFileInfo::exists(env.settingsPath())); // saved whatever the answer
-}
-
-void ChannelLogTest::twoWindowsInOneSecond()
-{
-    const FixedClock clock;
-    WindowFixture fixture(WindowFixture::Start::Now, clock.clock);
-    const TestEnvironment &env = fixture.env;
-    const QString firstSerial
-        = env.logDirPath() + '/' + clock.stamp + TestEnvironment::logSuffixes.first();
-    QVERIFY(writeFile(firstSerial, "first run\n", QIODevice::Append));
-
-    MainWindow second(nullptr, {}, clock.clock);
-    QCOMPARE(fileContents(firstSerial), QByteArray("first run\n"));
-    QCOMPARE(env.logFiles(),
-             TestEnvironment::runFiles(clock.stamp)
-                 + TestEnvironment::runFiles(clock.stamp + "_2")); // sorts the same
-}
-
-void ChannelLogTest::takenNameMovesWholeRun_data()
+void ChannelLogTest::runPrefix_data()
 {
     QTest::addColumn<QStringList>("taken"); // appended to the run stamp
     QTest::addColumn<QString>("expectedSuffix");
+    QTest::newRow("no run in that second") << QStringList() << "";
+    QTest::newRow("a run in the same second") << TestEnvironment::logSuffixes << "_2";
     QTest::newRow("one of the four names taken") << QStringList { "-network3.txt" } << "_2";
     QTest::newRow("a name of the _2 run taken as well")
         << QStringList { "-serial.txt", "_2-network2.txt" } << "_3";
 }
 
-void ChannelLogTest::takenNameMovesWholeRun()
+// A run's four logs start with the stamp of its start; a run that would take a name of an
+// earlier one moves as a whole, and never writes over it.
+void ChannelLogTest::runPrefix()
 {
     QFETCH(QStringList, taken);
     QFETCH(QString, expectedSuffix);
-    const FixedClock clock;
-    WindowFixture fixture(WindowFixture::Start::Later, clock.clock);
-    const TestEnvironment &env = fixture.env;
-    QVERIFY(QDir().mkpath(env.logDirPath()));
+    TestEnvironment env;
+    const QString folder = env.logDirPath();
+    QVERIFY(QDir().mkpath(folder));
+    const QString stamp = QStringLiteral("2031-05-06_07-08-09");
     for (const QString &name : taken)
-        QVERIFY(writeFile(env.logDirPath() + '/' + clock.stamp + name, "taken\n"));
+        QVERIFY(writeFile(folder + '/' + stamp + name, "taken\n"));
 
-    fixture.start();
+    QCOMPARE(ChannelLog::runPrefix(folder, TestEnvironment::logSuffixes,
+                                   QDateTime(QDate(2031, 5, 6), QTime(7, 8, 9, 500))),
+             folder + '/' + stamp + expectedSuffix);
     for (const QString &name : taken)
-        QCOMPARE(fileContents(env.logDirPath() + '/' + clock.stamp + name), QByteArray("taken\n"));
-    QStringList expected = TestEnvironment::runFiles(clock.stamp + expectedSuffix);
-    for (const QString &name : taken)
-        expected << clock.stamp + name;
-    expected.sort();
-    QCOMPARE(env.logFiles(), expected);
-}
-
-void ChannelLogTest::unusableDocumentsFolder()
-{
-    const FixedClock clock;
-    WindowFixture fixture(WindowFixture::Start::Later, clock.clock);
-    const TestEnvironment &env = fixture.env;
-    // Permission bits do not stop root; a file in the folder's place stops everyone.
-    QVERIFY(writeFile(env.homePath() + "/Documents", "not a folder\n"));
-    fixture.dialogs.setMessageBoxAnswer(QMessageBox::No);
-    fixture.start();
-    const QString status = fixture.status();
-    QVERIFY2(status.startsWith("Log file error: " + env.logDirPath() + '/' + clock.stamp
-                               + "-serial.txt: ")
-                 && !status.endsWith(": "),
-             qPrintable(status));
-
-    // The window works on without its logs.
-    QVERIFY(fixture.connectNetwork(1));
-    fixture.send(1, QStringLiteral("AT"));
-    QCOMPARE(fixture.shown(1), QStringLiteral("AT\n"));
-    QVERIFY(fixture.window().close());
-
-    QCOMPARE(fixture.dialogs.titles(), QStringList { "TeskManager" });
-    QCOMPARE(fileContents(env.homePath() + "/Documents"), QByteArray("not a folder\n"));
-    QVERIFY(QFileInfo::exists(env.settingsPath()));
+        QCOMPARE(fileContents(folder + '/' + stamp + name), QByteArray("taken\n"));
 }
 
 void ChannelLogTest::failedWriteReportedOnce()
 {
-    WindowFixture fixture;
+    ChannelFixture fixture;
     QVERIFY(fixture.connectNetwork(1));
     QVERIFY(fixture.connectNetwork(2));
     const QString logPath = fixture.logPath(1);
@@ -221,49 +105,39 @@ void ChannelLogTest::failedWriteReportedOnce()
 
 void ChannelLogTest::timestamps_data()
 {
-    QTest::addColumn<QByteArray>("setting"); // the settings file's line
+    QTest::addColumn<Timestamps>("timestamps");
     QTest::addColumn<int>("channel");
     QTest::addColumn<bool>("hex");
     QTest::addColumn<QStringList>("steps"); // "<" received, ">" sent
     QTest::addColumn<QString>("logged"); // @ stands for a time stamp
-    QTest::addColumn<bool>("stampsShown");
-    const QByteArray log = "timestamps=log";
+    const Timestamps log = Timestamps::Log;
     QTest::newRow("received lines, one split between arrivals")
-        << log << 1 << false << QStringList { "<one\ntw", "<o\n" } << "@ RX one\n@ RX two\n"
-        << false;
+        << log << 1 << false << QStringList { "<one\ntw", "<o\n" } << "@ RX one\n@ RX two\n";
     QTest::newRow("sent commands")
-        << log << 2 << false << QStringList { ">AT", ">ATI" } << "@ TX AT\n@ TX ATI\n"
-        << false;
+        << log << 2 << false << QStringList { ">AT", ">ATI" } << "@ TX AT\n@ TX ATI\n";
     QTest::newRow("a direction change inside a line")
         << log << 3 << false << QStringList { "<part", ">AT", "<rest\n" }
-        << "@ RX part\n@ TX AT\n@ RX rest\n"
-        << false;
+        << "@ RX part\n@ TX AT\n@ RX rest\n";
     QTest::newRow("each hex block on its own line")
         << log << int(serial) << true << QStringList { "<AB", "<C", ">41" }
-        << "@ RX 41 42 \n@ RX 43 \n@ TX 41\n"
-        << false;
-    QTest::newRow("in the view as well") << QByteArray("timestamps=view") << 1 << false
-                                         << QStringList { ">AT", "<OK\n" } << "@ TX AT\n@ RX OK\n"
-                                         << true;
-    QTest::newRow("a value that means nothing is off")
-        << QByteArray("timestamps=sometimes") << 1 << false << QStringList { ">AT", "<OK" }
-        << "AT\nOK" << false;
+        << "@ RX 41 42 \n@ RX 43 \n@ TX 41\n";
+    QTest::newRow("in the view as well")
+        << Timestamps::View << 1 << false << QStringList { ">AT", "<OK\n" } << "@ TX AT\n@ RX OK\n";
+    QTest::newRow("off") << Timestamps::Off << 1 << false << QStringList { ">AT", "<OK" }
+                         << "AT\nOK";
 }
 
 void ChannelLogTest::timestamps()
 {
-    QFETCH(QByteArray, setting);
+    QFETCH(Timestamps, timestamps);
     QFETCH(int, channel);
     QFETCH(bool, hex);
     QFETCH(QStringList, steps);
     QFETCH(QString, logged);
-    QFETCH(bool, stampsShown);
     // Each reading of the clock is 400 ms after the one before: the run crosses seconds.
-    QDateTime time(QDate(2026, 12, 8), QTime(14, 3, 7, 125));
-    WindowFixture fixture(WindowFixture::Start::Later,
-                          [&time] { return time = time.addMSecs(400); });
-    QVERIFY(writeFile(fixture.env.settingsPath(), "[Setup_Parameter]\n" + setting + "\n"));
-    fixture.start();
+    QDateTime time(QDate(2026, 12, 8), QTime(14, 3, 7, 325));
+    ChannelFixture fixture([&time] { return time = time.addMSecs(400); });
+    fixture.channel(channel).setTimestamps(timestamps);
     QVERIFY(fixture.open(channel, hex));
     int arrivals = 0;
     QString shown;
@@ -290,85 +164,92 @@ void ChannelLogTest::timestamps()
         QVERIFY2(lines.first().left(19) != lines.last().left(19), qPrintable(log));
     // The view shows the traffic as it would without stamps, or with them in a muted colour.
     QString view = fixture.shown(channel);
-    if (stampsShown)
+    if (timestamps == Timestamps::View)
         QCOMPARE(view.remove(QRegularExpression(stamp + " (RX|TX) ")),
                  logged.remove("@ RX ").remove("@ TX "));
     else
         QCOMPARE(view, shown);
 }
 
-void ChannelLogTest::answeredAhead_data()
+void ChannelLogTest::logFillsUp_data()
 {
-    QTest::addColumn<bool>("keep");
-    QTest::newRow("--keep-logs") << true;
-    QTest::newRow("--discard-logs") << false;
+    QTest::addColumn<bool>("flood");
+    QTest::newRow("a flood runs into the limit") << true;
+    QTest::newRow("the last send crosses the limit") << false;
 }
 
-// An unattended run names its log folder and answers the question at exit ahead.
-void ChannelLogTest::answeredAhead()
+void ChannelLogTest::logFillsUp()
 {
-    QFETCH(bool, keep);
-    WindowFixture fixture(WindowFixture::Start::Later);
-    const QString folder = fixture.env.homePath() + QStringLiteral("/bench/run 1");
-    fixture.options.logDir = folder;
-    fixture.options.keepLogs = keep;
-    fixture.start();
-    QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 4);
-    QVERIFY(!QFileInfo::exists(fixture.env.logDirPath()));
-    QVERIFY(fixture.connectNetwork(1));
-    fixture.send(1, QStringLiteral("AT"));
-    QVERIFY(fixture.window().close());
-    QCOMPARE(fixture.dialogs.texts(), QStringList());
-    QCOMPARE(QDir(folder).entryList(QDir::Files).size(), keep ? 4 : 0);
-    QVERIFY(QFileInfo::exists(fixture.env.settingsPath()));
-}
+    QFETCH(bool, flood);
+    const QByteArray text = plainText(256 * 1024, 3, plainAlphabet + '\n');
+    std::atomic<bool> go { false };
+    std::atomic<int> connections { 0 };
+    TcpPeer peer([&](TcpPeer &p, int fd) {
+        if (connections++ == 0 && p.waitUntil([&] { return go.load(); }))
+            p.sendAll(fd, text, 4096, 1);
+        p.waitUntil([] { return false; });
+    });
+    ChannelFixture fixture;
+    QVERIFY(fixture.show());
+    QVERIFY(fixture.connectTo(1, peer.port()));
+    QTRY_COMPARE(connections.load(), 1); // the first connection is the one that floods
+    QVERIFY(fixture.connectTo(3, peer.port()));
+    QVERIFY(fixture.status().startsWith("connected"));
+    const QString logPath = fixture.logPath(1);
 
-void ChannelLogTest::everyByteOnTheWireLogged_data()
-{
-    QTest::addColumn<QString>("close");
-    QTest::newRow("File > Exit, the question answered") << "exit";
-    QTest::newRow("--quit-after or a signal") << "unattended";
-    QTest::newRow("a signal while the exit question waits") << "question";
-}
-
-// However the window closes, what the device and the peer received is in the logs, with what they
-// had already sent back when the close came.
-void ChannelLogTest::everyByteOnTheWireLogged()
-{
-    QFETCH(QString, close);
-    WindowFixture fixture(WindowFixture::Start::Later);
-    fixture.options.timestamps = Timestamps::Log;
-    fixture.start();
-    QVERIFY(fixture.open(serial) && fixture.open(1));
-    for (int channel : { serial, 1 }) {
-        fixture.startPeriodicSend(channel, "AT", 100);
-        // Faster than the form allows, so that a tick falls due in the middle of the close.
-        fixture.sendTimer(channel)->start(20);
+    // The limit is set only while nothing but the logs writes: the test's own output may be a
+    // file as well.
+    const rlim_t limit = flood ? 64 * 1024 : 100;
+    QString messageAtLimit;
+    QString shownAtLimit;
+    bool allShown = true;
+    {
+        FileSizeLimit fileSize(limit);
+        QVERIFY(fileSize.isSet());
+        if (flood) {
+            go = true;
+            allShown = QTest::qWaitFor(
+                [&] { return fixture.shown(1).endsWith(QString::fromLatin1(text.right(50))); },
+                30000);
+        } else {
+            fixture.send(1, QStringLiteral("x").repeated(60)); // 61 bytes, fits
+            fixture.press(1, ChannelFixture::Button::Send); // crosses the limit
+        }
+        messageAtLimit = fixture.status();
+        shownAtLimit = fixture.shown(1);
+        // Another channel's log is a file of its own, below the limit.
+        fixture.send(3, "other");
     }
-    QTRY_VERIFY(fixture.written(serial).count("AT\n") >= 5
-                && fixture.written(1).count("AT\n") >= 5);
-    QVERIFY(fixture.deliver(serial, "BYE\r\n") && fixture.deliver(1, "BYE\n"));
-    fixture.peer(1)->flush();
 
-    MainWindow &window = fixture.window();
-    if (close == "exit") {
-        fixture.widget<QAction>("actionExit")->trigger();
-    } else if (close == "unattended") {
-        window.closeUnattended();
+    QVERIFY(allShown);
+    const QByteArray log = fileContents(logPath);
+    QCOMPARE(qint64(log.size()), qint64(limit));
+    // The message gives the reason, also when the write that met the limit got partly through.
+    QCOMPARE(messageAtLimit,
+             "Log file error: " + logPath + ": " + QString::fromLocal8Bit(strerror(EFBIG)));
+    // The log holds the start of what the view gained.
+    if (flood) {
+        QVERIFY(text.startsWith(log));
+        QVERIFY(shownAtLimit.endsWith(QString::fromLatin1(text.right(1000))));
     } else {
-        fixture.dialogs.setAnswerCondition([] { return false; });
-        connect(&fixture.dialogs, &ModalDialogHelper::seen, &window,
-                [&window] { window.closeUnattended(); });
-        window.close();
+        QCOMPARE(log, QByteArray("x").repeated(60) + '\n' + QByteArray("x").repeated(39));
+        QCOMPARE(shownAtLimit, (QString(60, 'x') + '\n').repeated(2));
     }
-    QTRY_VERIFY(!window.isVisible());
-    // A tick that still came would come within this.
-    QTest::qWait(100);
-    for (int channel : { serial, 1 }) {
-        const QByteArray log = fixture.log(channel);
-        QCOMPARE(log.count(" TX AT\n"), fixture.written(channel).count("AT\n"));
-        QVERIFY2(log.contains(" RX BYE"), log.right(200).constData());
-    }
+    QCOMPARE(fixture.log(3), QByteArray("other\n"));
+    // Told once; the view goes on.
+    fixture.send(1, QStringLiteral("after"));
+    QVERIFY(fixture.shown(1).endsWith("after\n"));
+    QCOMPARE(fixture.status(), messageAtLimit);
+    QCOMPARE(fixture.dialogs.count(), 0);
+    // Writing works again: the gap is told in a line of its own, never joined silently.
+    const qint64 lost = flood ? text.size() - qint64(limit) : 61 - 39;
+    const QString tail = QString::fromLocal8Bit(fixture.log(1).mid(int(limit)));
+    const QRegularExpression gapNote(
+        QStringLiteral("^\n?--- %1 bytes of traffic from [-0-9: ]{19} to [-0-9: ]{19} could not be "
+                       "logged: %2 ---\nafter\n$")
+            .arg(lost)
+            .arg(QRegularExpression::escape(QString::fromLocal8Bit(strerror(EFBIG)))));
+    QVERIFY2(gapNote.match(tail).hasMatch(), qPrintable(tail));
 }
 
 QTEST_MAIN(ChannelLogTest)

@@ -3,6 +3,7 @@
 #include "windowfixture.h"
 
 #include <QAction>
+#include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -80,11 +81,6 @@ private slots:
     void slotTable_data();
     void slotTable();
 
-    void returnInCommandLineClicksSend_data();
-    void returnInCommandLineClicksSend();
-    void serialModeButtons_data();
-    void serialModeButtons();
-    void timers();
     void aboutActionOpensDialogWindowModal();
     void fitsSmallScreens_data();
     void fitsSmallScreens();
@@ -294,14 +290,23 @@ void MainWindowFormTest::properties()
         }
     }
     // The network views are records of the traffic: read-only, yet selectable, and Tab leaves
-    // them. The serial view is the raw terminal.
+    // them for their command line. The serial view is the raw terminal.
+    m_window.show();
+    m_window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&m_window));
     for (const QString &name : formObjectNames(&m_window, "QTextEdit")) {
-        const auto *view = m_window.findChild<QTextEdit *>(name);
+        auto *view = m_window.findChild<QTextEdit *>(name);
         const bool network = name.startsWith(QLatin1String("TE_Network"));
         QCOMPARE(view->isReadOnly(), network);
         QCOMPARE(view->tabChangesFocus(), network);
         QVERIFY(view->textInteractionFlags() & Qt::TextSelectableByMouse);
+        view->setFocus();
+        QTest::keyClicks(view, QStringLiteral("typed"));
+        QTest::keyClick(view, Qt::Key_Tab);
+        QCOMPARE(view->toPlainText(), QString());
+        QTRY_COMPARE(QApplication::focusWidget()->objectName(), "LE_" + name.mid(3) + "Cmd");
     }
+    m_window.hide();
 }
 
 void MainWindowFormTest::windowAndMenus()
@@ -381,90 +386,28 @@ void MainWindowFormTest::slotTable()
     QCOMPARE(method.returnType(), int(QMetaType::Void));
 }
 
-void MainWindowFormTest::returnInCommandLineClicksSend_data()
-{
-    QTest::addColumn<int>("channel");
-    QTest::newRow("serial") << serial;
-    for (int n = 1; n <= 3; ++n)
-        QTest::addRow("network %d", n) << n;
-}
-
-void MainWindowFormTest::returnInCommandLineClicksSend()
-{
-    QFETCH(int, channel);
-    WindowFixture fixture;
-    QStringList clicked;
-    for (auto *button :
-         fixture.window().findChildren<QPushButton *>(QRegularExpression("^PB_Send")))
-        connect(button, &QPushButton::clicked, this,
-                [&clicked, button] { clicked << button->objectName(); });
-
-    QTest::keyClick(fixture.commandLine(channel), Qt::Key_Return);
-    QCOMPARE(clicked, QStringList { fixture.sendButton(channel)->objectName() });
-
-    // The refusal of a send on a closed link is the same whichever way the send came.
-    const QStringList afterReturn = fixture.dialogs.texts();
-    QCOMPARE(afterReturn.size(), 1);
-    fixture.dialogs.clear();
-    fixture.sendButton(channel)->click();
-    QCOMPARE(fixture.dialogs.texts(), afterReturn);
-}
-
-void MainWindowFormTest::serialModeButtons_data()
-{
-    QTest::addColumn<QStringList>("clicks");
-    QTest::addColumn<QByteArray>("written");
-    QTest::newRow("ASCII at start") << QStringList() << QByteArray("41 42\n");
-    QTest::newRow("HEX") << QStringList { "RB_SerialHex" } << QByteArray("AB");
-    QTest::newRow("HEX then ASCII")
-        << QStringList { "RB_SerialHex", "RB_SerialAscii" } << QByteArray("41 42\n");
-}
-
-void MainWindowFormTest::serialModeButtons()
-{
-    QFETCH(QStringList, clicks);
-    QFETCH(QByteArray, written);
-    WindowFixture fixture;
-    QVERIFY(fixture.open(serial));
-    QCOMPARE(fixture.widget<QComboBox>("CB_SerialPort")->currentText(), fixture.pty.slavePath());
-
-    for (const QString &name : clicks)
-        fixture.widget<QRadioButton>(name)->click();
-    fixture.send(serial, QStringLiteral("41 42"));
-    QTRY_COMPARE(fixture.written(serial), written);
-    QCOMPARE(fixture.dialogs.count(), 0);
-}
-
-void MainWindowFormTest::timers()
-{
-    WindowFixture fixture;
-    // The sends wait for Start.
-    for (int channel = 0; channel < 4; ++channel)
-        QVERIFY(!fixture.sendTimer(channel)->isActive()
-                && !fixture.sendTimer(channel)->isSingleShot());
-    // The serial intake waits for the line: nothing runs while the port is closed or quiet,
-    // and 10 ms of quiet end a block.
-    QTimer *quiet = fixture.pollTimer();
-    QVERIFY(quiet->isSingleShot());
-    QCOMPARE(quiet->interval(), 10);
-    QSignalSpy ticks(quiet, &QTimer::timeout);
-    QVERIFY(fixture.open(serial));
-    QVERIFY(fixture.deliver(serial, "x"));
-    QTRY_COMPARE(fixture.received(serial), 1);
-    QCOMPARE(ticks.count(), 1);
-    QVERIFY(!quiet->isActive());
-}
-
 void MainWindowFormTest::aboutActionOpensDialogWindowModal()
 {
     // The fixture's helper: a dialog run by exec() would block the trigger until rejected.
     WindowFixture fixture;
+    auto *about = fixture.widget<QAction>("actionAbout");
     auto *dialog = fixture.widget<AboutDialog>("AboutDialog");
+    const QString line = dialog->findChild<QLabel *>("LB_Version")->text();
     QVERIFY(!dialog->isVisible());
-    fixture.widget<QAction>("actionAbout")->trigger();
+    about->trigger();
     QVERIFY(dialog->isVisible());
     QCOMPARE(dialog->windowModality(), Qt::WindowModal);
     QCOMPARE(dialog->parentWidget(), &fixture.window());
+
+    // Opened again, it is the same dialog.
+    dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Close)->click();
+    QVERIFY(!dialog->isVisible());
+    about->trigger();
+    QVERIFY(dialog->isVisible());
+    QCOMPARE(fixture.window().findChildren<AboutDialog *>(), QList<AboutDialog *> { dialog });
+    QCOMPARE(dialog->windowTitle(), QStringLiteral("About"));
+    QCOMPARE(dialog->findChild<QLabel *>("LB_Version")->text(), line);
+    dialog->reject();
 }
 
 void MainWindowFormTest::fitsSmallScreens_data()

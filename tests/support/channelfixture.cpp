@@ -21,6 +21,7 @@ ChannelFixture::ChannelFixture(ChannelLog::Clock clock)
     : m_window(std::make_unique<QWidget>())
 {
     m_statusBar = new QStatusBar(m_window.get());
+    m_statusBar->setObjectName(QStringLiteral("statusBar"));
     dialogs.setScope(m_window.get());
     const Channel::Context context { m_window.get(), m_statusBar, m_budget, clock };
     // Each channel on a panel of its own, so that its two mode buttons exclude only each other.
