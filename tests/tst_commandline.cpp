@@ -1,9 +1,8 @@
+#include "commandline.h"
+#include "linkends.h"
 #include "version.h"
-#include "windowfixture.h"
 
 #include <QProcess>
-#include <QSerialPortInfo>
-#include <QSettings>
 #include <QtTest>
 
 #include <csignal>
@@ -12,18 +11,19 @@ class CommandLineTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void parse_data();
+    void parse();
     void run_data();
     void run();
-    void serialPortsInWindow();
     void endsCleanly_data();
     void endsCleanly();
 };
 
-void CommandLineTest::run_data()
+void CommandLineTest::parse_data()
 {
     QTest::addColumn<QString>("arguments");
-    QTest::addColumn<int>("exitCode"); // -1: the window opens and stays
-    QTest::addColumn<QString>("firstLine"); // of standard output on 0, of standard error on 2
+    QTest::addColumn<int>("exitCode"); // -1: the run goes on to the window
+    QTest::addColumn<QString>("firstLine"); // of the text for standard output or error
     QTest::addColumn<QStringList>("mentions");
     const QString usage = QStringLiteral("Usage: teskmanager [options]");
     const QString version = QStringLiteral("TeskManager ") + QLatin1String(teskManagerVersion);
@@ -87,35 +87,19 @@ void CommandLineTest::run_data()
         << -1 << QString() << QStringList();
 }
 
-void CommandLineTest::run()
+// What the command line asks, read as main() reads it before any application object exists.
+void CommandLineTest::parse()
 {
     QFETCH(QString, arguments);
     QFETCH(int, exitCode);
     QFETCH(QString, firstLine);
     QFETCH(QStringList, mentions);
-    TestEnvironment env;
-    // No display at all: a window can only come up through -platform.
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
-        environment.remove(QLatin1String(name));
-    QProcess program;
-    program.setProcessEnvironment(environment);
-    program.setWorkingDirectory(env.workPath());
-    program.start(qEnvironmentVariable("TESKMANAGER"), arguments.split(QLatin1Char(' ')));
-    QVERIFY2(program.waitForStarted(), "TESKMANAGER names no program");
-    if (exitCode < 0) { // the window creates its four logs while it is built
-        QTRY_COMPARE_WITH_TIMEOUT(env.logFiles().size(), 4, 30000);
-        QCOMPARE(program.state(), QProcess::Running);
-        program.kill();
-        QVERIFY(program.waitForFinished());
-        return;
-    }
-    QVERIFY(program.waitForFinished());
-    QCOMPARE(program.exitCode(), exitCode);
-    const QString out = QString::fromLocal8Bit(program.readAllStandardOutput());
-    const QString err = QString::fromLocal8Bit(program.readAllStandardError());
-    QCOMPARE(exitCode == 0 ? err : out, QString());
-    const QString text = exitCode == 0 ? out : err;
+    const CommandLine read
+        = parseCommandLine(QStringList { "teskmanager" } + arguments.split(QLatin1Char(' ')));
+    QCOMPARE(read.exitCode.value_or(-1), exitCode);
+    // Within this process the usage names the test's own program.
+    const QString text = QString(read.text).replace(
+        "Usage: " + QCoreApplication::arguments().constFirst(), "Usage: teskmanager");
     QCOMPARE(text.section(QLatin1Char('\n'), 0, 0), firstLine);
     for (const QString &mention : mentions)
         QVERIFY2(text.contains(mention), qPrintable(mention));
@@ -154,30 +138,52 @@ void CommandLineTest::run()
                                "--quit-after <DURATION>" }));
 }
 
-void CommandLineTest::serialPortsInWindow()
+void CommandLineTest::run_data()
 {
-    WindowFixture fixture(WindowFixture::Start::Later);
-    const TestEnvironment &env = fixture.env;
-    const auto found = QSerialPortInfo::availablePorts();
-    // The settings chose a port that is not here now: it stays listed after the found ones, but
-    // the command line wins the selection. A port named by both is listed once.
-    const QStringList paths = { "/dev/saved-tty", env.workPath() + "/ttyV0", "/dev/no-such-tty" };
-    QSettings(env.settingsPath(), QSettings::IniFormat)
-        .setValue("Setup_Parameter/portname", paths.first());
-    fixture.options.serialPorts = paths.mid(1) + paths.mid(0, 1);
-    fixture.start();
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<int>("exitCode"); // -1: the window opens and stays
+    QTest::addColumn<QString>("firstLine"); // of standard output on 0, of standard error on 2
+    QTest::newRow("--help") << "--help" << 0 << "Usage: teskmanager [options]";
+    QTest::newRow("--version") << "-v" << 0
+                               << QStringLiteral("TeskManager ")
+            + QLatin1String(teskManagerVersion);
+    QTest::newRow("a mistake") << "--bogus" << 2 << "Unknown option 'bogus'.";
+    QTest::newRow("-platform offscreen and options open the window")
+        << "-platform offscreen --serial-port /dev/ttyV0 -style fusion --serial-port /dev/ttyV1 "
+           "--line-ending all=CRLF --timestamps view --dtr on --baud 250000"
+        << -1 << QString();
+}
 
-    const auto *combo = fixture.widget<QComboBox>(QStringLiteral("CB_SerialPort"));
-    QCOMPARE(combo->count(), found.size() + 3);
-    for (int i = 0; i < combo->count(); ++i) {
-        const QString name = i < found.size() ? found.at(i).portName() : paths.at(i - found.size());
-        QCOMPARE(combo->itemText(i), name);
-        QCOMPARE(combo->itemData(i).userType(), int(QMetaType::QStringList));
-        if (i >= found.size())
-            QCOMPARE(combo->itemData(i).toStringList(),
-                     QStringList({ name, "", "", name, "", "" }));
+// The program as it is run: help, version and mistakes need no display, and go to their streams
+// with their exit statuses.
+void CommandLineTest::run()
+{
+    QFETCH(QString, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, firstLine);
+    TestEnvironment env;
+    // No display at all: a window can only come up through -platform.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
+        environment.remove(QLatin1String(name));
+    QProcess program;
+    program.setProcessEnvironment(environment);
+    program.setWorkingDirectory(env.workPath());
+    program.start(qEnvironmentVariable("TESKMANAGER"), arguments.split(QLatin1Char(' ')));
+    QVERIFY2(program.waitForStarted(), "TESKMANAGER names no program");
+    if (exitCode < 0) { // the window creates its four logs while it is built
+        QTRY_COMPARE_WITH_TIMEOUT(env.logFiles().size(), 4, 30000);
+        QCOMPARE(program.state(), QProcess::Running);
+        program.kill();
+        QVERIFY(program.waitForFinished());
+        return;
     }
-    QCOMPARE(combo->currentIndex(), found.size() + 1);
+    QVERIFY(program.waitForFinished());
+    QCOMPARE(program.exitCode(), exitCode);
+    const QString out = QString::fromLocal8Bit(program.readAllStandardOutput());
+    const QString err = QString::fromLocal8Bit(program.readAllStandardError());
+    QCOMPARE(exitCode == 0 ? err : out, QString());
+    QCOMPARE((exitCode == 0 ? out : err).section(QLatin1Char('\n'), 0, 0), firstLine);
 }
 
 void CommandLineTest::endsCleanly_data()
@@ -206,7 +212,7 @@ void CommandLineTest::endsCleanly()
     program.start(qEnvironmentVariable("TESKMANAGER"),
                   QStringList { "-platform", "offscreen" }
                       + QString(arguments)
-                            .replace("UNUSED", QString::number(WindowFixture::unusedPort()))
+                            .replace("UNUSED", QString::number(LinkEnds::unusedPort()))
                             .split(' ', Qt::SkipEmptyParts));
     QVERIFY2(program.waitForStarted(), "TESKMANAGER names no program");
     QTRY_COMPARE_WITH_TIMEOUT(env.logFiles().size(), 4, 30000);

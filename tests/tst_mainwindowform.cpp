@@ -261,6 +261,10 @@ void MainWindowFormTest::properties()
                            "PB_Network3TimerStart", "PB_OpenSerialPort", "PB_SerialTimerStart" }));
     for (const QString &name : formObjectNames(&m_window, "QRadioButton"))
         QCOMPARE(m_window.findChild<QRadioButton *>(name)->isChecked(), name.endsWith("Ascii"));
+    // The port is picked from the list, or given on the command line; the line's settings only
+    // from their lists.
+    for (const QString &name : formObjectNames(&m_window, "QComboBox"))
+        QVERIFY2(!m_window.findChild<QComboBox *>(name)->isEditable(), qPrintable(name));
     for (const QString &name : formObjectNames(&m_window, "QSpinBox")) {
         const auto *box = m_window.findChild<QSpinBox *>(name);
         QCOMPARE(QVector<int>({ box->minimum(), box->maximum(), box->singleStep() }),

@@ -1,6 +1,7 @@
 #include "seriallists.h"
-#include "windowfixture.h"
 
+#include <QComboBox>
+#include <QPushButton>
 #include <QSerialPortInfo>
 #include <QtTest>
 
@@ -8,48 +9,46 @@ class SerialListsTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase() { fillSerialParameterLists(m_line); }
     void parameterList_data();
     void parameterList();
     void parityDatum_data();
     void parityDatum();
     void usbIdentifier_data();
     void usbIdentifier();
-    void portList();
+    void bareItemData();
 
 private:
-    WindowFixture m_fixture;
-    const MainWindow &m_window = m_fixture.window();
+    // The port and the five parameter lists, filled as the window fills them.
+    QComboBox m_boxes[6];
+    const SerialChannel::LineWidgets m_line { &m_boxes[0], &m_boxes[1], &m_boxes[2], &m_boxes[3],
+                                              &m_boxes[4], &m_boxes[5], nullptr };
 };
 
 void SerialListsTest::parameterList_data()
 {
-    QTest::addColumn<QString>("box");
+    QTest::addColumn<int>("box");
     QTest::addColumn<QStringList>("texts");
     QTest::addColumn<QList<int>>("data");
     QTest::addColumn<QString>("selected");
-    QTest::newRow("baud rate") << "CB_BandRate"
-                               << QStringList { "9600", "19200", "38400", "57600", "115200" }
+    QTest::newRow("baud rate") << 1 << QStringList { "9600", "19200", "38400", "57600", "115200" }
                                << QList<int> { 9600, 19200, 38400, 57600, 115200 } << "9600";
-    QTest::newRow("data bits") << "CB_DataBit" << QStringList { "5", "6", "7", "8" }
+    QTest::newRow("data bits") << 2 << QStringList { "5", "6", "7", "8" }
                                << QList<int> { 5, 6, 7, 8 } << "8";
-    QTest::newRow("parity") << "CB_Parity" << QStringList { "None", "Even", "Odd", "Mark", "Space" }
+    QTest::newRow("parity") << 3 << QStringList { "None", "Even", "Odd", "Mark", "Space" }
                             << QList<int> { 0, 2, 3, 5, 4 } << "None";
-    QTest::newRow("stop bits") << "CB_StopBit" << QStringList { "1", "2" } << QList<int> { 1, 2 }
-                               << "1";
-    QTest::newRow("flow control") << "CB_FlowControl"
-                                  << QStringList { "None", "RTS/CTS", "XON/XOFF" }
+    QTest::newRow("stop bits") << 4 << QStringList { "1", "2" } << QList<int> { 1, 2 } << "1";
+    QTest::newRow("flow control") << 5 << QStringList { "None", "RTS/CTS", "XON/XOFF" }
                                   << QList<int> { 0, 1, 2 } << "None";
 }
 
 void SerialListsTest::parameterList()
 {
-    QFETCH(QString, box);
+    QFETCH(int, box);
     QFETCH(QStringList, texts);
     QFETCH(QList<int>, data);
     QFETCH(QString, selected);
-    const auto *combo = m_window.findChild<QComboBox *>(box);
-    QVERIFY(combo);
-    QVERIFY(!combo->isEditable());
+    const QComboBox *combo = &m_boxes[box];
     QStringList foundTexts;
     QList<int> foundData;
     for (int i = 0; i < combo->count(); ++i) {
@@ -76,8 +75,7 @@ void SerialListsTest::parityDatum()
 {
     QFETCH(QString, text);
     QFETCH(int, datum);
-    WindowFixture fixture;
-    auto *parity = fixture.widget<QComboBox>("CB_Parity");
+    QComboBox *parity = m_line.parity;
     parity->setCurrentText(text);
     QCOMPARE(parity->currentText(), text);
     QCOMPARE(parity->currentData().toInt(), datum);
@@ -101,26 +99,9 @@ void SerialListsTest::usbIdentifier()
     QCOMPARE(formatUsbIdentifier(quint16(identifier)), formatted);
 }
 
-void SerialListsTest::portList()
+// A port without USB identifiers leaves both identifier strings empty.
+void SerialListsTest::bareItemData()
 {
-    auto hex = [](quint16 id) { return id ? QString::number(id, 16) : QString(); };
-    const auto ports = QSerialPortInfo::availablePorts();
-    const auto *combo = m_window.findChild<QComboBox *>("CB_SerialPort");
-    QCOMPARE(combo->count(), ports.size());
-    for (int i = 0; i < ports.size(); ++i) {
-        const QSerialPortInfo &info = ports.at(i);
-        QCOMPARE(combo->itemText(i), info.portName());
-        const QVariant datum = combo->itemData(i, Qt::UserRole);
-        QCOMPARE(datum.userType(), int(QMetaType::QStringList));
-        QCOMPARE(datum.toStringList(),
-                 QStringList({ info.portName(), info.description(), info.manufacturer(),
-                               info.systemLocation(), hex(info.vendorIdentifier()),
-                               hex(info.productIdentifier()) }));
-    }
-    if (ports.isEmpty())
-        QVERIFY(combo->currentText().isEmpty());
-
-    // A port without USB identifiers leaves both identifier strings empty.
     const QStringList bare = serialPortItemData(QSerialPortInfo());
     QCOMPARE(bare.size(), 6);
     QCOMPARE(bare.mid(4), QStringList({ QString(), QString() }));

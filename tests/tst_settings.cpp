@@ -34,6 +34,7 @@ private slots:
     void keysWrittenBack_data();
     void keysWrittenBack();
     void fileFollowsWorkingDirectory();
+    void serialPortsInWindow();
 };
 
 void SettingsTest::firstRunDefaults()
@@ -272,6 +273,40 @@ void SettingsTest::fileFollowsWorkingDirectory()
                  .value(QStringLiteral("Setup_Parameter/bandrate"))
                  .toInt(),
              2);
+}
+
+void SettingsTest::serialPortsInWindow()
+{
+    WindowFixture fixture(WindowFixture::Start::Later);
+    const TestEnvironment &env = fixture.env;
+    const auto found = QSerialPortInfo::availablePorts();
+    // The settings chose a port that is not here now: it stays listed after the found ones, but
+    // the command line wins the selection. A port named by both is listed once.
+    const QStringList paths = { "/dev/saved-tty", env.workPath() + "/ttyV0", "/dev/no-such-tty" };
+    QSettings(env.settingsPath(), QSettings::IniFormat)
+        .setValue("Setup_Parameter/portname", paths.first());
+    fixture.options.serialPorts = paths.mid(1) + paths.mid(0, 1);
+    fixture.start();
+
+    const auto *combo = fixture.widget<QComboBox>(QStringLiteral("CB_SerialPort"));
+    QCOMPARE(combo->count(), found.size() + 3);
+    auto hex = [](quint16 id) { return id ? QString::number(id, 16) : QString(); };
+    for (int i = 0; i < combo->count(); ++i) {
+        const QString name = i < found.size() ? found.at(i).portName() : paths.at(i - found.size());
+        QCOMPARE(combo->itemText(i), name);
+        QCOMPARE(combo->itemData(i).userType(), int(QMetaType::QStringList));
+        // What the system tells of a port it found; of a path it did not, only the path.
+        const QStringList data = i < found.size()
+            ? QStringList { name,
+                            found.at(i).description(),
+                            found.at(i).manufacturer(),
+                            found.at(i).systemLocation(),
+                            hex(found.at(i).vendorIdentifier()),
+                            hex(found.at(i).productIdentifier()) }
+            : QStringList { name, "", "", name, "", "" };
+        QCOMPARE(combo->itemData(i).toStringList(), data);
+    }
+    QCOMPARE(combo->currentIndex(), found.size() + 1);
 }
 
 QTEST_MAIN(SettingsTest)
