@@ -108,6 +108,8 @@ void MainWindowTest::controlsReachTheirChannel()
 void MainWindowTest::startsAsTold()
 {
     WindowFixture fixture(WindowFixture::Start::Later);
+    // A value that means nothing is as good as none: no stamps.
+    QVERIFY(writeFile(fixture.env.settingsPath(), "[Setup_Parameter]\ntimestamps=sometimes\n"));
     RunOptions &o = fixture.options;
     o.serialPorts = QStringList { fixture.pty.slavePath() };
     o.openSerial = true;
@@ -126,6 +128,7 @@ void MainWindowTest::startsAsTold()
     QTcpSocket *peer = fixture.server.nextPendingConnection();
     QByteArray got;
     QTRY_VERIFY((got += peer->readAll()).startsWith("tick\ntick\n"));
+    QVERIFY(fixture.log(2).startsWith("74 69 63 6B 0A\n74 69 63 6B 0A\n"));
     QCOMPARE(fixture.value("LE_IPAddress1"), QVariant("127.0.0.1"));
     QCOMPARE(fixture.value("LE_Port1"), QVariant(*o.port));
     QCOMPARE(fixture.value("SB_Network2TimerSecond"), QVariant(200));
