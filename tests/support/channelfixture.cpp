@@ -20,6 +20,7 @@ QPushButton *checkable(QPushButton *button, const char *caption)
 ChannelFixture::ChannelFixture(ChannelLog::Clock clock)
     : m_window(std::make_unique<QWidget>())
 {
+    m_root = m_window.get();
     m_statusBar = new QStatusBar(m_window.get());
     m_statusBar->setObjectName(QStringLiteral("statusBar"));
     dialogs.setScope(m_window.get());

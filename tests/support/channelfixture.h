@@ -29,15 +29,6 @@ public:
 
     SerialChannel &serial() const { return serialChannel(); }
     NetworkChannel &network(int number = 1) const { return networkChannel(number); }
-    // A part of a channel by its object name ("serialReopenTimer"); a missing one ends the test.
-    template<class T> T *widget(const QString &name) const
-    {
-        T *child = m_window->findChild<T *>(name);
-        if (!child)
-            qFatal("No channel holds a %s named %s", T::staticMetaObject.className(),
-                   qPrintable(name));
-        return child;
-    }
     // The channels side by side at a size that fits them; false when they never came up.
     bool show();
 

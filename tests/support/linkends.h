@@ -5,6 +5,7 @@
 #include "testenvironment.h"
 
 #include <QByteArray>
+#include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QTcpServer>
@@ -35,6 +36,16 @@ public:
     virtual ~LinkEnds();
     LinkEnds(const LinkEnds &) = delete;
     LinkEnds &operator=(const LinkEnds &) = delete;
+
+    // Any object of the window, or of the channels, by its object name; a missing one ends the
+    // test program.
+    template<class T> T *widget(const QString &name) const
+    {
+        T *child = m_root->findChild<T *>(name);
+        if (!child)
+            qFatal("No %s named %s", T::staticMetaObject.className(), qPrintable(name));
+        return child;
+    }
 
     Channel &channel(int channel) const { return *m_channels[channel]; }
     SerialChannel &serialChannel() const;
@@ -105,7 +116,8 @@ public:
     Pty pty;
 
 protected:
-    // Set by the fixture once its channels exist, serial first.
+    // Set by the fixture once its channels exist: their window, the channels serial first.
+    QObject *m_root = nullptr;
     std::array<Channel *, 4> m_channels {};
     QStatusBar *m_statusBar = nullptr;
 

@@ -17,6 +17,7 @@ WindowFixture::~WindowFixture()
 MainWindow &WindowFixture::start()
 {
     m_window.emplace(nullptr, options, m_clock);
+    m_root = &*m_window;
     dialogs.setScope(&*m_window);
     const char *keys[] = { "serial", "network1", "network2", "network3" };
     for (int i = 0; i < int(m_channels.size()); ++i)

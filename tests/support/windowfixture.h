@@ -39,16 +39,6 @@ public:
     // Shown at a size that fits every panel, as on a desk; false when it never came up.
     bool show();
 
-    // Any child of the window by its object name; a missing one ends the test program.
-    template<class T> T *widget(const QString &name) const
-    {
-        T *child = m_window->findChild<T *>(name);
-        if (!child)
-            qFatal("The window holds no %s named %s", T::staticMetaObject.className(),
-                   qPrintable(name));
-        return child;
-    }
-
     // What a field that the settings keep shows: a combo box's index, a spin box's value, a
     // line edit's text.
     QVariant value(const QString &name) const;
