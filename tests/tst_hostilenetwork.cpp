@@ -81,7 +81,7 @@ void TestHostileNetwork::megabyteWithoutLineBreak()
     QVERIFY(fixture.show());
     QVERIFY(fixture.connectTo(1, peer.port()));
     QSignalSpy arrivals(fixture.socket(1), &QTcpSocket::readyRead);
-    // The peer ends the connection once all is sent; the window reports it after the last byte.
+    // The peer ends the connection once all is sent; the channel reports it after the last byte.
     QVERIFY(loopUntil([&] { return !fixture.linkButton(1)->isChecked(); }, 60000));
 
     QCOMPARE(fixture.received(1), arrivals.count());
@@ -117,7 +117,7 @@ void TestHostileNetwork::peerResetsMidStream()
 {
     const QByteArray text = randomText(1 << 20, 3, true);
     std::atomic<qint64> sentBeforeReset { 0 };
-    // The stream starts once the window has the link: a reset that overtakes the handshake on a
+    // The stream starts once the channel has the link: a reset that overtakes the handshake on a
     // busy machine is a refused connect, not the case under test.
     std::atomic<bool> go { false };
     TcpPeer resetting([&](TcpPeer &p, int fd) {
@@ -172,7 +172,7 @@ void TestHostileNetwork::peerClosesAtOnce()
     QVERIFY(fixture.show());
     for (int channel = 1; channel <= 3; ++channel) {
         fixture.setHexMode(channel, channel == 2);
-        // A socket that meets a reset before its own check tries again until the window gives up.
+        // A socket that meets a reset before its own check tries again until the channel gives up.
         fixture.widget<QTimer>(QStringLiteral("network%1ConnectTimer").arg(channel))
             ->setInterval(1000);
         fixture.connectTo(channel, peer.port());
@@ -216,7 +216,7 @@ void TestHostileNetwork::peerClosesAtOnce()
 void TestHostileNetwork::peerNeverReadsDuringPeriodicSend()
 {
     std::atomic<bool> startReading { false };
-    // A small receive buffer, so that what the peer does not read piles up in the window.
+    // A small receive buffer, so that what the peer does not read piles up in the channel.
     TcpPeer peer(
         [&](TcpPeer &p, int fd) {
             if (p.waitUntil([&] { return startReading.load(); }))

@@ -164,7 +164,7 @@ void TestHostileSerial::masterClosed()
     }
 
     QVERIFY(loopUntil([&] { return fixture.dialogs.count() == 1; }, 30000));
-    QVERIFY(passMarker()); // nothing the window had queued may bring a second box
+    QVERIFY(passMarker()); // nothing the channel had queued may bring a second box
     device.join();
 
     QCOMPARE(fixture.dialogs.titles(), QStringList { "Critical Error" });

@@ -109,7 +109,7 @@ void TestNetworkConnection::failedConnect_data()
 {
     QTest::addColumn<QString>("address");
     // "<closed>": nothing listens; "<late>": accepts only after 1.5 s; "<abandoned>": the same,
-    // and the user clicks again while the window waits.
+    // and the user clicks again while the channel waits.
     QTest::addColumn<QString>("port");
     QTest::addColumn<QString>("box"); // "%1": the host and port tried
     // One box each, with the reason the socket gave.
@@ -151,7 +151,7 @@ void TestNetworkConnection::failedConnect()
 
     fixture.press(2, ChannelFixture::Button::Link);
     if (box != badPort) {
-        // Waiting, the window goes on and offers to abandon the attempt.
+        // Waiting, the channel goes on and offers to abandon the attempt.
         QVERIFY(connect->isChecked());
         QCOMPARE(connect->text(), QStringLiteral("Disconnect"));
         if (abandoned) {
@@ -215,7 +215,7 @@ void TestNetworkConnection::errorAffectsOnlyItsChannel()
 
     QTRY_VERIFY(!fixture.linkButton(channel)->isChecked());
     QCOMPARE(fixture.dialogs.texts(), box.isEmpty() ? QStringList() : QStringList { box });
-    // The window tells the truth: the link is down, and the next click connects.
+    // The channel tells the truth: the link is down, and the next click connects.
     QCOMPARE(fixture.linkButton(channel)->text(), QStringLiteral("Connect"));
     QCOMPARE(fixture.status(), QStringLiteral("disconnected Network%1.").arg(channel));
     for (int n = 1; n <= 3; ++n) {

@@ -260,7 +260,7 @@ void TestNetworkTraffic::periodicSendStopsWhenLinkEnds_data()
         << "hex"
         << "Send failed on Network2: the command holds 't' at position 1, which is neither a "
            "hexadecimal digit nor a separator";
-    // Closed behind the window's back: no socket error, only the next tick notices.
+    // Closed behind the channel's back: no socket error, only the next tick notices.
     QTest::newRow("socket closed under it") << "close"
                                             << "connected Network2.";
     // What the peer does not take must not pile up in the program without end.

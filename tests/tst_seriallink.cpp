@@ -258,7 +258,7 @@ void TestSerialLink::deviceLoss()
     else
         fixture.serial().handleError(QSerialPort::ResourceError);
     QTRY_COMPARE(fixture.dialogs.count(), 1);
-    QVERIFY(passMarker()); // nothing the window had queued may bring a second box
+    QVERIFY(passMarker()); // nothing the channel had queued may bring a second box
 
     QCOMPARE(fixture.dialogs.titles(), QStringList { "Critical Error" });
     // Told as the loss it is, whatever error the system had left over from an earlier call.

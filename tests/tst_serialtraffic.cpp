@@ -185,7 +185,7 @@ void TestSerialTraffic::streamingDeviceShownInBlocks()
         blockShown = true;
         return true;
     });
-    // The window must go on reading while the device finishes, or its writes would block.
+    // The channel must go on reading while the device finishes, or its writes would block.
     const bool finished = QTest::qWaitFor([&] { return !streaming; }, 10000);
     device.join();
 
@@ -403,7 +403,7 @@ void TestSerialTraffic::failedSendNotCounted()
     QVERIFY(fixture.open(serial, !writeFails));
     QSerialPort *port = fixture.serialPort();
     if (writeFails) {
-        // Reopened read-only behind the window's back: open, yet every write fails.
+        // Reopened read-only behind the channel's back: open, yet every write fails.
         fixture.press(serial, ChannelFixture::Button::Link);
         port->setPortName(fixture.pty.slavePath());
         QVERIFY(port->open(QIODevice::ReadOnly));

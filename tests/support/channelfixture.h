@@ -20,8 +20,8 @@
 #include <memory>
 
 // The four channels with no window around them, numbered as the window numbers them: their
-// controls on plain widgets, their links wired as the window wires them, their logs in a
-// throw-away home. Code drives them as the window's slots do; no control is wired to them.
+// controls on plain widgets, their links, send timers and console wired as the window wires them,
+// their logs in a throw-away home. No button is wired: press() does what a click would.
 class ChannelFixture : public LinkEnds {
 public:
     explicit ChannelFixture(ChannelLog::Clock clock = {});
