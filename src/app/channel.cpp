@@ -232,11 +232,6 @@ QColor Channel::mutedColour() const
     return m_widgets.view->palette().color(QPalette::PlaceholderText);
 }
 
-QString Channel::stamp() const
-{
-    return m_log.now().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
-}
-
 void Channel::appendTraffic(QString text, Direction direction, bool lineBreak, bool ownLine)
 {
     if (lineBreak)
