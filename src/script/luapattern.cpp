@@ -432,7 +432,8 @@ QString LuaPattern::validate() const
             if (what >= '0' && what <= '9') {
                 const int l = what - '1';
                 if (l < 0 || l >= closed.size() || !closed[l])
-                    return QStringLiteral("invalid capture index %%%1").arg(l + 1);
+                    return QStringLiteral("invalid capture index %1")
+                        .arg(QLatin1Char('%') + QString::number(l + 1));
                 p += 2;
                 continue;
             }
