@@ -90,5 +90,8 @@ check "end-to-end run of the installed program" test "$e2e_status" -eq 0
 check "an unattended run recovers a reset device and a restarted server on its own" \
     env TESKMANAGER=/usr/bin/teskmanager timeout 120 tools/x-session.sh bash tests/e2e/unattended.sh
 
+check "the example scripts pass against socat devices, and a failing device fails the run" \
+    env TESKMANAGER=/usr/bin/teskmanager timeout 180 tools/x-session.sh bash tests/e2e/scripted.sh
+
 echo "ci-e2e: $passed passed, $failed failed, $(($(date +%s) - started)) s"
 [ "$failed" -eq 0 ] || exit 1
