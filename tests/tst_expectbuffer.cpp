@@ -96,6 +96,9 @@ void ExpectBufferTest::asStringFind_data()
         { "%u%l*", true, "hello World" },
         { "[^\n]*\n", true, "first\nsecond\n" },
         { "no match here", true, "nothing like it at all" },
+        { "(O)(K)", true, "not OK" },
+        { "%-%d+", true, "a-b -12" },
+        { "b?c", true, "aac" },
     };
     auto tag = [](const char *text) {
         return QByteArray(text).replace('\r', "\\r").replace('\n', "\\n").replace('\x01', "\\x01");

@@ -6,6 +6,7 @@
 #include "trafficview.h"
 
 #include <QElapsedTimer>
+#include <QIODevice>
 #include <QLineEdit>
 #include <QPalette>
 #include <QPushButton>

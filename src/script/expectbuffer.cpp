@@ -1,6 +1,7 @@
 #include "expectbuffer.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 // Whether the pattern refers back to a capture (%0 to %9) anywhere.
@@ -138,6 +139,14 @@ std::optional<qsizetype> ExpectBuffer::findPattern(const LuaPattern &pattern,
     }
     const qsizetype last = pattern.anchored() ? m_start : size();
     for (qsizetype at = qMax(m_scanned, m_start); at <= last; ++at) {
+        // Where the first byte is not the one every match starts with, no match starts.
+        if (pattern.firstByte() >= 0 && at < size()) {
+            const void *next
+                = std::memchr(m_bytes.constData() + at, pattern.firstByte(), size_t(size() - at));
+            at = next ? static_cast<const char *>(next) - m_bytes.constData() : size();
+            if (at > last)
+                break;
+        }
         if (matchesAt(at))
             return hit;
     }

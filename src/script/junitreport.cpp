@@ -30,15 +30,20 @@ void writeCase(QXmlStreamWriter &xml, const QString &suite, const QString &name,
     xml.writeAttribute(QStringLiteral("time"), seconds(time));
 }
 
-void writeSuite(QXmlStreamWriter &xml, const ScriptOutcome &o)
+// The suite and the file as a whole say the same totals.
+void writeTotals(QXmlStreamWriter &xml, const ScriptOutcome &o)
 {
     const int errors = o.error.isEmpty() ? 0 : 1;
-    const QString tests = QString::number(o.checks.size() + errors);
-    xml.writeStartElement(QStringLiteral("testsuite"));
     xml.writeAttribute(QStringLiteral("name"), o.name);
-    xml.writeAttribute(QStringLiteral("tests"), tests);
+    xml.writeAttribute(QStringLiteral("tests"), QString::number(o.checks.size() + errors));
     xml.writeAttribute(QStringLiteral("failures"), QString::number(o.failed()));
     xml.writeAttribute(QStringLiteral("errors"), QString::number(errors));
+}
+
+void writeSuite(QXmlStreamWriter &xml, const ScriptOutcome &o)
+{
+    xml.writeStartElement(QStringLiteral("testsuite"));
+    writeTotals(xml, o);
     xml.writeAttribute(QStringLiteral("time"), seconds(o.seconds));
     xml.writeAttribute(QStringLiteral("timestamp"), o.started.toString(Qt::ISODate));
     for (const ScriptOutcome::Check &check : o.checks) {
@@ -52,7 +57,7 @@ void writeSuite(QXmlStreamWriter &xml, const ScriptOutcome &o)
         }
         xml.writeEndElement();
     }
-    if (errors) {
+    if (!o.error.isEmpty()) {
         writeCase(xml, o.name, QStringLiteral("script error"), o.errorSeconds);
         xml.writeStartElement(QStringLiteral("error"));
         xml.writeAttribute(QStringLiteral("message"), o.error);
@@ -72,13 +77,7 @@ bool writeJUnitReport(const QString &path, const ScriptOutcome &outcome, QString
         xml.setAutoFormatting(true);
         xml.writeStartDocument();
         xml.writeStartElement(QStringLiteral("testsuites"));
-        xml.writeAttribute(QStringLiteral("name"), outcome.name);
-        xml.writeAttribute(
-            QStringLiteral("tests"),
-            QString::number(outcome.checks.size() + (outcome.error.isEmpty() ? 0 : 1)));
-        xml.writeAttribute(QStringLiteral("failures"), QString::number(outcome.failed()));
-        xml.writeAttribute(QStringLiteral("errors"),
-                           QString::number(outcome.error.isEmpty() ? 0 : 1));
+        writeTotals(xml, outcome);
         writeSuite(xml, outcome);
         xml.writeEndElement();
         xml.writeEndDocument();

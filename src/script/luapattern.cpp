@@ -15,7 +15,7 @@ constexpr int maxDepth = 200; // MAXCCALLS of lstrlib.c
 constexpr qsizetype unfinished = -1;
 constexpr qsizetype positionCapture = -2;
 
-int uchar(char c)
+int byteOf(char c)
 {
     return static_cast<unsigned char>(c);
 }
@@ -71,13 +71,13 @@ bool matchBracketClass(int c, const char *p, const char *ec)
     while (++p < ec) {
         if (*p == escape) {
             p++;
-            if (matchClass(c, uchar(*p)))
+            if (matchClass(c, byteOf(*p)))
                 return sig;
         } else if (*(p + 1) == '-' && p + 2 < ec) {
             p += 2;
-            if (uchar(*(p - 2)) <= c && c <= uchar(*p))
+            if (byteOf(*(p - 2)) <= c && c <= byteOf(*p))
                 return sig;
-        } else if (uchar(*p) == c) {
+        } else if (byteOf(*p) == c) {
             return sig;
         }
     }
@@ -122,16 +122,16 @@ struct MatchState {
             reachedEnd = true;
             return false;
         }
-        const int c = uchar(*s);
+        const int c = byteOf(*s);
         switch (*p) {
         case '.':
             return true;
         case escape:
-            return matchClass(c, uchar(*(p + 1)));
+            return matchClass(c, byteOf(*(p + 1)));
         case '[':
             return matchBracketClass(c, p, ep - 1);
         default:
-            return uchar(*p) == c;
+            return byteOf(*p) == c;
         }
     }
 
@@ -225,8 +225,8 @@ struct MatchState {
         if (s == srcEnd)
             reachedEnd = true;
         const char current = s < srcEnd ? *s : '\0';
-        if (!matchBracketClass(uchar(previous), p, ep - 1)
-            && matchBracketClass(uchar(current), p, ep - 1))
+        if (!matchBracketClass(byteOf(previous), p, ep - 1)
+            && matchBracketClass(byteOf(current), p, ep - 1))
             return s;
         return nullptr;
     }
@@ -304,7 +304,7 @@ bool MatchState::escapeStep(const char *&s, const char *&p)
     case '7':
     case '8':
     case '9':
-        s = matchCapture(s, uchar(*(p + 1)) - '1');
+        s = matchCapture(s, byteOf(*(p + 1)) - '1');
         p += 2;
         return true;
     default:
@@ -361,6 +361,29 @@ LuaPattern::LuaPattern(const QByteArray &pattern, bool anchorable)
         m_pattern.remove(0, 1);
     }
     m_error = validate();
+    if (m_error.isEmpty())
+        m_firstByte = findFirstByte();
+}
+
+int LuaPattern::findFirstByte() const
+{
+    const char *p = m_pattern.constData();
+    const char *end = p + m_pattern.size();
+    // Captures take no byte of their own.
+    while (p < end && *p == '(')
+        p += p + 1 < end && *(p + 1) == ')' ? 2 : 1;
+    if (p == end)
+        return -1;
+    int byte = byteOf(*p);
+    if (*p == escape && p + 1 < end && !std::isalnum(byteOf(*(p + 1)))) {
+        byte = byteOf(*(p + 1));
+        p++;
+    } else if (std::strchr("^$*+?.([%-)", *p)) {
+        return -1;
+    }
+    // An item that may occur no times starts nothing.
+    const char next = p + 1 < end ? *(p + 1) : '\0';
+    return next == '*' || next == '?' || next == '-' ? -1 : byte;
 }
 
 const char *LuaPattern::classEnd(const char *p, QString *error) const

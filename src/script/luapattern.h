@@ -25,7 +25,9 @@ public:
     // mistakes only when a match gets to them; here every mistake is found at once.
     QString error() const { return m_error; }
     bool anchored() const { return m_anchored; }
-    int captureCount() const { return m_captures; }
+    // The byte every match starts with, when the pattern tells one (it begins with a plain
+    // character that must be there); -1 otherwise. A search skips to it.
+    int firstByte() const { return m_firstByte; }
 
     // Tries a match starting at `start` (0 to size) of the subject. The end of the match, or -1
     // when there is none, with `reachedEnd` set when the attempt looked past the last byte, and
@@ -40,10 +42,11 @@ public:
 
 private:
     QString validate() const;
+    int findFirstByte() const;
     const char *classEnd(const char *p, QString *error) const;
 
     QByteArray m_pattern; // without the anchor
     bool m_anchored = false;
-    int m_captures = 0;
+    int m_firstByte = -1;
     QString m_error;
 };
