@@ -46,10 +46,14 @@ std::optional<ExpectBuffer::Match> ExpectBufferTest::luaFind(const QByteArray &s
         return std::nullopt;
     ExpectBuffer::Match match { subject.left(int(lua_tointeger(m_lua, 3))), {} };
     for (int i = 4; i <= lua_gettop(m_lua); ++i) {
+        // Checked first: tolstring turns a number into a string in place.
+        if (lua_isinteger(m_lua, i)) {
+            match.captures << qint64(lua_tointeger(m_lua, i));
+            continue;
+        }
         size_t size = 0;
         const char *text = lua_tolstring(m_lua, i, &size);
-        match.captures << (lua_isinteger(m_lua, i) ? QVariant(qint64(lua_tointeger(m_lua, i)))
-                                                   : QVariant(QByteArray(text, int(size))));
+        match.captures << QByteArray(text, int(size));
     }
     return match;
 }
