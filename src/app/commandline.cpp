@@ -154,7 +154,7 @@ QList<CommandLineOption> benchOptions()
     };
 }
 
-// What an unattended run opens, sends, keeps and when it ends.
+// What an unattended run opens and sends.
 QList<CommandLineOption> unattendedOptions()
 {
     const auto hexMode = [](const QString &v) {
@@ -193,6 +193,13 @@ QList<CommandLineOption> unattendedOptions()
                "Reopen a lost serial port every second and reconnect a lost network channel after "
                "1, 2, 4 ... 30 s, resuming its periodic send; no boxes.",
                setting(&O::reconnect, std::optional<bool>(true))),
+    };
+}
+
+// Where an unattended run keeps its logs and when it ends.
+QList<CommandLineOption> endingOptions()
+{
+    return {
         option("log-dir", "DIR", "Write the logs into DIR (made if missing).",
                [](const QString &v, O &o) {
                    o.logDir = v;
@@ -299,7 +306,7 @@ void declareOptions(QCommandLineParser &parser)
 const QList<CommandLineOption> &commandLineOptions()
 {
     static const QList<CommandLineOption> options
-        = benchOptions() + unattendedOptions() + scriptOptions();
+        = benchOptions() + unattendedOptions() + endingOptions() + scriptOptions();
     return options;
 }
 
