@@ -234,8 +234,13 @@ int runAll(const BenchOptions &o, const QStringList &arguments)
 
 } // namespace
 
+// bench/script.cpp: the intake while a script's expect is pending.
+int scriptFloodBench(int argc, char *argv[]);
+
 int main(int argc, char *argv[])
 {
+    if (argc > 1 && qstrcmp(argv[1], "--script-flood") == 0)
+        return scriptFloodBench(argc, argv);
     QStringList args;
     for (int i = 0; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);

@@ -17,6 +17,8 @@ private slots:
     void run();
     void endsCleanly_data();
     void endsCleanly();
+    void scripted_data();
+    void scripted();
 };
 
 void CommandLineTest::parse_data()
@@ -57,13 +59,15 @@ void CommandLineTest::parse_data()
         { "--command 5=AT", "CH=TEXT", "CH must be serial, 1, 2 or 3" },
         { "--mode serial=binary", "CH=ascii|hex", "the mode must be ascii or hex" },
         { "--port 70000", "PORT", "PORT must be 1 to 65535" },
-        { "--quit-after soon", "DURATION",
-          "DURATION must be 1 second to 7 days, as 90, 90s, 15m or 8h" },
-        { "--quit-after 0", "DURATION",
-          "DURATION must be 1 second to 7 days, as 90, 90s, 15m or 8h" },
+        { "--quit-after soon", "DURATION|script",
+          "DURATION must be 1 second to 7 days, as 90, 90s, 15m or 8h, or script" },
+        { "--quit-after 0", "DURATION|script",
+          "DURATION must be 1 second to 7 days, as 90, 90s, 15m or 8h, or script" },
         // wraps to 34 minutes in 64 bits
-        { "--quit-after 5124095576031h", "DURATION",
-          "DURATION must be 1 second to 7 days, as 90, 90s, 15m or 8h" },
+        { "--quit-after 5124095576031h", "DURATION|script",
+          "DURATION must be 1 second to 7 days, as 90, 90s, 15m or 8h, or script" },
+        { "--script no-such.lua", "FILE", "FILE cannot be read: No such file or directory" },
+        { "--script /", "FILE", "FILE is a folder" },
     };
     for (const auto &[mistake, valueName, why] : mistakes) {
         const QString arguments = QString::fromLatin1(mistake);
@@ -74,6 +78,10 @@ void CommandLineTest::parse_data()
                         QLatin1String(valueName), QLatin1String(why))
             << tryHelp;
     }
+    QTest::newRow("--report without a script")
+        << "--report r.xml" << 2 << "--report needs --script." << tryHelp;
+    QTest::newRow("--quit-after script without a script")
+        << "--quit-after script" << 2 << "--quit-after script needs --script." << tryHelp;
     QTest::newRow("stray argument") << "ttyS0" << 2 << "Unexpected argument 'ttyS0'." << tryHelp;
     QTest::newRow("Qt options pass, the wrong one is named")
         << "-platform offscreen -style=fusion -reverse -geometry 640x480 --bogus" << 2
@@ -135,7 +143,9 @@ void CommandLineTest::parse()
                                "--log-dir <DIR>",
                                "--keep-logs",
                                "--discard-logs",
-                               "--quit-after <DURATION>" }));
+                               "--quit-after <DURATION|script>",
+                               "--script <FILE>",
+                               "--report <FILE>" }));
 }
 
 void CommandLineTest::run_data()
@@ -227,6 +237,64 @@ void CommandLineTest::endsCleanly()
     QCOMPARE(program.exitCode(), 0);
     QVERIFY(QFileInfo::exists(env.settingsPath()));
     QCOMPARE(env.logFiles().size(), 4);
+}
+
+void CommandLineTest::scripted_data()
+{
+    QTest::addColumn<QByteArray>("script");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("said"); // on standard error, or the last line of the script's log
+    QTest::newRow("every check passed")
+        << QByteArray("check(true, 'fine')\n") << 0 << "--- script ended: 1 passed, 0 failed ---";
+    QTest::newRow("a check failed") << QByteArray("check(false, 'broken')\ncheck(true, 'fine')\n")
+                                    << 1 << "--- script ended: 1 passed, 1 failed ---";
+    QTest::newRow("an error stopped it") << QByteArray("check(true, 'fine')\nerror('gave up')\n")
+                                         << 3 << "--- script stopped: 1 passed, 0 failed ---";
+    // Closed from outside while it waits: the links and logs close after the script has stopped.
+    QTest::newRow("the window closed while it waited")
+        << QByteArray("check(true, 'fine')\nsleep(60000)\n") << 3
+        << "--- script stopped: 1 passed, 0 failed ---";
+    QTest::newRow("it does not compile") << QByteArray("check(true, 'fine')\nif then\n") << 2
+                                         << "WORK/test.lua:2: unexpected symbol near 'then'";
+}
+
+// The real program runs a script and quits when it ends, with an exit status for the verdict;
+// a script that does not compile is refused before any window.
+void CommandLineTest::scripted()
+{
+    QFETCH(QByteArray, script);
+    QFETCH(int, exitCode);
+    QFETCH(QString, said);
+    TestEnvironment env;
+    const QString path = env.workPath() + "/test.lua";
+    QVERIFY(writeFile(path, script));
+    QProcess program;
+    program.setWorkingDirectory(env.workPath());
+    program.start(qEnvironmentVariable("TESKMANAGER"),
+                  { "-platform", "offscreen", "--script", path, "--report", "report.xml",
+                    "--quit-after", "script", "--timestamps", "log" });
+    QVERIFY2(program.waitForStarted(), "TESKMANAGER names no program");
+    if (script.contains("sleep")) {
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(env.logPath("-script.txt")).size() > 0, 30000);
+        QTRY_VERIFY(fileContents(env.logPath("-script.txt")).contains("fine"));
+        ::kill(pid_t(program.processId()), SIGTERM);
+    }
+    QVERIFY(program.waitForFinished(30000));
+    QCOMPARE(program.exitCode(), exitCode);
+    if (exitCode == 2) {
+        QCOMPARE(QString::fromLocal8Bit(program.readAllStandardError()),
+                 QString(said).replace("WORK", env.workPath()) + '\n');
+        QCOMPARE(env.logFiles(), QStringList());
+        return;
+    }
+    // The fifth log is named and kept with the four.
+    QCOMPARE(env.logFiles().size(), 5);
+    const QList<QByteArray> lines = fileContents(env.logPath("-script.txt")).trimmed().split('\n');
+    QVERIFY2(lines.last().endsWith(said.toUtf8()), lines.last().constData());
+    QVERIFY(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} ---")
+                .match(QString::fromUtf8(lines.last()))
+                .hasMatch());
+    QVERIFY(fileContents(env.workPath() + "/report.xml").contains("<testsuite name=\"test\""));
 }
 
 QTEST_MAIN(CommandLineTest)

@@ -6,6 +6,7 @@
 #include "trafficview.h"
 
 #include <QElapsedTimer>
+#include <QIODevice>
 #include <QLineEdit>
 #include <QPalette>
 #include <QPushButton>
@@ -230,11 +231,6 @@ void Channel::noteLine(const QString &line)
 QColor Channel::mutedColour() const
 {
     return m_widgets.view->palette().color(QPalette::PlaceholderText);
-}
-
-QString Channel::stamp() const
-{
-    return m_log.now().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
 }
 
 void Channel::appendTraffic(QString text, Direction direction, bool lineBreak, bool ownLine)

@@ -96,6 +96,7 @@ public:
     // A lost link is brought back without a box, its periodic send resumed.
     void setReconnect(bool reconnect) { m_reconnect = reconnect; }
     void setTimestamps(Timestamps timestamps) { m_timestamps = timestamps; }
+    Timestamps timestamps() const { return m_timestamps; }
     // The colours the user picked; an invalid one is the direction's default.
     void setColours(const QColor &input, const QColor &output);
 
@@ -181,8 +182,7 @@ private:
     enum class PeriodicSend { Off, On, AwaitingLink };
     void runPeriodicSend();
     QColor mutedColour() const;
-    // The time a stamped line starts with.
-    QString stamp() const;
+    QString stamp() const { return m_log.stamp(); }
 
     QString m_name;
     Widgets m_widgets;

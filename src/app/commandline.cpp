@@ -1,11 +1,14 @@
 #include "commandline.h"
 
 #include "networkchannel.h"
+#include "scriptrunner.h"
 #include "version.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
 
 namespace {
 
@@ -26,6 +29,8 @@ Files:
   ~/Documents/TeskManager/<date>_<time>-serial.txt, -network1.txt, -network2.txt,
   -network3.txt
       What each channel showed in one run.
+  ~/Documents/TeskManager/<date>_<time>-script.txt
+      With --script: the script's checks, notes, time-outs, error and totals.
   demosettings.ini
       The settings, in the directory TeskManager is started from. Beside the
       form's values, group [Setup_Parameter] may hold these keys, which the
@@ -149,7 +154,7 @@ QList<CommandLineOption> benchOptions()
     };
 }
 
-// What an unattended run opens, sends, keeps and when it ends.
+// What an unattended run opens and sends.
 QList<CommandLineOption> unattendedOptions()
 {
     const auto hexMode = [](const QString &v) {
@@ -188,6 +193,13 @@ QList<CommandLineOption> unattendedOptions()
                "Reopen a lost serial port every second and reconnect a lost network channel after "
                "1, 2, 4 ... 30 s, resuming its periodic send; no boxes.",
                setting(&O::reconnect, std::optional<bool>(true))),
+    };
+}
+
+// Where an unattended run keeps its logs and when it ends.
+QList<CommandLineOption> endingOptions()
+{
+    return {
         option("log-dir", "DIR", "Write the logs into DIR (made if missing).",
                [](const QString &v, O &o) {
                    o.logDir = v;
@@ -197,11 +209,47 @@ QList<CommandLineOption> unattendedOptions()
                setting(&O::keepLogs, std::optional<bool>(true))),
         option("discard-logs", "", "Delete this run's logs at exit without asking.",
                setting(&O::keepLogs, std::optional<bool>(false))),
-        option("quit-after", "DURATION",
-               "Close the window after DURATION (90, 90s, 15m, 8h) as File > Exit does.",
+        option("quit-after", "DURATION|script",
+               "Close the window after DURATION (90, 90s, 15m, 8h), or when the script ends, as "
+               "File > Exit does. Both may be given: the first to come closes it.",
                [](const QString &v, O &o) {
+                   if (v.trimmed().toLower() == QLatin1String("script")) {
+                       o.quitAfterScript = true;
+                       return QString();
+                   }
                    return into(o.quitAfterMs, durationFromText(v),
-                               "DURATION must be 1 second to 7 days, as 90, 90s, 15m or 8h");
+                               "DURATION must be 1 second to 7 days, as 90, 90s, 15m or 8h, or "
+                               "script");
+               }),
+    };
+}
+
+// The script is read once, here, so that the run executes the text that was checked.
+QString readScript(const QString &path, O &o)
+{
+    QFile file(path);
+    if (QFileInfo(path).isDir())
+        return QStringLiteral("FILE is a folder");
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("FILE cannot be read: %1").arg(file.errorString());
+    o.scriptPath = path;
+    o.scriptSource = file.readAll();
+    return {};
+}
+
+// A scripted test: what it runs and where its verdict goes.
+QList<CommandLineOption> scriptOptions()
+{
+    return {
+        option("script", "FILE",
+               "Run the Lua script FILE once the window is up and the links asked for are open "
+               "(see Scripted tests in the README); exit status 0 when every check passed, 1 "
+               "when one failed, 3 when the script stopped on an error.",
+               readScript),
+        option("report", "FILE", "Write the script's checks to FILE as a JUnit XML report.",
+               [](const QString &v, O &o) {
+                   o.reportPath = v;
+                   return QString();
                }),
     };
 }
@@ -257,9 +305,29 @@ void declareOptions(QCommandLineParser &parser)
 
 const QList<CommandLineOption> &commandLineOptions()
 {
-    static const QList<CommandLineOption> options = benchOptions() + unattendedOptions();
+    static const QList<CommandLineOption> options
+        = benchOptions() + unattendedOptions() + endingOptions() + scriptOptions();
     return options;
 }
+
+namespace {
+// What only the whole command line tells: options that need --script, and whether the script
+// compiles. A script that does not is named on one line, file, line and Lua's message, as a
+// compiler names a mistake; --help would not help with it.
+std::optional<CommandLine> checkScript(const RunOptions &o)
+{
+    if (o.scriptPath.isEmpty() && !o.reportPath.isEmpty())
+        return mistake(QStringLiteral("--report needs --script."));
+    if (o.scriptPath.isEmpty() && o.quitAfterScript)
+        return mistake(QStringLiteral("--quit-after script needs --script."));
+    const QString error = o.scriptPath.isEmpty()
+        ? QString()
+        : ScriptRunner::compileError(o.scriptPath, o.scriptSource);
+    if (!error.isEmpty())
+        return exitWith(2, error + QLatin1Char('\n'));
+    return std::nullopt;
+}
+} // namespace
 
 CommandLine parseCommandLine(const QStringList &arguments)
 {
@@ -294,5 +362,7 @@ CommandLine parseCommandLine(const QStringList &arguments)
                                    .arg(value, name, option.valueName, problem));
         }
     }
+    if (std::optional<CommandLine> refusal = checkScript(result.options))
+        return *refusal;
     return result;
 }

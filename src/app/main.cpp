@@ -28,5 +28,6 @@ int main(int argc, char *argv[])
     MainWindow window(nullptr, commandLine.options);
     running = &window;
     showMainWindow(&window, arguments);
-    return app.exec();
+    const int status = app.exec();
+    return status ? status : window.exitStatus();
 }

@@ -6,6 +6,7 @@
 #include "ui_mainwindow.h"
 
 #include "networkchannel.h"
+#include "scriptrunner.h"
 #include "serialchannel.h"
 
 #include <QApplication>
@@ -16,6 +17,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QSignalBlocker>
 #include <QTcpSocket>
 #include <QTextEdit>
 #include <QTimer>
@@ -70,6 +72,8 @@ MainWindow::MainWindow(QWidget *parent, const RunOptions &options, ChannelLog::C
         runSettings.setForRun(QStringLiteral("portname"), ui->CB_SerialPort->currentText());
         runSettings.setForRun(QStringLiteral("port"), ui->CB_SerialPort->currentIndex());
     }
+    if (!commandLineOptions.scriptPath.isEmpty())
+        makeScript();
     createChannelLogs();
     keepLogsAtExit = commandLineOptions.keepLogs;
     // Once the window is up: a box about a link that fails belongs in front of it.
@@ -106,6 +110,50 @@ void MainWindow::startAsTold()
         networkChannels[number - 1]->connectLink(true);
     if (o.quitAfterMs)
         QTimer::singleShot(*o.quitAfterMs, this, &MainWindow::closeUnattended);
+    if (script)
+        startScriptWhenLinksSettle();
+}
+
+void MainWindow::makeScript()
+{
+    ScriptRunner::Channels reached { serialChannel, {} };
+    for (NetworkChannel *channel : networkChannels)
+        reached.network << channel;
+    script = new ScriptRunner(commandLineOptions.scriptPath, commandLineOptions.scriptSource,
+                              reached, ui->statusBar, clock, this);
+    script->setTimestamps(serialChannel->timestamps());
+    script->setReportPath(commandLineOptions.reportPath);
+    connect(script, &ScriptRunner::finished, this, [this] {
+        if (commandLineOptions.quitAfterScript)
+            closeUnattended();
+    });
+}
+
+void MainWindow::startScriptWhenLinksSettle()
+{
+    // A connect ends within its own 10 s; the bound is there should a link never settle.
+    auto *bound = new QTimer(this);
+    bound->setSingleShot(true);
+    auto startOnce = [this, bound] {
+        const bool settled = std::none_of(channels.begin(), channels.end(), [](Channel *c) {
+            return c->linkState() == LinkState::Opening;
+        });
+        if (!settled && bound->isActive())
+            return;
+        bound->stop();
+        bound->deleteLater();
+        script->start();
+    };
+    for (Channel *channel : channels)
+        connect(channel, &Channel::linkStateChanged, bound, startOnce);
+    connect(bound, &QTimer::timeout, bound, startOnce);
+    bound->start(15000);
+    startOnce();
+}
+
+int MainWindow::exitStatus() const
+{
+    return script ? script->exitStatus() : 0;
 }
 
 void MainWindow::closeUnattended()
@@ -193,18 +241,29 @@ void MainWindow::createChannelLogs()
         dir.mkpath(QStringLiteral("."));
 
     QStringList suffixes;
-    for (Channel *channel : channels)
-        suffixes << QLatin1Char('-') + channel->key() + QStringLiteral(".txt");
+    for (const auto &[suffix, log] : runLogs())
+        suffixes << suffix;
     const QString prefix
         = ChannelLog::runPrefix(folder, suffixes, clock ? clock() : QDateTime::currentDateTime());
     ChannelLog *firstFailure = nullptr;
-    for (int i = 0; i < int(channels.size()); ++i) {
-        if (!channels[i]->log().open(prefix + suffixes[i]) && !firstFailure)
-            firstFailure = &channels[i]->log();
+    for (const auto &[suffix, log] : runLogs()) {
+        if (!log->open(prefix + suffix) && !firstFailure)
+            firstFailure = log;
     }
     // The status bar holds one message: the first failure stands for all of them.
     if (firstFailure)
         firstFailure->reportError();
+}
+
+QList<QPair<QString, ChannelLog *>> MainWindow::runLogs() const
+{
+    QList<QPair<QString, ChannelLog *>> logs;
+    for (Channel *channel : channels)
+        logs.append(
+            { QLatin1Char('-') + channel->key() + QStringLiteral(".txt"), &channel->log() });
+    if (script)
+        logs.append({ QStringLiteral("-script.txt"), &script->log() });
+    return logs;
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
@@ -212,6 +271,12 @@ void MainWindow::closeEvent(QCloseEvent *event)
     if (closed) {
         event->accept();
         return;
+    }
+    // Nothing the script asks for happens once the window is closing: it stops where it waits,
+    // before any question, link or log. Its end must not close the window a second time.
+    if (script) {
+        const QSignalBlocker quiet(script);
+        script->stop(tr("the window was closed before the script ended"));
     }
     // Only an explicit No deletes a run's logs: Return, Escape and the window's close button
     // all keep them.
@@ -229,11 +294,11 @@ void MainWindow::closeEvent(QCloseEvent *event)
     // the links close, taking in what they still hold, before any log does.
     for (Channel *channel : channels)
         channel->shutDown();
-    for (Channel *channel : channels) {
+    for (const auto &[suffix, log] : runLogs()) {
         if (keep)
-            channel->log().keep();
+            log->keep();
         else
-            channel->log().discard();
+            log->discard();
     }
     closed = true;
     saveSettings();

@@ -33,6 +33,7 @@ class QCloseEvent;
 class QEvent;
 class QPushButton;
 class QTimer;
+class ScriptRunner;
 class SerialChannel;
 
 namespace Ui {
@@ -53,6 +54,10 @@ public:
     // them: nobody is there to answer (a signal, the end of an unattended run), so a box that
     // is up or comes up on the way is dismissed.
     void closeUnattended();
+    // 0 unless a script ran: then its verdict (0 passed, 1 a check failed, 3 an error).
+    int exitStatus() const;
+    // The script of --script, or null.
+    ScriptRunner *scriptRunner() const { return script; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -102,8 +107,14 @@ private:
     void initSettings();
     void warnSettingsNotSaved(const QString &reason);
     void createChannelLogs();
+    // The run's logs, each with the end of its file name: the four channels', then the script's.
+    QList<QPair<QString, ChannelLog *>> runLogs() const;
     // Opens the links and starts the periodic sends the command line asked for.
     void startAsTold();
+    // The script of --script, its log named with the four, started once every link the command
+    // line opens has opened or failed.
+    void makeScript();
+    void startScriptWhenLinksSettle();
     // Answers a modal dialog as Escape would.
     static void dismiss(QWidget *modal);
 
@@ -140,4 +151,5 @@ private:
     std::array<NetworkChannel *, 3> networkChannels {};
     // All four, serial first, for whatever every channel has.
     std::array<Channel *, 4> channels {};
+    ScriptRunner *script = nullptr;
 };

@@ -68,6 +68,13 @@ struct RunOptions {
     std::optional<bool> keepLogs; // the answer to the question at exit, given ahead
     std::optional<qint64> quitAfterMs;
 
+    // A scripted test: the script as read when the command line was, where its JUnit report
+    // goes, and whether the window closes when it ends.
+    QString scriptPath;
+    QByteArray scriptSource;
+    QString reportPath;
+    bool quitAfterScript = false;
+
     // The other's settings where it has them.
     void overrideWith(const RunOptions &other);
 };

@@ -20,6 +20,11 @@ QDateTime ChannelLog::now() const
     return m_clock ? m_clock() : QDateTime::currentDateTime();
 }
 
+QString ChannelLog::stamp() const
+{
+    return now().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
+}
+
 QString ChannelLog::runPrefix(const QString &folder, const QStringList &suffixes,
                               const QDateTime &started)
 {

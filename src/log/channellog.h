@@ -31,6 +31,8 @@ public:
     static QString runPrefix(const QString &folder, const QStringList &suffixes,
                              const QDateTime &started);
     QDateTime now() const;
+    // The time a stamped line starts with, "2026-12-08 14:03:07.125".
+    QString stamp() const;
 
     void setErrorReporter(ErrorReporter reporter) { m_reporter = std::move(reporter); }
 

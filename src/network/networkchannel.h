@@ -40,6 +40,7 @@ public:
     int number() const { return m_number; }
     QTcpSocket *socket() const { return m_socket; }
     QPushButton *connectButton() const { return m_link.connectButton; }
+    const LinkWidgets &linkWidgets() const { return m_link; }
     // Why the last connect ended without a link; empty while none did.
     QString connectFailure() const { return m_connectFailure; }
 

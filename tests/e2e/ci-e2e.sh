@@ -94,5 +94,8 @@ check "an unattended run recovers a reset device and a restarted server on its o
     env TESKMANAGER=/usr/bin/teskmanager timeout $((unattended_seconds + 95)) \
     tools/x-session.sh bash tests/e2e/unattended.sh
 
+check "the example scripts pass against socat devices, and a failing device fails the run" \
+    env TESKMANAGER=/usr/bin/teskmanager timeout 180 tools/x-session.sh bash tests/e2e/scripted.sh
+
 echo "ci-e2e: $passed passed, $failed failed, $(($(date +%s) - started)) s"
 [ "$failed" -eq 0 ] || exit 1

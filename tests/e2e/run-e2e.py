@@ -392,7 +392,7 @@ class Program:
         self.app = wait_until(self._application)
         require(self.app, f"{TESKMANAGER} (pid {self.process.pid}) shows up on the bus")
         require(self.app.name == "TeskManager",
-                f"the bus calls the program \"TeskManager\", not \"{self.app.name}\"")
+                f"the bus calls the program \"TeskManager\" (it says \"{self.app.name}\")")
         # Every query goes to the program: nothing is answered from a stale cache.
         self.app.set_cache_mask(Atspi.Cache.NONE)
         self.frame = wait_until(lambda: self.window("frame", "TeskManager"))

@@ -1,0 +1,509 @@
+#include "scriptrunner.h"
+
+#include "networkchannel.h"
+#include "scriptapi.h"
+#include "serialchannel.h"
+
+#include <QFileInfo>
+#include <QLabel>
+#include <QStatusBar>
+#include <QTimer>
+
+#include <lua.hpp>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+// A script computes for at most this long before the window gets its turn.
+constexpr int sliceMs = 10;
+// How often the hook looks at the clock, in Lua instructions.
+constexpr int sliceCheck = 1000;
+constexpr size_t heapLimit = size_t(512) * 1024 * 1024;
+
+QString chunkName(const QString &path)
+{
+    return QFileInfo(path).fileName();
+}
+
+// Lua names the chunk by its file name; the one-line refusal names the file as given.
+QString namedAfterPath(const QString &path, const QString &message)
+{
+    const QString name = chunkName(path) + QLatin1Char(':');
+    if (message.startsWith(name))
+        return path + message.mid(name.size() - 1);
+    return path + QStringLiteral(": ") + message;
+}
+
+int loadChunk(lua_State *lua, const QString &path, const QByteArray &source)
+{
+    const QByteArray name = '@' + chunkName(path).toUtf8();
+    return luaL_loadbufferx(lua, source.constData(), size_t(source.size()), name.constData(), "t");
+}
+
+int panic(lua_State *lua)
+{
+    std::fprintf(stderr, "teskmanager: the script's Lua state failed: %s\n", lua_tostring(lua, -1));
+    std::abort();
+}
+} // namespace
+
+ScriptRunner::ScriptRunner(const QString &path, const QByteArray &source, const Channels &channels,
+                           QStatusBar *statusBar, ChannelLog::Clock clock, QObject *parent)
+    : QObject(parent)
+    , m_path(path)
+    , m_source(source)
+    , m_statusBar(statusBar)
+    , m_log(std::move(clock))
+    , m_deadline(new QTimer(this))
+    , m_wake(new QTimer(this))
+{
+    setObjectName(QStringLiteral("scriptRunner"));
+    m_channels[0] = channels.serial;
+    for (int i = 0; i < channels.network.size() && i < 3; ++i)
+        m_channels[size_t(i) + 1] = channels.network.at(i);
+    m_deadline->setSingleShot(true);
+    m_deadline->setTimerType(Qt::PreciseTimer);
+    connect(m_deadline, &QTimer::timeout, this, &ScriptRunner::expired);
+    m_wake->setSingleShot(true);
+    m_wake->setInterval(0);
+    connect(m_wake, &QTimer::timeout, this, &ScriptRunner::resume);
+    if (m_statusBar) {
+        m_status = new QLabel(m_statusBar);
+        m_status->setObjectName(QStringLiteral("scriptStatus"));
+        m_status->setAccessibleName(QStringLiteral("Script verdict"));
+        m_statusBar->addPermanentWidget(m_status);
+    }
+    m_outcome.name = QFileInfo(path).fileName();
+    if (m_outcome.name.endsWith(QLatin1String(".lua")))
+        m_outcome.name.chop(4);
+}
+
+ScriptRunner::~ScriptRunner()
+{
+    m_closing = true;
+    if (m_lua)
+        lua_close(m_lua);
+}
+
+QString ScriptRunner::compileError(const QString &path, const QByteArray &source)
+{
+    lua_State *lua = luaL_newstate();
+    if (!lua)
+        return path + QStringLiteral(": not enough memory to read the script");
+    QString error;
+    if (loadChunk(lua, path, source) != LUA_OK)
+        error = namedAfterPath(path, QString::fromUtf8(lua_tostring(lua, -1)));
+    lua_close(lua);
+    return error;
+}
+
+void *ScriptRunner::allocate(void *heap, void *block, size_t oldSize, size_t newSize)
+{
+    auto *h = static_cast<Heap *>(heap);
+    const size_t old = block ? oldSize : 0;
+    if (newSize == 0) {
+        std::free(block);
+        h->used -= old;
+        return nullptr;
+    }
+    if (newSize > old && h->used - old + newSize > h->limit)
+        return nullptr;
+    void *grown = std::realloc(block, newSize);
+    if (grown)
+        h->used = h->used - old + newSize;
+    return grown;
+}
+
+void ScriptRunner::sliceHook(lua_State *lua, lua_Debug *)
+{
+    ScriptRunner *runner = ScriptApi::runner(lua);
+    if (runner->m_slice.elapsed() >= sliceMs && lua_isyieldable(lua))
+        lua_yield(lua, 0);
+}
+
+void ScriptRunner::start()
+{
+    if (started())
+        return;
+    m_heap.limit = heapLimit;
+    m_lua = lua_newstate(&ScriptRunner::allocate, &m_heap);
+    lua_atpanic(m_lua, panic);
+    ScriptApi::install(m_lua, this, m_channels);
+    m_thread = lua_newthread(m_lua);
+    // Kept in the registry, so that the collector leaves the coroutine alone.
+    luaL_ref(m_lua, LUA_REGISTRYINDEX);
+    lua_sethook(m_thread, &ScriptRunner::sliceHook, LUA_MASKCOUNT, sliceCheck);
+    m_clock.start();
+    m_outcome.started = m_log.now();
+    writeLine(QStringLiteral("--- script %1 started ---").arg(m_path));
+    connectChannels();
+    showProgress();
+    if (loadChunk(m_thread, m_path, m_source) != LUA_OK) {
+        finish(QString::fromUtf8(lua_tostring(m_thread, -1)));
+        return;
+    }
+    resume();
+}
+
+void ScriptRunner::connectChannels()
+{
+    for (int i = 0; i < int(m_channels.size()); ++i) {
+        if (!m_channels[size_t(i)])
+            continue;
+        m_connections << connect(m_channels[size_t(i)], &Channel::received, this,
+                                 [this, i](const QByteArray &bytes) { receive(i, bytes); });
+        m_connections << connect(m_channels[size_t(i)], &Channel::linkStateChanged, this,
+                                 [this, i] { linkChanged(i); });
+    }
+}
+
+void ScriptRunner::resume()
+{
+    if (m_ended || m_running)
+        return;
+    m_wait = Wait::Nothing;
+    m_running = true;
+    m_slice.start();
+    int yielded = 0;
+    const int status = lua_resume(m_thread, nullptr, 0, &yielded);
+    m_running = false;
+    if (!m_stopReason.isEmpty()) {
+        halt(m_stopReason);
+    } else if (status == LUA_YIELD) {
+        lua_pop(m_thread, yielded);
+        // A yield of the hook: the script only gives the window its turn.
+        if (m_wait == Wait::Nothing)
+            wake();
+    } else if (status == LUA_OK) {
+        finish({});
+    } else {
+        const char *message = lua_tostring(m_thread, -1);
+        finish(message ? QString::fromUtf8(message)
+                       : QStringLiteral("(error object is a %1 value)")
+                             .arg(QLatin1String(luaL_typename(m_thread, -1))));
+    }
+}
+
+void ScriptRunner::wake(const QVariantList &results)
+{
+    m_deadline->stop();
+    m_results = results;
+    m_wait = Wait::Slice;
+    m_wake->start();
+}
+
+void ScriptRunner::stop(const QString &reason)
+{
+    if (m_ended)
+        return;
+    if (m_running)
+        m_stopReason = reason;
+    else
+        halt(reason);
+}
+
+void ScriptRunner::halt(const QString &reason)
+{
+    writeLine(QStringLiteral("--- stopped: %1 ---").arg(reason));
+    finish(reason, true);
+}
+
+void ScriptRunner::finish(const QString &error, bool stopped)
+{
+    m_ended = true;
+    m_wait = Wait::Nothing;
+    m_deadline->stop();
+    m_wake->stop();
+    for (const QMetaObject::Connection &connection : qAsConst(m_connections))
+        disconnect(connection);
+    m_connections.clear();
+    const double seconds = double(m_clock.nsecsElapsed()) / 1e9;
+    m_outcome.seconds = seconds;
+    m_outcome.error = error;
+    m_outcome.errorSeconds = seconds - m_lastCheckSeconds;
+    if (!error.isEmpty() && !stopped)
+        writeLine(QStringLiteral("--- error: %1 ---").arg(error));
+    writeLine(QStringLiteral("--- script %1: %2 passed, %3 failed ---")
+                  .arg(error.isEmpty() ? QStringLiteral("ended") : QStringLiteral("stopped"))
+                  .arg(m_outcome.passed())
+                  .arg(m_outcome.failed()));
+    QString why;
+    if (!m_reportPath.isEmpty() && !writeJUnitReport(m_reportPath, m_outcome, &why)) {
+        m_reportFailed = true;
+        const QString problem
+            = QStringLiteral("the report %1 could not be written: %2").arg(m_reportPath, why);
+        writeLine(QStringLiteral("--- %1 ---").arg(problem));
+        std::fprintf(stderr, "teskmanager: %s\n", qPrintable(problem));
+    }
+    showProgress();
+    if (m_lua) {
+        m_closing = true;
+        lua_close(m_lua);
+        m_lua = nullptr;
+        m_thread = nullptr;
+    }
+    emit finished();
+}
+
+int ScriptRunner::exitStatus() const
+{
+    if (!m_ended)
+        return 0;
+    if (!m_outcome.error.isEmpty() || m_reportFailed)
+        return 3;
+    return m_outcome.failed() > 0 ? 1 : 0;
+}
+
+void ScriptRunner::writeLine(const QString &line)
+{
+    const QString stamp
+        = m_timestamps == Timestamps::Off ? QString() : m_log.stamp() + QLatin1Char(' ');
+    m_log.write(stamp + line + QLatin1Char('\n'));
+}
+
+void ScriptRunner::showProgress()
+{
+    if (!m_status)
+        return;
+    const QString counts
+        = QStringLiteral("%1 passed, %2 failed").arg(m_outcome.passed()).arg(m_outcome.failed());
+    if (!m_ended)
+        m_status->setText(QStringLiteral("Script running: %1").arg(counts));
+    else if (m_outcome.error.isEmpty())
+        m_status->setText(QStringLiteral("Script: %1").arg(counts));
+    else
+        m_status->setText(QStringLiteral("Script stopped on an error: %1").arg(counts));
+    m_status->setToolTip(m_outcome.error);
+    if (m_ended && !m_outcome.error.isEmpty())
+        m_statusBar->showMessage(QStringLiteral("Script error: %1").arg(m_outcome.error));
+}
+
+void ScriptRunner::recordCheck(bool passed, const char *name, const char *source, int line)
+{
+    const QString where = QStringLiteral("%1:%2").arg(QString::fromUtf8(source)).arg(line);
+    const QString named
+        = name ? QString::fromUtf8(name) : QStringLiteral("check at line %1").arg(line);
+    const double now = double(m_clock.nsecsElapsed()) / 1e9;
+    m_outcome.checks.append({ named, passed, now - m_lastCheckSeconds, where });
+    m_lastCheckSeconds = now;
+    writeLine(QStringLiteral("--- check \"%1\": %2 ---")
+                  .arg(named, passed ? QStringLiteral("passed") : QStringLiteral("failed")));
+    showProgress();
+}
+
+void ScriptRunner::note(const char *text, size_t size)
+{
+    writeLine(QString::fromUtf8(text, int(size)));
+}
+
+namespace {
+// Bytes as a log line can hold them: control characters and invalid UTF-8 escaped as in Lua.
+QString printable(const QByteArray &bytes)
+{
+    QString text;
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\r')
+            text += QStringLiteral("\\r");
+        else if (c == '\n')
+            text += QStringLiteral("\\n");
+        else if (c == '\t')
+            text += QStringLiteral("\\t");
+        else if (byte < 0x20 || byte >= 0x7f)
+            text += QStringLiteral("\\x%1").arg(byte, 2, 16, QLatin1Char('0'));
+        else
+            text += QLatin1Char(c);
+    }
+    return text;
+}
+} // namespace
+
+void ScriptRunner::receive(int channel, const QByteArray &bytes)
+{
+    m_buffers[size_t(channel)].append(bytes);
+    if (m_wait == Wait::Expect && m_waitChannel == channel)
+        lookForMatch();
+}
+
+void ScriptRunner::lookForMatch()
+{
+    ExpectBuffer &buffer = m_buffers[size_t(m_waitChannel)];
+    const std::optional<ExpectBuffer::Match> match = buffer.match();
+    if (buffer.tooComplex()) {
+        buffer.cancel();
+        m_apiError = "pattern too complex";
+        wake();
+    } else if (match) {
+        matched(*match);
+        wake(m_results);
+    }
+}
+
+void ScriptRunner::matched(const ExpectBuffer::Match &match)
+{
+    m_results.clear();
+    if (match.captures.isEmpty())
+        m_results << match.text;
+    else
+        m_results = match.captures;
+}
+
+void ScriptRunner::expired()
+{
+    if (m_wait == Wait::Expect) {
+        m_buffers[size_t(m_waitChannel)].cancel();
+        writeLine(QStringLiteral("--- %1 on %2: no match within %3 ms ---")
+                      .arg(m_waitingFor, channel(m_waitChannel)->name())
+                      .arg(m_waitMs));
+        wake({ QVariant() });
+    } else if (m_wait == Wait::Sleep) {
+        wake();
+    }
+}
+
+void ScriptRunner::linkChanged(int index)
+{
+    const LinkState state = channel(index)->linkState();
+    if (m_wait != Wait::Connect || m_waitChannel != index || state == LinkState::Opening)
+        return;
+    if (state == LinkState::Open)
+        wake({ true });
+    else
+        wake({ false, static_cast<NetworkChannel *>(channel(index))->connectFailure() });
+}
+
+ScriptRunner::Call ScriptRunner::beginExpect(int index, const char *text, size_t size, bool pattern,
+                                             qint64 ms)
+{
+    ExpectBuffer &buffer = m_buffers[size_t(index)];
+    const QByteArray wanted(text, int(size));
+    const QString error = buffer.expect({ wanted, pattern });
+    if (!error.isEmpty()) {
+        m_apiError = error.toUtf8();
+        return Call::Fail;
+    }
+    m_waitingFor = QStringLiteral("expect %1\"%2\"")
+                       .arg(pattern ? QStringLiteral("pattern ") : QString(), printable(wanted));
+    m_wait = Wait::Expect;
+    m_waitChannel = index;
+    m_waitMs = ms;
+    m_results.clear();
+    lookForMatch();
+    if (m_wait != Wait::Expect) {
+        // Found in what had arrived already: no need to wait for the event loop.
+        m_wake->stop();
+        m_wait = Wait::Nothing;
+        return m_apiError.isEmpty() ? Call::Done : Call::Fail;
+    }
+    m_deadline->start(int(ms));
+    return Call::Wait;
+}
+
+ScriptRunner::Call ScriptRunner::beginConnect(int index, const char *host, const char *port)
+{
+    auto *network = static_cast<NetworkChannel *>(channel(index));
+    const NetworkChannel::LinkWidgets &fields = network->linkWidgets();
+    const QString address = host ? QString::fromUtf8(host) : fields.address->text();
+    const quint16 number
+        = networkPortFromText(port ? QString::fromUtf8(port) : fields.port->text());
+    if (number == 0) {
+        m_results = { false, windowText("The port must be a number from 1 to 65535.") };
+        return Call::Done;
+    }
+    network->connectTo(address, number);
+    m_wait = Wait::Connect;
+    m_waitChannel = index;
+    linkChanged(index);
+    if (m_wait == Wait::Connect)
+        return Call::Wait;
+    m_wake->stop();
+    m_wait = Wait::Nothing;
+    return Call::Done;
+}
+
+ScriptRunner::Call ScriptRunner::beginSleep(qint64 ms)
+{
+    m_wait = Wait::Sleep;
+    m_results.clear();
+    m_deadline->start(int(ms));
+    return Call::Wait;
+}
+
+ScriptRunner::Call ScriptRunner::send(int index, const char *text, size_t size, bool hex)
+{
+    Channel *target = channel(index);
+    // What the device sent before this command is logged before it.
+    if (index == 0)
+        static_cast<SerialChannel *>(target)->endBlock();
+    QString why;
+    if (target->send(QString::fromUtf8(text, int(size)), &why,
+                     hex ? std::optional<bool>(true) : std::nullopt))
+        m_results = { true };
+    else
+        m_results = { false, why };
+    return Call::Done;
+}
+
+int ScriptRunner::pushResults(lua_State *lua)
+{
+    const QVariantList results = std::exchange(m_results, {});
+    luaL_checkstack(lua, int(results.size()), nullptr);
+    for (const QVariant &value : results) {
+        switch (value.userType()) {
+        case QMetaType::Bool:
+            lua_pushboolean(lua, value.toBool());
+            break;
+        case QMetaType::LongLong:
+            lua_pushinteger(lua, value.toLongLong());
+            break;
+        case QMetaType::QByteArray: {
+            const QByteArray bytes = value.toByteArray();
+            lua_pushlstring(lua, bytes.constData(), size_t(bytes.size()));
+            break;
+        }
+        case QMetaType::QString:
+            lua_pushstring(lua, value.toString().toUtf8().constData());
+            break;
+        default:
+            lua_pushnil(lua);
+        }
+    }
+    return int(results.size());
+}
+
+ScriptRunner::Call ScriptRunner::openSerial()
+{
+    QString why;
+    if (static_cast<SerialChannel *>(channel(0))->open(&why))
+        m_results = { true };
+    else
+        m_results = { false, why };
+    return Call::Done;
+}
+
+ScriptRunner::Call ScriptRunner::closeLink(int index)
+{
+    if (index == 0)
+        static_cast<SerialChannel *>(channel(0))->close();
+    else
+        static_cast<NetworkChannel *>(channel(index))->disconnectFromPeer();
+    m_results = { true };
+    return Call::Done;
+}
+
+ScriptRunner::Call ScriptRunner::setControlLine(bool dtr, bool on)
+{
+    QString why;
+    if (static_cast<SerialChannel *>(channel(0))->setControlLine(dtr, on, &why))
+        m_results = { true };
+    else
+        m_results = { false, why };
+    return Call::Done;
+}
+
+ScriptRunner::Call ScriptRunner::channelName(int index)
+{
+    m_results = { channel(index)->name() };
+    return Call::Done;
+}

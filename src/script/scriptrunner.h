@@ -1,0 +1,148 @@
+#pragma once
+
+#include "channellog.h"
+#include "expectbuffer.h"
+#include "junitreport.h"
+#include "options.h"
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QMetaObject>
+#include <QObject>
+#include <QString>
+#include <QVariantList>
+
+#include <array>
+
+class Channel;
+class NetworkChannel;
+class QLabel;
+class QStatusBar;
+class QTimer;
+class SerialChannel;
+struct lua_State;
+
+// Runs one Lua 5.4 script against the channels: the script is a coroutine on the GUI thread
+// that yields whenever it waits (expect, sleep, a connect) and every few milliseconds of
+// computing, and is resumed by the event loop, so the window, its views, the periodic sends and
+// every link go on meanwhile. It sees only a sandbox (no files, no programs, no binary chunks)
+// and the channels' API (scriptapi.cpp). Its record goes to its own log; its outcome to the
+// status bar, a JUnit report and the exit status.
+class ScriptRunner : public QObject {
+    Q_OBJECT
+
+public:
+    // The channels the script reaches as serial, net1, net2, net3; a missing one is nil.
+    struct Channels {
+        SerialChannel *serial = nullptr;
+        QList<NetworkChannel *> network;
+    };
+
+    ScriptRunner(const QString &path, const QByteArray &source, const Channels &channels,
+                 QStatusBar *statusBar, ChannelLog::Clock clock = {}, QObject *parent = nullptr);
+    ~ScriptRunner() override;
+
+    // Empty when the source compiles as a text chunk; else one line naming the file as given,
+    // the line and Lua's message.
+    static QString compileError(const QString &path, const QByteArray &source);
+
+    ChannelLog &log() { return m_log; }
+    void setTimestamps(Timestamps timestamps) { m_timestamps = timestamps; }
+    // Where the JUnit report goes when the script ends; none when empty.
+    void setReportPath(const QString &path) { m_reportPath = path; }
+
+    void start();
+    bool started() const { return m_lua != nullptr || m_ended; }
+    bool ended() const { return m_ended; }
+    // Ends a script that has not ended where it waits, as an error with this reason; the
+    // script's log tells it. Nothing the script asked for happens afterwards.
+    void stop(const QString &reason);
+    const ScriptOutcome &outcome() const { return m_outcome; }
+    // 0 when every check passed, 1 when one failed, 3 when an error stopped the script or its
+    // report could not be written; 0 while it has not ended.
+    int exitStatus() const;
+
+signals:
+    void finished();
+
+private:
+    friend struct ScriptApi;
+    enum class Wait { Nothing, Slice, Sleep, Expect, Connect };
+
+    // The state's own memory, bounded so that a runaway script fails instead of the machine.
+    struct Heap {
+        size_t used = 0;
+        size_t limit = 0;
+    };
+    static void *allocate(void *heap, void *block, size_t oldSize, size_t newSize);
+    static void sliceHook(lua_State *lua, struct lua_Debug *);
+
+    void resume();
+    // The coroutine is resumed from the event loop; the function it waits in returns `results`.
+    void wake(const QVariantList &results = {});
+    // `stopped`: the run was ended from outside, and the log says so already.
+    void finish(const QString &error, bool stopped = false);
+    void halt(const QString &reason);
+    void writeLine(const QString &line);
+    void showProgress();
+    void connectChannels();
+    void receive(int channel, const QByteArray &bytes);
+    void linkChanged(int channel);
+    void lookForMatch();
+    void expired();
+
+    // The API's work, done before the API function returns or waits. Done: the function
+    // returns m_results; Fail: it raises m_apiError.
+    enum class Call { Done, Wait, Fail };
+    Call beginExpect(int channel, const char *text, size_t size, bool pattern, qint64 ms);
+    Call beginConnect(int channel, const char *host, const char *port);
+    Call beginSleep(qint64 ms);
+    Call send(int channel, const char *text, size_t size, bool hex);
+    Call openSerial();
+    Call closeLink(int channel);
+    Call setControlLine(bool dtr, bool on);
+    Call channelName(int channel);
+    // What the API function that is returning gives the script.
+    int pushResults(lua_State *lua);
+    void matched(const ExpectBuffer::Match &match);
+    // A check without a name is named after its line.
+    void recordCheck(bool passed, const char *name, const char *source, int line);
+    void note(const char *text, size_t size);
+    Channel *channel(int index) const { return m_channels[size_t(index)]; }
+
+    QString m_path;
+    QByteArray m_source;
+    std::array<Channel *, 4> m_channels {};
+    std::array<ExpectBuffer, 4> m_buffers;
+    QList<QMetaObject::Connection> m_connections;
+    QLabel *m_status = nullptr;
+    QStatusBar *m_statusBar;
+    ChannelLog m_log;
+    Timestamps m_timestamps = Timestamps::Off;
+    QString m_reportPath;
+    bool m_reportFailed = false;
+
+    Heap m_heap;
+    lua_State *m_lua = nullptr;
+    lua_State *m_thread = nullptr;
+    bool m_running = false;
+    bool m_ended = false;
+    bool m_closing = false;
+    QString m_stopReason;
+    QElapsedTimer m_clock; // since the start
+    QElapsedTimer m_slice; // since the last resume
+    double m_lastCheckSeconds = 0;
+
+    Wait m_wait = Wait::Nothing;
+    int m_waitChannel = -1;
+    QString m_waitingFor; // what an expect looks for, as the log shows it
+    qint64 m_waitMs = 0;
+    QTimer *m_deadline;
+    QTimer *m_wake;
+    // What the API function returns: nil (an invalid QVariant), a bool, a number, bytes.
+    QVariantList m_results;
+    // An error to raise in the script where it waits, or from the API call under way.
+    QByteArray m_apiError;
+
+    ScriptOutcome m_outcome;
+};

@@ -1,0 +1,225 @@
+#include "expectbuffer.h"
+
+#include <QtTest>
+
+#include <lua.hpp>
+
+// The matching of expect, without a channel: plain text and Lua patterns must find what Lua's
+// own string.find finds in the same bytes, however the bytes arrive.
+class ExpectBufferTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { m_lua = luaL_newstate(), luaL_openlibs(m_lua); }
+    void cleanup() { lua_close(m_lua); }
+    void asStringFind_data();
+    void asStringFind();
+    void refused_data();
+    void refused();
+    void keepsTheLastMegabyte();
+
+private:
+    std::optional<ExpectBuffer::Match> luaFind(const QByteArray &subject, const QByteArray &what,
+                                               bool pattern, QString *error = nullptr);
+    lua_State *m_lua = nullptr;
+};
+
+// What string.find gives, as expect returns it: the bytes up to the end of the match, and the
+// captures of a pattern that has any.
+std::optional<ExpectBuffer::Match> ExpectBufferTest::luaFind(const QByteArray &subject,
+                                                             const QByteArray &what, bool pattern,
+                                                             QString *error)
+{
+    lua_settop(m_lua, 0);
+    lua_getglobal(m_lua, "string");
+    lua_getfield(m_lua, 1, "find");
+    lua_pushlstring(m_lua, subject.constData(), size_t(subject.size()));
+    lua_pushlstring(m_lua, what.constData(), size_t(what.size()));
+    lua_pushinteger(m_lua, 1);
+    lua_pushboolean(m_lua, !pattern);
+    if (lua_pcall(m_lua, 4, LUA_MULTRET, 0) != LUA_OK) {
+        if (error)
+            *error = QString::fromUtf8(lua_tostring(m_lua, -1));
+        return std::nullopt;
+    }
+    if (lua_isnil(m_lua, 2))
+        return std::nullopt;
+    ExpectBuffer::Match match { subject.left(int(lua_tointeger(m_lua, 3))), {} };
+    for (int i = 4; i <= lua_gettop(m_lua); ++i) {
+        // Checked first: tolstring turns a number into a string in place.
+        if (lua_isinteger(m_lua, i)) {
+            match.captures << qint64(lua_tointeger(m_lua, i));
+            continue;
+        }
+        size_t size = 0;
+        const char *text = lua_tolstring(m_lua, i, &size);
+        match.captures << QByteArray(text, int(size));
+    }
+    return match;
+}
+
+void ExpectBufferTest::asStringFind_data()
+{
+    QTest::addColumn<QByteArray>("what");
+    QTest::addColumn<bool>("pattern");
+    QTest::addColumn<QByteArray>("subject");
+    const std::tuple<const char *, bool, const char *> rows[] = {
+        { "OK", false, "AT\r\r\nOK\r\n" },
+        { "", false, "anything" },
+        { "%d+", false, "plain: no 100%d+ here, %d+ there" },
+        { "absent", false, "abso absen absent" },
+        { "%+CSQ: (%d+),(%d+)", true, "AT+CSQ\r\n+CSQ: 23,99\r\nOK\r\n" },
+        { "^OK", true, "OK fine" },
+        { "^OK", true, "not OK" },
+        { "(.-)\r\n", true, "line one\r\nline two\r\n" },
+        { ".-OK", true, "wait... OK" },
+        { "^(.-)%s*$", true, "trailing   " },
+        { ".*END", true, "a END b END c" },
+        { "%d+", true, "abc 12345 x" },
+        { "%b()", true, "f((a)(b)) x" },
+        { "%b()", true, "((() unbalanced" },
+        { "%f[%w]%w+", true, "  hello world" },
+        { "(%a+)=%1", true, "k=v x=xy" },
+        { "()(%d+)()", true, "at 42." },
+        { "[%]x]+", true, "a]x]y" },
+        { "[^%s]+$", true, "two words" },
+        { "a.-b", true, "xxaxxbxb" },
+        { "x*y", true, "xxxz xxy" },
+        { "%d?%d", true, "a1b23" },
+        { "[a-c%d]+", true, "zzab3cz" },
+        { "%x%x", true, "gg0Fh" },
+        { "(h)(e)(l)", true, "shell" },
+        { "%.%d", true, "v1.2" },
+        { "[[]", true, "a[b" },
+        { "100%%", true, "is 100%" },
+        { "a%cb", true,
+          "xa\x01"
+          "b" },
+        { "$", true, "end" },
+        { "%s*$", true, "ends   " },
+        { "%u%l*", true, "hello World" },
+        { "[^\n]*\n", true, "first\nsecond\n" },
+        { "no match here", true, "nothing like it at all" },
+        { "(O)(K)", true, "not OK" },
+        { "%-%d+", true, "a-b -12" },
+        { "b?c", true, "aac" },
+    };
+    auto tag = [](const char *text) {
+        return QByteArray(text).replace('\r', "\\r").replace('\n', "\\n").replace('\x01', "\\x01");
+    };
+    for (const auto &[what, pattern, subject] : rows)
+        QTest::addRow("%s %s in \"%s\"", pattern ? "pattern" : "text", tag(what).constData(),
+                      tag(subject).constData())
+            << QByteArray(what) << pattern << QByteArray(subject);
+    QTest::newRow("a zero byte") << QByteArray("a\0b", 3) << false << QByteArray("xa\0b", 4);
+}
+
+// The subject given whole, and byte by byte with a look after each: the first prefix in which
+// string.find finds a match is where expect finds it, with the same text and captures.
+void ExpectBufferTest::asStringFind()
+{
+    QFETCH(QByteArray, what);
+    QFETCH(bool, pattern);
+    QFETCH(QByteArray, subject);
+
+    ExpectBuffer whole;
+    whole.append(subject);
+    QCOMPARE(whole.expect({ what, pattern }), QString());
+    const std::optional<ExpectBuffer::Match> found = whole.match();
+    const std::optional<ExpectBuffer::Match> expected = luaFind(subject, what, pattern);
+    QCOMPARE(bool(found), bool(expected));
+    if (found) {
+        QCOMPARE(found->text, expected->text);
+        QCOMPARE(found->captures, expected->captures);
+        QCOMPARE(whole.unmatched(), subject.mid(found->text.size()));
+    }
+
+    ExpectBuffer trickle;
+    QCOMPARE(trickle.expect({ what, pattern }), QString());
+    std::optional<ExpectBuffer::Match> first = trickle.match();
+    std::optional<ExpectBuffer::Match> firstExpected = luaFind({}, what, pattern);
+    for (int i = 1; i <= subject.size() && !first && !firstExpected; ++i) {
+        trickle.append(subject.mid(i - 1, 1));
+        first = trickle.match();
+        firstExpected = luaFind(subject.left(i), what, pattern);
+    }
+    QCOMPARE(bool(first), bool(firstExpected));
+    if (first) {
+        QCOMPARE(first->text, firstExpected->text);
+        QCOMPARE(first->captures, firstExpected->captures);
+    }
+}
+
+void ExpectBufferTest::refused_data()
+{
+    QTest::addColumn<QByteArray>("pattern");
+    QTest::addColumn<QByteArray>("subject"); // one in which Lua gets to the mistake
+    QTest::addColumn<QString>("error");
+    QTest::newRow("ends with %") << QByteArray("a%") << QByteArray("a")
+                                 << "malformed pattern (ends with '%')";
+    QTest::newRow("set not closed")
+        << QByteArray("[a") << QByteArray("x") << "malformed pattern (missing ']')";
+    QTest::newRow("%b without two characters")
+        << QByteArray("%b(") << QByteArray("x") << "malformed pattern (missing arguments to '%b')";
+    QTest::newRow("%f without a set")
+        << QByteArray("%fa") << QByteArray("x") << "missing '[' after '%f' in pattern";
+    QTest::newRow("reference to an open capture")
+        << QByteArray("(a%1)") << QByteArray("a") << "invalid capture index %1";
+    QTest::newRow("reference to no capture")
+        << QByteArray("%2") << QByteArray("x") << "invalid capture index %2";
+    QTest::newRow("closing no capture")
+        << QByteArray("%a)") << QByteArray("a") << "invalid pattern capture";
+    QTest::newRow("capture left open")
+        << QByteArray("(a") << QByteArray("a") << "unfinished capture";
+    QTest::newRow("33 captures") << QByteArray("()").repeated(33) << QByteArray("x")
+                                 << "too many captures";
+    // A pattern Lua accepts, but gives up on as too deep a search.
+    QTest::newRow("too complex") << QByteArray("a?").repeated(250) << QByteArray(300, 'a')
+                                 << "pattern too complex";
+}
+
+// A malformed pattern is refused at once, in Lua's words, and one Lua gives up on is given up on.
+void ExpectBufferTest::refused()
+{
+    QFETCH(QByteArray, pattern);
+    QFETCH(QByteArray, subject);
+    QFETCH(QString, error);
+    QString luaError;
+    QVERIFY(!luaFind(subject, pattern, true, &luaError));
+    QVERIFY2(luaError.endsWith(error), qPrintable(luaError));
+
+    ExpectBuffer buffer;
+    buffer.append(subject);
+    const QString refusal = buffer.expect({ pattern, true });
+    if (error == QLatin1String("pattern too complex")) {
+        QCOMPARE(refusal, QString());
+        QVERIFY(!buffer.match());
+        QVERIFY(buffer.tooComplex());
+    } else {
+        QCOMPARE(refusal, error);
+    }
+}
+
+// A flood keeps only its last megabyte for matching; a match in it is found all the same, and
+// what came before is gone.
+void ExpectBufferTest::keepsTheLastMegabyte()
+{
+    ExpectBuffer buffer;
+    QCOMPARE(buffer.expect({ "(%d+) END", true }), QString());
+    const QByteArray filler(256 * 1024, 'x');
+    for (int i = 0; i < 12; ++i) {
+        buffer.append(filler);
+        QVERIFY(!buffer.match());
+    }
+    QCOMPARE(buffer.unmatched().size(), int(ExpectBuffer::capacity));
+    buffer.append("42 END tail");
+    const std::optional<ExpectBuffer::Match> match = buffer.match();
+    QVERIFY(match);
+    QCOMPARE(match->captures, QVariantList { QByteArray("42") });
+    QCOMPARE(buffer.unmatched(), QByteArray(" tail"));
+    QCOMPARE(match->text.size() + 5, int(ExpectBuffer::capacity));
+    QVERIFY(match->text.endsWith("xx42 END"));
+}
+
+QTEST_APPLESS_MAIN(ExpectBufferTest)
+#include "tst_expectbuffer.moc"

@@ -1,0 +1,290 @@
+#include "channelfixture.h"
+#include "scriptrunner.h"
+#include "tcppeer.h"
+#include "testdata.h"
+#include "windowfixture.h"
+
+#include <QLabel>
+#include <QSignalSpy>
+#include <QSocketNotifier>
+#include <QXmlStreamReader>
+#include <QtTest>
+
+#include <memory>
+
+// Scripts run against a serial channel on a pty and a network channel to a server on 127.0.0.1,
+// with no window: what they send and receive, what they judge, and what their log and report say.
+class ScriptTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QVERIFY2(Pty().isValid(), "no pseudo-terminal available"); }
+    void runs_data();
+    void runs();
+    void expectDuringFlood();
+};
+
+namespace {
+// The device and the peer answer whole lines they know, and nothing else.
+const QHash<QByteArray, QByteArray> answers {
+    { "AT", "\r\nOK\r\n" },
+    { "AT+CSQ", "\r\n+CSQ: 23,99\r\n\r\nOK\r\n" },
+    { "MULTI", "one;two;three\n" },
+    { "PING", "PONG\n" },
+};
+
+QByteArray answer(QByteArray &pending, const QByteArray &bytes)
+{
+    QByteArray replies;
+    pending += bytes;
+    for (int end; (end = pending.indexOf('\n')) >= 0; pending.remove(0, end + 1))
+        replies += answers.value(pending.left(end));
+    return replies;
+}
+
+// A script run to its end on the fixture's two channels.
+struct Run {
+    Run()
+    {
+        fixture.server.setMaxPendingConnections(1);
+        QObject::connect(&fixture.server, &QTcpServer::newConnection, [this] {
+            QTcpSocket *peer = fixture.server.nextPendingConnection();
+            QObject::connect(peer, &QTcpSocket::readyRead, peer,
+                             [this, peer] { peer->write(answer(fromChannel, peer->readAll())); });
+        });
+        QObject::connect(&device, &QSocketNotifier::activated, [this] {
+            fixture.pty.write(answer(fromSerial, fixture.pty.readAvailable()));
+        });
+    }
+    // Runs the script (PORT: the server's) until it ends; false when it never does.
+    bool run(QByteArray source, bool wait = true)
+    {
+        source.replace("PORT", QByteArray::number(fixture.server.serverPort()));
+        runner = std::make_unique<ScriptRunner>(
+            path, source, ScriptRunner::Channels { &fixture.serial(), { &fixture.network() } },
+            &statusBar);
+        runner->log().open(fixture.env.workPath() + QStringLiteral("/script.txt"));
+        runner->setReportPath(report);
+        runner->start();
+        return !wait || QTest::qWaitFor([this] { return runner->ended(); }, 30000);
+    }
+    QByteArray log() const { return fileContents(fixture.env.workPath() + "/script.txt"); }
+
+    ChannelFixture fixture;
+    QSocketNotifier device { fixture.pty.masterFd(), QSocketNotifier::Read };
+    QByteArray fromSerial;
+    QByteArray fromChannel;
+    QStatusBar statusBar;
+    QString path = fixture.env.workPath() + QStringLiteral("/test.lua");
+    QString report = fixture.env.workPath() + QStringLiteral("/report.xml");
+    std::unique_ptr<ScriptRunner> runner;
+};
+
+// The report's testcases as "name: passed", "name: failed" or "name: error", with the suite's
+// own counts checked against them.
+QStringList readReport(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return { "no report" };
+    QXmlStreamReader xml(&file);
+    QStringList cases;
+    QXmlStreamAttributes suite;
+    while (xml.readNext() != QXmlStreamReader::Invalid && !xml.atEnd()) {
+        if (!xml.isStartElement())
+            continue;
+        if (xml.name() == QLatin1String("testsuite"))
+            suite = xml.attributes();
+        else if (xml.name() == QLatin1String("testcase"))
+            cases << xml.attributes().value("name").toString() + ": passed";
+        else if (xml.name() == QLatin1String("failure") || xml.name() == QLatin1String("error"))
+            cases.last().replace("passed", xml.name().toString());
+    }
+    if (xml.hasError())
+        return { "malformed: " + xml.errorString() };
+    const QString counts
+        = QStringLiteral("%1 tests, %2 failures, %3 errors")
+              .arg(suite.value("tests"), suite.value("failures"), suite.value("errors"));
+    return cases << counts;
+}
+} // namespace
+
+void ScriptTest::runs_data()
+{
+    QTest::addColumn<QByteArray>("script"); // PORT: the server's; UNUSED: a port nobody listens on
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QStringList>("report"); // the testcases, then the suite's counts
+    QTest::addColumn<QStringList>("logged"); // lines of the script's log, in order
+
+    QTest::newRow("passing script on the serial line")
+        << QByteArray("check(serial:open(), 'the port opens')\n"
+                      "serial:send('AT')\n"
+                      "check(serial:expect('OK', 2000) == '\\r\\nOK', 'modem answers AT')\n"
+                      "serial:sendhex('41 54 2B 43 53 51 0A')\n"
+                      "local rssi, ber = serial:expect{pattern = '%+CSQ: (%d+),(%d+)', "
+                      "timeout = 2000}\n"
+                      "note('signal', rssi, ber)\n"
+                      "check(rssi == '23' and ber == '99', 'signal quality')\n"
+                      "check(serial:expect{text = 'OK'} == '\\r\\n\\r\\nOK')\n")
+        << 0
+        << QStringList { "the port opens: passed", "modem answers AT: passed",
+                         "signal quality: passed", "check at line 8: passed",
+                         "4 tests, 0 failures, 0 errors" }
+        << QStringList { "--- script %1 started ---", "--- check \"the port opens\": passed ---",
+                         "signal 23 99", "--- script ended: 4 passed, 0 failed ---" };
+    QTest::newRow("a failing check and the script goes on")
+        << QByteArray("check(1 > 2, 'bound to fail')\ncheck(true, 'after')\n") << 1
+        << QStringList { "bound to fail: failure", "after: passed",
+                         "2 tests, 1 failures, 0 errors" }
+        << QStringList { "--- check \"bound to fail\": failed ---",
+                         "--- script ended: 1 passed, 1 failed ---" };
+    QTest::newRow("request and answer on a network channel")
+        << QByteArray(
+               "local ok, why = net1:connect('127.0.0.1', PORT)\n"
+               "check(ok and net1:state() == 'open', 'connected')\n"
+               "net1:send('PING')\n"
+               "check(net1:expect('PONG', 2000) == 'PONG', 'answered')\n"
+               "net1:disconnect()\n"
+               "check(net1:state() == 'closed' and tostring(net1) == 'Network1', 'closed')\n")
+        << 0
+        << QStringList { "connected: passed", "answered: passed", "closed: passed",
+                         "3 tests, 0 failures, 0 errors" }
+        << QStringList { "--- script ended: 3 passed, 0 failed ---" };
+    QTest::newRow("a link that is not open says why")
+        << QByteArray("local ok, why = serial:send('AT')\n"
+                      "check(not ok and why == 'the serial port is not open', why)\n"
+                      "ok, why = net1:sendhex('00')\n"
+                      "check(not ok and why == 'Network1 is not connected', why)\n"
+                      "ok, why = net1:connect('127.0.0.1', UNUSED)\n"
+                      "check(not ok and why:find('refused') ~= nil, why)\n"
+                      "ok, why = net1:connect('127.0.0.1', 'http')\n"
+                      "check(not ok and why:find('1 to 65535') ~= nil, why)\n")
+        << 0
+        << QStringList { "the serial port is not open: passed", "Network1 is not connected: passed",
+                         "The connection was refused by the peer. Make sure the server is "
+                         "running, and check that the host name and port settings are correct.: "
+                         "passed",
+                         "The port must be a number from 1 to 65535.: passed",
+                         "4 tests, 0 failures, 0 errors" }
+        << QStringList();
+    QTest::newRow("an expect that times out, on time")
+        << QByteArray("serial:open()\n"
+                      "local before = elapsed()\n"
+                      "local reply = serial:expect('NEVER', 300)\n"
+                      "local late = elapsed() - before - 300\n"
+                      "check(reply == nil, 'nothing matched')\n"
+                      "check(late >= 0 and late < 50, 'within 50 ms of its deadline')\n"
+                      "note('late by', late)\n")
+        << 0
+        << QStringList { "nothing matched: passed", "within 50 ms of its deadline: passed",
+                         "2 tests, 0 failures, 0 errors" }
+        << QStringList { "--- expect \"NEVER\" on Serial: no match within 300 ms ---" };
+    QTest::newRow("what follows a match is left for the next expect")
+        << QByteArray("serial:open()\nserial:send('MULTI')\n"
+                      "local first = serial:expect(';')\n"
+                      "local second = serial:expect{pattern = '(%a+);'}\n"
+                      "local third = serial:expect('\\n')\n"
+                      "check(first == 'one;' and second == 'two' and third == 'three\\n', 'in "
+                      "order')\n"
+                      "serial:send('MULTI')\nsleep(200)\nserial:discard()\n"
+                      "check(serial:expect('one', 0) == nil, 'discarded')\n")
+        << 0
+        << QStringList { "in order: passed", "discarded: passed", "2 tests, 0 failures, 0 errors" }
+        << QStringList();
+
+    // A script stops at the first error, named with its line, after what it did before.
+    const std::pair<const char *, const char *> errors[] = {
+        { "io.open('/etc/passwd')",
+          "io.open is not available to a script: a script cannot read or write files or start "
+          "programs" },
+        { "os.execute('true')", "os.execute is not available to a script" },
+        { "require('socket')", "require is not available to a script" },
+        { "dofile('/etc/passwd')", "dofile is not available to a script" },
+        { "load('\\27LuaT\\0\\25\\147\\r\\n\\26\\n')",
+          "binary chunks are not allowed in a script" },
+        { "local t = nil\nlocal x = t.field", "attempt to index a nil value (local 't')" },
+        { "serial.send('AT')", "bad argument #1 to 'send' (channel expected, got string)" },
+        { "serial:expect{pattern = '[a'}", "malformed pattern (missing ']')" },
+        { "sleep(-1)", "the time to sleep must be a number of milliseconds from 0 to 86400000" },
+    };
+    for (const auto &[code, error] : errors) {
+        const QByteArray source = QByteArray("check(true, 'before')\n") + code + '\n';
+        const QString where = QStringLiteral("test.lua:%1: ").arg(source.count('\n'));
+        QTest::addRow("error: %s", code)
+            << source << 3
+            << QStringList { "before: passed", "script error: error",
+                             "2 tests, 0 failures, 1 errors" }
+            << QStringList { "--- error: " + where + error,
+                             "--- script stopped: 1 passed, 0 failed ---" };
+    }
+}
+
+// The script runs to its end; its exit status, report, log and status bar tell how it went.
+void ScriptTest::runs()
+{
+    QFETCH(QByteArray, script);
+    QFETCH(int, status);
+    QFETCH(QStringList, report);
+    QFETCH(QStringList, logged);
+    Run run;
+    QVERIFY(run.run(script.replace("UNUSED", QByteArray::number(WindowFixture::unusedPort()))));
+    QCOMPARE(run.runner->exitStatus(), status);
+    QCOMPARE(readReport(run.report), report);
+    const QString log = QString::fromUtf8(run.log());
+    int at = 0;
+    for (const QString &line : logged) {
+        const int found = log.indexOf(line.contains("%1") ? line.arg(run.path) : line, at);
+        QVERIFY2(found >= 0, qPrintable(line + " not in order in\n" + log));
+        at = found;
+    }
+    const QString verdict = QStringLiteral("%1 passed, %2 failed")
+                                .arg(report.filter(QRegularExpression(": passed$")).size())
+                                .arg(report.filter(QRegularExpression(": failure$")).size());
+    QCOMPARE(run.statusBar.findChild<QLabel *>("scriptStatus")->text(),
+             (status == 3 ? "Script stopped on an error: " : "Script: ") + verdict);
+    QCOMPARE(run.fixture.dialogs.count(), 0);
+}
+
+// A peer pours 20 MB in at 10 MB/s, two marks in it, while the script waits for them: both are
+// found, and the channel takes every byte in as it comes, as it does with no script.
+void ScriptTest::expectDuringFlood()
+{
+    using Clock = std::chrono::steady_clock;
+    const int size = 20'000'000;
+    QByteArray payload = plainText(size, 3, plainAlphabet + '\n');
+    payload.replace(size / 4, 10, "MARK(1234)");
+    payload.replace(size - 12, 12, "END-OF-FLOOD");
+    std::atomic<Clock::rep> started { 0 };
+    std::atomic<Clock::rep> sent { 0 };
+    TcpPeer peer([&](TcpPeer &p, int fd) {
+        started = Clock::now().time_since_epoch().count();
+        p.sendAll(fd, payload, 64 * 1024, 6);
+        sent = Clock::now().time_since_epoch().count();
+        p.waitUntil([] { return false; });
+    });
+    Run run;
+    QVERIFY(run.run("net1:connect('127.0.0.1', " + QByteArray::number(peer.port())
+                        + ")\n"
+                          "local id = net1:expect{pattern = 'MARK%((%d+)%)', timeout = 30000}\n"
+                          "check(id == '1234', 'the mark in the flood')\n"
+                          "check(net1:expect('END-OF-FLOOD', 30000) ~= nil, 'its end')\n",
+                    false));
+    QTRY_COMPARE_WITH_TIMEOUT(run.fixture.log(run.fixture.network()).size(), size, 30000);
+    auto since = [](Clock::rep from) {
+        return std::chrono::duration<double>(Clock::now().time_since_epoch()
+                                             - Clock::duration(from))
+            .count();
+    };
+    const double seconds = since(started);
+    qInfo("20 MB at 10 MB/s taken in within %.2f s, %.2f s after the last byte was sent", seconds,
+          since(sent));
+    QTRY_VERIFY(run.runner->ended());
+    QCOMPARE(readReport(run.report).last(), "2 tests, 0 failures, 0 errors");
+    // Twice the time the peer needs to send it is far more than a channel that keeps up takes,
+    // and far less than one that searches its whole buffer at every arrival.
+    QVERIFY2(seconds < 4, qPrintable(QString::number(seconds)));
+    QVERIFY(run.fixture.log(run.fixture.network()) == payload);
+}
+
+QTEST_MAIN(ScriptTest)
+#include "tst_script.moc"
