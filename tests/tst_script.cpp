@@ -2,7 +2,6 @@
 #include "scriptrunner.h"
 #include "tcppeer.h"
 #include "testdata.h"
-#include "windowfixture.h"
 
 #include <QLabel>
 #include <QSignalSpy>
@@ -227,7 +226,7 @@ void ScriptTest::runs()
     QFETCH(QStringList, report);
     QFETCH(QStringList, logged);
     Run run;
-    QVERIFY(run.run(script.replace("UNUSED", QByteArray::number(WindowFixture::unusedPort()))));
+    QVERIFY(run.run(script.replace("UNUSED", QByteArray::number(ChannelFixture::unusedPort()))));
     QCOMPARE(run.runner->exitStatus(), status);
     QCOMPARE(readReport(run.report), report);
     const QString log = QString::fromUtf8(run.log());
