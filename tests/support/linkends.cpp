@@ -1,16 +1,12 @@
 #include "linkends.h"
 
-#include "networkchannel.h"
-#include "serialchannel.h"
 #include "trafficview.h"
 
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSpinBox>
-#include <QStatusBar>
 #include <QTest>
-#include <QTextEdit>
 #include <QTimer>
 
 LinkEnds::LinkEnds()
@@ -20,65 +16,10 @@ LinkEnds::LinkEnds()
 
 LinkEnds::~LinkEnds() = default;
 
-SerialChannel &LinkEnds::serialChannel() const
-{
-    return static_cast<SerialChannel &>(channel(serial));
-}
-
-NetworkChannel &LinkEnds::networkChannel(int channel) const
-{
-    return static_cast<NetworkChannel &>(this->channel(channel));
-}
-
-QLineEdit *LinkEnds::commandLine(int channel) const
-{
-    return this->channel(channel).widgets().command;
-}
-
-QPushButton *LinkEnds::sendButton(int channel) const
-{
-    return this->channel(channel).widgets().sendButton;
-}
-
-QPushButton *LinkEnds::clearButton(int channel) const
-{
-    return this->channel(channel).widgets().clearButton;
-}
-
 QPushButton *LinkEnds::linkButton(int channel) const
 {
     return channel == serial ? serialChannel().lineWidgets().openButton
                              : networkChannel(channel).connectButton();
-}
-
-QPushButton *LinkEnds::timerButton(int channel) const
-{
-    return this->channel(channel).widgets().timerButton;
-}
-
-QSpinBox *LinkEnds::periodBox(int channel) const
-{
-    return this->channel(channel).widgets().period;
-}
-
-QTimer *LinkEnds::sendTimer(int channel) const
-{
-    return this->channel(channel).sendTimer();
-}
-
-QSerialPort *LinkEnds::serialPort() const
-{
-    return serialChannel().port();
-}
-
-QTimer *LinkEnds::pollTimer() const
-{
-    return serialChannel().quietTimer();
-}
-
-QTcpSocket *LinkEnds::socket(int channel) const
-{
-    return networkChannel(channel).socket();
 }
 
 QString LinkEnds::periodicSend(int channel) const
@@ -102,38 +43,18 @@ int number(const QLineEdit *field)
 
 int LinkEnds::sent(int channel) const
 {
-    return number(this->channel(channel).widgets().sentCount);
+    return number(widgets(channel).sentCount);
 }
 
 int LinkEnds::received(int channel) const
 {
-    return number(this->channel(channel).widgets().receivedCount);
+    return number(widgets(channel).receivedCount);
 }
 
 QTextEdit *LinkEnds::view(int channel) const
 {
     this->channel(channel).traffic().flush();
     return this->channel(channel).widgets().view;
-}
-
-QString LinkEnds::shown(int channel) const
-{
-    return view(channel)->toPlainText();
-}
-
-QString LinkEnds::logPath(int channel) const
-{
-    return env.logPath(TestEnvironment::logSuffixes[channel]);
-}
-
-QByteArray LinkEnds::log(int channel) const
-{
-    return fileContents(logPath(channel));
-}
-
-QString LinkEnds::status() const
-{
-    return m_statusBar->currentMessage();
 }
 
 QTcpSocket *LinkEnds::connectNetwork(int channel)

@@ -1,28 +1,22 @@
 #pragma once
 
+#include "channel.h"
 #include "modaldialoghelper.h"
+#include "networkchannel.h"
 #include "pty.h"
+#include "serialchannel.h"
 #include "testenvironment.h"
 
 #include <QByteArray>
 #include <QObject>
 #include <QPointer>
+#include <QStatusBar>
 #include <QString>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTextEdit>
 
 #include <array>
-
-class Channel;
-class NetworkChannel;
-class QLineEdit;
-class QPushButton;
-class QSerialPort;
-class QSpinBox;
-class QStatusBar;
-class QTextEdit;
-class QTimer;
-class SerialChannel;
 
 // Channels are numbered as the window shows them: the serial channel, then network 1 to 3.
 constexpr int serial = 0;
@@ -48,21 +42,25 @@ public:
     }
 
     Channel &channel(int channel) const { return *m_channels[channel]; }
-    SerialChannel &serialChannel() const;
-    NetworkChannel &networkChannel(int channel) const;
+    SerialChannel &serialChannel() const { return static_cast<SerialChannel &>(channel(serial)); }
+    NetworkChannel &networkChannel(int channel) const
+    {
+        return static_cast<NetworkChannel &>(this->channel(channel));
+    }
 
-    QLineEdit *commandLine(int channel) const;
-    QPushButton *sendButton(int channel) const;
-    QPushButton *clearButton(int channel) const;
+    const Channel::Widgets &widgets(int channel) const { return m_channels[channel]->widgets(); }
+    QLineEdit *commandLine(int channel) const { return widgets(channel).command; }
+    QPushButton *sendButton(int channel) const { return widgets(channel).sendButton; }
+    QPushButton *clearButton(int channel) const { return widgets(channel).clearButton; }
     // Open or Connect.
     QPushButton *linkButton(int channel) const;
     // Start or Stop.
-    QPushButton *timerButton(int channel) const;
-    QSpinBox *periodBox(int channel) const;
-    QTimer *sendTimer(int channel) const;
-    QSerialPort *serialPort() const;
-    QTimer *pollTimer() const;
-    QTcpSocket *socket(int channel) const;
+    QPushButton *timerButton(int channel) const { return widgets(channel).timerButton; }
+    QSpinBox *periodBox(int channel) const { return widgets(channel).period; }
+    QTimer *sendTimer(int channel) const { return m_channels[channel]->sendTimer(); }
+    QSerialPort *serialPort() const { return serialChannel().port(); }
+    QTimer *pollTimer() const { return serialChannel().quietTimer(); }
+    QTcpSocket *socket(int channel) const { return networkChannel(channel).socket(); }
 
     // The periodic send as shown and as it runs: the button's caption, then "checked" and
     // "running" where they hold. "Start" when it is off, "Stop checked running" while it runs.
@@ -72,10 +70,13 @@ public:
     int received(int channel) const;
     // The view as it is once the frame that is due has shown what already arrived.
     QTextEdit *view(int channel) const;
-    QString shown(int channel) const;
-    QString logPath(int channel) const;
-    QByteArray log(int channel) const;
-    QString status() const;
+    QString shown(int channel) const { return view(channel)->toPlainText(); }
+    QString logPath(int channel) const
+    {
+        return env.logPath(TestEnvironment::logSuffixes[channel]);
+    }
+    QByteArray log(int channel) const { return fileContents(logPath(channel)); }
+    QString status() const { return m_statusBar->currentMessage(); }
 
     // Sets the channel's mode as its buttons do.
     virtual void setHexMode(int channel, bool hex) = 0;
