@@ -3,6 +3,7 @@
 // over, and measures every flood against a naive view fed the same bytes in the same run.
 
 #include "application.h"
+#include "busy.h"
 #include "joiningthread.h"
 #include "rendering.h"
 #include "responsiveness.h"
@@ -31,10 +32,10 @@ const char usage[]
     = "usage: teskmanager_bench [--x] [--smoke] [--json] [--only SECTION[,SECTION...]]\n"
       "         [--tcp-bytes N] [--serial-bytes N] [--idle-seconds N] [--soak-count N]\n"
       "         [--startup-runs N] [--exit-runs N] [--flood-timeout S] [--stuck-seconds S]\n"
-      "         [--naive-read-buffer N]\n"
+      "         [--naive-read-buffer N] [--busy-seconds N] [--program PATH]\n"
       "       teskmanager_bench --table RUN.json... (one table of runs made with --json)\n"
       "sections (a prefix selects several): idle startup exit tcp-ascii-1 tcp-ascii-3 tcp-hex-1\n"
-      "         tcp-hex-3 serial-ascii serial-hex serial-paced soak\n";
+      "         tcp-hex-3 serial-ascii serial-hex serial-paced soak busy\n";
 
 struct Options {
     bool x = false; // in a real X server with a window manager, or else offscreen
@@ -54,6 +55,8 @@ struct Options {
     // ends: nothing can interrupt such a call.
     qint64 stuckSeconds = 15;
     qint64 naiveReadBuffer = 0; // 0: the naive view takes whatever is buffered
+    qint64 busySeconds = 300;
+    QString program; // the teskmanager that the busy section runs
     QSize view; // the program's view, which the naive view copies
 };
 
@@ -766,6 +769,8 @@ QList<Row> rows(const QJsonObject &config)
                       return views.join(", ");
                   },
                   "last ≤ 1.5× first" });
+    for (const BusyRow &row : busyRows)
+        list.append({ row.label, "busy", cell(row.format), row.target });
     return list;
 }
 
@@ -870,6 +875,11 @@ int runAll(const Options &o, const QStringList &arguments)
     }
     if (wants(o, "soak"))
         run.insert("soak", runChild(arguments, "soak", 120 + o.soakCount / 100).figures);
+    if (wants(o, "busy")) {
+        const QJsonObject f = busy({ o.x, o.busySeconds, o.program });
+        run.insert("busy", f);
+        ok = ok && f.value("complete").toBool();
+    }
     run.insert("seconds", double(monotonicNs() - started) / 1e9);
     run.insert("ok", ok);
 
@@ -898,6 +908,7 @@ bool parseOptions(const QStringList &args, Options &o)
         o.exitRuns = 1;
         o.floodTimeout = 30;
         o.stuckSeconds = 10;
+        o.busySeconds = 3;
     }
     const std::pair<const char *, qint64 *> numbers[]
         = { { "--tcp-bytes", &o.tcpBytes },
@@ -908,7 +919,8 @@ bool parseOptions(const QStringList &args, Options &o)
             { "--exit-runs", &o.exitRuns },
             { "--flood-timeout", &o.floodTimeout },
             { "--stuck-seconds", &o.stuckSeconds },
-            { "--naive-read-buffer", &o.naiveReadBuffer } };
+            { "--naive-read-buffer", &o.naiveReadBuffer },
+            { "--busy-seconds", &o.busySeconds } };
     for (int i = 1; i < args.size(); ++i) {
         const QString &arg = args.at(i);
         if (arg == "--x" || arg == "--json" || arg == "--smoke") {
@@ -925,6 +937,8 @@ bool parseOptions(const QStringList &args, Options &o)
             o.only = value.split(',', Qt::SkipEmptyParts);
         else if (arg == "--child")
             o.child = value;
+        else if (arg == "--program")
+            o.program = value;
         else if (arg == "--view")
             o.view = QSize(value.section('x', 0, 0).toInt(), value.section('x', 1).toInt());
         else
