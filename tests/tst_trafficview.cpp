@@ -224,6 +224,23 @@ void TrafficViewTest::insertsAtCursorAndScrollsToEnd()
     QScrollBar *bar = view->verticalScrollBar();
     QVERIFY(bar->maximum() > 0);
 
+    // A counter paints what lies beneath it itself: the screen shows it as the window draws it
+    // with its parents painted beneath.
+    QLineEdit *counter = fixture.widget<QLineEdit>(QStringLiteral("LE_Network1SentCount"));
+    QTRY_VERIFY(counter->testAttribute(Qt::WA_OpaquePaintEvent));
+    fixture.send(1, QStringLiteral("filler"));
+    const QRect area(counter->mapTo(&fixture.window(), QPoint()), counter->size());
+    counter->setAttribute(Qt::WA_OpaquePaintEvent, false);
+    const QImage drawn
+        = fixture.window().grab(area).toImage().convertToFormat(QImage::Format_RGB32);
+    counter->setAttribute(Qt::WA_OpaquePaintEvent);
+    QTRY_COMPARE(
+        counter->screen()
+            ->grabWindow(fixture.window().winId(), area.x(), area.y(), area.width(), area.height())
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32),
+        drawn);
+
     view->moveCursor(QTextCursor::Start); // as if the user clicked at the top
     bar->setValue(0);
     QVERIFY(fixture.deliver(1, "X"));
