@@ -145,6 +145,26 @@ quint32 windowOf(qint64 pid)
     return found;
 }
 
+// The window's size as the X server has it, "WxH", and "hidden" when it is not on the screen.
+QString sizeOf(quint32 window)
+{
+    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
+    QString size;
+    if (xcb_get_geometry_reply_t *geometry
+        = xcb_get_geometry_reply(connection, xcb_get_geometry(connection, window), nullptr)) {
+        size = QStringLiteral("%1x%2").arg(geometry->width).arg(geometry->height);
+        std::free(geometry);
+    }
+    if (xcb_get_window_attributes_reply_t *attributes = xcb_get_window_attributes_reply(
+            connection, xcb_get_window_attributes(connection, window), nullptr)) {
+        if (attributes->map_state != XCB_MAP_STATE_VIEWABLE)
+            size += QStringLiteral(" hidden");
+        std::free(attributes);
+    }
+    xcb_disconnect(connection);
+    return size;
+}
+
 template<class Predicate> bool waitFor(Predicate ready, int timeoutMs)
 {
     const qint64 end = nowMs() + timeoutMs;
@@ -265,8 +285,8 @@ QJsonObject busy(const BusyOptions &o)
                  30000))
         return end("the links did not come up");
     std::unique_ptr<PingProbe> probe;
+    quint32 window = 0;
     if (o.x) {
-        quint32 window = 0;
         if (!waitFor([&] { return (window = windowOf(pid)) != 0; }, 10000))
             return end("no window");
         probe = std::make_unique<PingProbe>(window);
@@ -287,6 +307,9 @@ QJsonObject busy(const BusyOptions &o)
                     { "cpu_percent", cpu / seconds * 100 },
                     { "rss_start_mb", rssStart },
                     { "rss_end_mb", rssMb(pid) } };
+    // A window the window manager did not maximize paints far less.
+    if (window)
+        f.insert("window", sizeOf(window));
     if (probe) {
         const std::vector<double> ms = probe->roundTripsMs();
         probe.reset();
