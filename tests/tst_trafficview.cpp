@@ -224,8 +224,8 @@ void TrafficViewTest::insertsAtCursorAndScrollsToEnd()
     QScrollBar *bar = view->verticalScrollBar();
     QVERIFY(bar->maximum() > 0);
 
-    // A counter paints what lies beneath it itself: the screen shows it as the window draws it
-    // with its parents painted beneath.
+    // A counter paints what lies beneath it itself: drawn alone and on the screen it looks as
+    // the window draws it with its parents painted beneath.
     QLineEdit *counter = fixture.widget<QLineEdit>(QStringLiteral("LE_Network1SentCount"));
     QTRY_VERIFY(counter->testAttribute(Qt::WA_OpaquePaintEvent));
     fixture.send(1, QStringLiteral("filler"));
@@ -234,6 +234,7 @@ void TrafficViewTest::insertsAtCursorAndScrollsToEnd()
     const QImage drawn
         = fixture.window().grab(area).toImage().convertToFormat(QImage::Format_RGB32);
     counter->setAttribute(Qt::WA_OpaquePaintEvent);
+    QCOMPARE(counter->grab().toImage().convertToFormat(QImage::Format_RGB32), drawn);
     QTRY_COMPARE(
         counter->screen()
             ->grabWindow(fixture.window().winId(), area.x(), area.y(), area.width(), area.height())

@@ -85,7 +85,8 @@ private:
         QPainter painter(&picture);
         for (QWidget *widget : beneath) {
             const QPoint at = m_field->mapTo(widget, QPoint());
-            widget->render(&painter, -at, QRegion(QRect(at, m_field->size())),
+            // The region's corner lands where the painter is told, here the picture's.
+            widget->render(&painter, QPoint(), QRegion(QRect(at, m_field->size())),
                            QWidget::DrawWindowBackground);
         }
         painter.end();
