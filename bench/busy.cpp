@@ -14,6 +14,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <array>
 #include <csignal>
 #include <memory>
@@ -79,7 +80,7 @@ void playPeer(int peer, Stream &stream, const std::atomic<bool> &sending,
         if (!sending)
             due = 0;
         pollfd readable { fd, POLLIN, 0 };
-        const int waitMs = sending ? int(qBound<qint64>(0, due - now, lineIntervalMs)) : 20;
+        const int waitMs = sending ? int(std::clamp<qint64>(due - now, 0, lineIntervalMs)) : 20;
         if (::poll(&readable, 1, waitMs) > 0) {
             QByteArray bytes;
             if (!readSome(bytes))
