@@ -19,6 +19,8 @@
 namespace {
 
 constexpr int frameMs = 16;
+// How often a view takes in what keeps arriving.
+constexpr int steadyUpdateMs = 100;
 // While views keep up with a flood, their layout together takes at most this share of the GUI
 // thread; the rest reads the links, logs and answers the user. Laying out a long paragraph
 // again costs the same however little is added to it, so the share is kept in time, not text.
@@ -324,19 +326,16 @@ void TrafficView::insertPending(bool withinBudget)
     if (m_pending.empty())
         return;
     if (withinBudget) {
-        // While arrivals come faster than frames, every other frame is enough to follow them and
-        // leaves the window the time to paint the view and read the links.
-        const qint64 interval = m_catchingUp ? 2 * frameMs : frameMs;
-        const qint64 since = m_sinceInsert.isValid() ? m_sinceInsert.elapsed() : interval;
-        const qint64 wait = std::max(interval - since, m_budget.waitMs());
+        // A lone arrival is shown at once. While arrivals keep coming, a view that takes them
+        // in a few times a second is as easy to follow as one that follows every frame, and it
+        // leaves the window the time to paint the view and read the links: each update lays
+        // out the whole view again, however little it adds.
+        const qint64 since = m_sinceInsert.isValid() ? m_sinceInsert.elapsed() : steadyUpdateMs;
+        const qint64 wait = std::max(steadyUpdateMs - since, m_budget.waitMs());
         if (wait > 0) {
-            m_catchingUp = true;
             m_frameTimer.start(int(wait));
             return;
         }
-        // A single arrival waiting means the traffic has slowed down again.
-        if (m_pending.size() == 1)
-            m_catchingUp = false;
     }
 
     // At the end of the view, text that the rest of the batch pushes out again is never laid out.
