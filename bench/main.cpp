@@ -3,6 +3,7 @@
 // over, and measures every flood against a naive view fed the same bytes in the same run.
 
 #include "application.h"
+#include "busy.h"
 #include "probe.h"
 #include "report.h"
 #include "sections.h"
@@ -20,10 +21,10 @@ const char usage[]
     = "usage: teskmanager_bench [--x] [--smoke] [--json] [--only SECTION[,SECTION...]]\n"
       "         [--tcp-bytes N] [--serial-bytes N] [--idle-seconds N] [--soak-count N]\n"
       "         [--startup-runs N] [--exit-runs N] [--flood-timeout S] [--stuck-seconds S]\n"
-      "         [--naive-read-buffer N]\n"
+      "         [--naive-read-buffer N] [--busy-seconds N] [--program PATH]\n"
       "       teskmanager_bench --table RUN.json... (one table of runs made with --json)\n"
       "sections (a prefix selects several): idle startup exit tcp-ascii-1 tcp-ascii-3 tcp-hex-1\n"
-      "         tcp-hex-3 serial-ascii serial-hex serial-paced soak hostile\n";
+      "         tcp-hex-3 serial-ascii serial-hex serial-paced soak hostile busy\n";
 
 bool parseOptions(const QStringList &args, BenchOptions &o)
 {
@@ -37,6 +38,7 @@ bool parseOptions(const QStringList &args, BenchOptions &o)
         o.exitRuns = 1;
         o.floodTimeout = 30;
         o.stuckSeconds = 10;
+        o.busySeconds = 3;
     }
     struct Number {
         const char *flag;
@@ -51,7 +53,8 @@ bool parseOptions(const QStringList &args, BenchOptions &o)
                                { "--exit-runs", &o.exitRuns },
                                { "--flood-timeout", &o.floodTimeout },
                                { "--stuck-seconds", &o.stuckSeconds },
-                               { "--naive-read-buffer", &o.naiveReadBuffer } };
+                               { "--naive-read-buffer", &o.naiveReadBuffer },
+                               { "--busy-seconds", &o.busySeconds } };
     for (int i = 1; i < args.size(); ++i) {
         const QString &arg = args.at(i);
         if (arg == "--x" || arg == "--json" || arg == "--smoke") {
@@ -68,6 +71,8 @@ bool parseOptions(const QStringList &args, BenchOptions &o)
             o.only = value.split(',', Qt::SkipEmptyParts);
         else if (arg == "--child")
             o.child = value;
+        else if (arg == "--program")
+            o.program = value;
         else if (arg == "--view")
             o.view = QSize(value.section('x', 0, 0).toInt(), value.section('x', 1).toInt());
         else
@@ -225,6 +230,11 @@ int runAll(const BenchOptions &o, const QStringList &arguments)
         const QJsonObject hostile = runChild(arguments, "hostile", 600).figures;
         run.insert("hostile", hostile);
         ok = ok && !hostile.contains("error");
+    }
+    if (wants(o, "busy")) {
+        const QJsonObject f = busy({ o.x, o.busySeconds, o.program });
+        run.insert("busy", f);
+        ok = ok && f.value("complete").toBool();
     }
     run.insert("seconds", double(monotonicNs() - started) / 1e9);
     run.insert("ok", ok);

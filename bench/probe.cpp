@@ -135,8 +135,6 @@ QJsonObject CpuAroundBox::figures() const
                percent(processCpuSeconds() - m_cpuAtAnswer, monotonicNs() - m_answeredNs) } };
 }
 
-namespace {
-
 quint32 xAtom(xcb_connection_t *connection, const char *name)
 {
     xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
@@ -145,8 +143,6 @@ quint32 xAtom(xcb_connection_t *connection, const char *name)
     std::free(reply);
     return result;
 }
-
-} // namespace
 
 PingProbe::PingProbe(quint32 window)
     : m_connection(xcb_connect(nullptr, nullptr))

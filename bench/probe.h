@@ -32,6 +32,9 @@ bool runEventsUntil(const std::function<bool()> &done, qint64 timeoutMs);
 // timer still fires on time.
 double processCpuSeconds();
 
+// The X atom of that name.
+quint32 xAtom(xcb_connection_t *connection, const char *name);
+
 // Nearest-rank percentile of a sample (fraction 0.5 is the median); 0 for an empty one.
 double percentile(std::vector<double> values, double fraction);
 

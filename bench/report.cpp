@@ -1,5 +1,6 @@
 #include "report.h"
 
+#include "busy.h"
 #include "probe.h"
 #include "sections.h"
 
@@ -142,6 +143,8 @@ QList<Row> rows(const QJsonObject &config)
     list.append({ "— serial device lost: CPU while its box is up; after the answer", "hostile",
                   cell("{device_lost.box_up_cpu_percent} %; {device_lost.after_cpu_percent} %"),
                   "≤ 33 %; ≤ 30 %" });
+    for (const BusyRow &row : busyRows)
+        list.append({ row.label, "busy", cell(row.format), row.target });
     return list;
 }
 

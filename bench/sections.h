@@ -27,6 +27,8 @@ struct BenchOptions {
     // ends: nothing can interrupt such a call.
     qint64 stuckSeconds = 15;
     qint64 naiveReadBuffer = 0; // 0: the naive view takes whatever is buffered
+    qint64 busySeconds = 300;
+    QString program; // the teskmanager that the busy section runs
     QSize view; // the program's view, which the naive view copies
 };
 

@@ -7,6 +7,7 @@
 
 #include <QRandomGenerator>
 
+#include <QScreen>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QtTest>
@@ -224,7 +225,26 @@ void TrafficViewTest::insertsAtCursorAndScrollsToEnd()
     QScrollBar *bar = view->verticalScrollBar();
     QVERIFY(bar->maximum() > 0);
 
-    view->moveCursor(QTextCursor::Start); // as if the user clicked at the top
+    // A counter paints what lies beneath it itself: drawn alone and on the screen it looks as
+    // the window draws it with its parents painted beneath.
+    QLineEdit *counter = fixture.widget<QLineEdit>(QStringLiteral("LE_Network1SentCount"));
+    QTRY_VERIFY(counter->testAttribute(Qt::WA_OpaquePaintEvent));
+    fixture.send(1, QStringLiteral("filler"));
+    const QRect area(counter->mapTo(&fixture.window(), QPoint()), counter->size());
+    counter->setAttribute(Qt::WA_OpaquePaintEvent, false);
+    const QImage drawn
+        = fixture.window().grab(area).toImage().convertToFormat(QImage::Format_RGB32);
+    counter->setAttribute(Qt::WA_OpaquePaintEvent);
+    QCOMPARE(counter->grab().toImage().convertToFormat(QImage::Format_RGB32), drawn);
+    QTRY_COMPARE(
+        counter->screen()
+            ->grabWindow(fixture.window().winId(), area.x(), area.y(), area.width(), area.height())
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32),
+        drawn);
+
+    // As if the user clicked at the top: a click shows first what is still waiting.
+    fixture.view(1)->moveCursor(QTextCursor::Start);
     bar->setValue(0);
     QVERIFY(fixture.deliver(1, "X"));
     QTRY_VERIFY(view->toPlainText().startsWith(QLatin1Char('X')));
@@ -250,9 +270,13 @@ QStringList viewContents(const QTextEdit *view)
 }
 
 // Arrivals of every shape the channels produce: short and long, hex pairs, CR LF pairs that
-// two arrivals may split, lines longer than a view shows in one paragraph, surrogate pairs.
-QString randomPiece(QRandomGenerator &random)
+// two arrivals may split, lines longer than a view shows in one paragraph, surrogate pairs. Or
+// only short lines, each in an arrival of its own, as a device or a server answers.
+QString randomPiece(QRandomGenerator &random, bool linesOnly)
 {
+    if (linesOnly)
+        return QString::fromUtf8(plainText(random.bounded(1, 60), random.generate(), plainAlphabet))
+            + QLatin1Char('\n');
     switch (random.bounded(6)) {
     case 0:
         return QStringLiteral("\r");
@@ -271,17 +295,35 @@ QString randomPiece(QRandomGenerator &random)
     }
 }
 
+// What the screen shows of the view is what drawing it afresh gives: no line is left where an
+// earlier frame had it.
+void verifyScreenShowsView(QTextEdit *view)
+{
+    QWidget *viewport = view->viewport();
+    const QPoint at = viewport->mapTo(view->window(), QPoint());
+    const QImage drawn = viewport->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QTRY_COMPARE(view->screen()
+                     ->grabWindow(view->window()->winId(), at.x(), at.y(), viewport->width(),
+                                  viewport->height())
+                     .toImage()
+                     .convertToFormat(QImage::Format_RGB32),
+                 drawn);
+}
+
 } // namespace
 
 void TrafficViewTest::pacedViewEqualsOneByOne_data()
 {
     QTest::addColumn<quint32>("seed");
     QTest::addColumn<int>("maxBlocks");
+    QTest::addColumn<bool>("linesOnly");
     // Two paragraphs: a batch often holds far more text than survives.
     for (quint32 seed = 1; seed <= 8; ++seed) {
         const int maxBlocks = seed > 6 ? 2 : seed % 3 == 0 ? 0 : seed % 3 == 1 ? 100 : 7;
-        QTest::addRow("seed %u, %d paragraphs", seed, maxBlocks) << seed << maxBlocks;
+        QTest::addRow("seed %u, %d paragraphs", seed, maxBlocks) << seed << maxBlocks << false;
     }
+    // A full view that keeps scrolling by a line or two.
+    QTest::addRow("seed 9, 20 paragraphs, lines") << 9u << 20 << true;
 }
 
 void TrafficViewTest::pacedViewEqualsOneByOne()
@@ -291,12 +333,15 @@ void TrafficViewTest::pacedViewEqualsOneByOne()
     // whatever the user did in between.
     QFETCH(quint32, seed);
     QFETCH(int, maxBlocks);
+    QFETCH(bool, linesOnly);
     QRandomGenerator random(seed);
     QTextEdit pacedEdit;
     QTextEdit referenceEdit;
     for (QTextEdit *edit : { &pacedEdit, &referenceEdit }) {
         edit->document()->setMaximumBlockCount(maxBlocks);
         edit->resize(400, 300);
+        // Unfocused, as a view usually is while traffic comes in: no caret is drawn.
+        edit->setFocusPolicy(Qt::NoFocus);
         edit->show();
         setOwnFormat(edit);
     }
@@ -310,7 +355,7 @@ void TrafficViewTest::pacedViewEqualsOneByOne()
     for (int step = 0; step < 120; ++step) {
         const int action = random.bounded(100);
         if (action < 80) {
-            const QString piece = randomPiece(random);
+            const QString piece = randomPiece(random, linesOnly);
             const QColor colour = colours[random.bounded(3)];
             paced.append(piece, colour);
             reference.append(piece, colour);
@@ -323,7 +368,9 @@ void TrafficViewTest::pacedViewEqualsOneByOne()
             const bool pending = paced.hasPending();
             QTest::mouseClick(pacedEdit.viewport(), Qt::LeftButton, {}, QPoint(2, 2));
             QVERIFY(!paced.hasPending() || !pending);
-            const int at = random.bounded(referenceEdit.document()->characterCount());
+            // A view that scrolls along has its cursor at the end.
+            const int characters = referenceEdit.document()->characterCount();
+            const int at = linesOnly ? characters - 1 : random.bounded(characters);
             for (QTextEdit *edit : { &pacedEdit, &referenceEdit }) {
                 QTextCursor cursor(edit->document());
                 cursor.setPosition(at);
@@ -336,6 +383,9 @@ void TrafficViewTest::pacedViewEqualsOneByOne()
         if (action >= 80) {
             paced.flush();
             QCOMPARE(viewContents(&pacedEdit), viewContents(&referenceEdit));
+            // As in the window, whose views keep 100 paragraphs.
+            if (maxBlocks > 0)
+                verifyScreenShowsView(&pacedEdit);
         }
     }
     paced.flush();

@@ -3,19 +3,24 @@
 #include "channellog.h"
 #include "rendering.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextEdit>
+#include <QTextLayout>
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace {
 
 constexpr int frameMs = 16;
+// How often a view takes in what keeps arriving.
+constexpr int steadyUpdateMs = 100;
 // While views keep up with a flood, their layout together takes at most this share of the GUI
 // thread; the rest reads the links, logs and answers the user. Laying out a long paragraph
 // again costs the same however little is added to it, so the share is kept in time, not text.
@@ -114,6 +119,128 @@ private:
     bool m_releasing = false;
 };
 
+// What a scroll bar shows.
+struct SliderState {
+    explicit SliderState(const QAbstractSlider *slider)
+        : minimum(slider->minimum())
+        , maximum(slider->maximum())
+        , pageStep(slider->pageStep())
+        , value(slider->value())
+    {
+    }
+    bool operator==(const SliderState &other) const
+    {
+        return minimum == other.minimum && maximum == other.maximum && pageStep == other.pageStep
+            && value == other.value;
+    }
+
+    int minimum;
+    int maximum;
+    int pageStep;
+    int value;
+};
+
+// Repaints a scroll bar after an edit only when it shows something else. A view that holds its
+// most paragraphs grows by what is added and shrinks back as the oldest go, each step with a
+// range of its own, so its scroll bar, and in most styles everything beneath it, would be
+// painted again for every line while it ends up as it was.
+class ScrollBarRepaintGuard {
+public:
+    explicit ScrollBarRepaintGuard(QScrollBar *bar)
+        : m_bar(bar->updatesEnabled() ? bar : nullptr)
+        , m_before(bar)
+    {
+        // Set directly: setUpdatesEnabled(true) would repaint it in any case.
+        if (m_bar)
+            m_bar->setAttribute(Qt::WA_UpdatesDisabled);
+    }
+    ~ScrollBarRepaintGuard()
+    {
+        if (!m_bar)
+            return;
+        m_bar->setAttribute(Qt::WA_UpdatesDisabled, false);
+        if (!(SliderState(m_bar) == m_before))
+            m_bar->update();
+    }
+
+private:
+    QScrollBar *m_bar;
+    SliderState m_before;
+};
+
+// Repaints a view after an edit at its end as the scroll that the edit amounts to. A view that
+// holds its most paragraphs drops the oldest as new ones come, and Qt then paints all of it
+// again, although every line in sight above the edit has only moved up: those are moved on the
+// screen and only what the edit changed is painted. Whatever else could have changed (the view
+// was resized or scrolled in the edit, is focused or holds a selection) is painted whole.
+class AppendRepaint {
+public:
+    // Before the edit, which appends at the view's cursor.
+    AppendRepaint(QTextEdit *view, bool appending)
+        : m_view(view)
+        , m_viewport(view->viewport())
+    {
+        const qreal ratio = m_viewport->devicePixelRatioF();
+        m_active = appending && view->isVisible() && m_viewport->updatesEnabled()
+            && !view->hasFocus() && !view->textCursor().hasSelection()
+            && view->horizontalScrollBar()->value() == 0 && ratio == std::floor(ratio);
+        if (!m_active)
+            return;
+        m_changed = QTextCursor(view->textCursor().block());
+        // The edit may insert right here, which would otherwise carry it along.
+        m_changed.setKeepPositionOnInsert(true);
+        m_valueBefore = view->verticalScrollBar()->value();
+        m_sizeBefore = m_viewport->size();
+        m_changedTopBefore = changedTop();
+        // Set directly: setUpdatesEnabled(true) would repaint it whole.
+        m_viewport->setAttribute(Qt::WA_UpdatesDisabled);
+    }
+    ~AppendRepaint() { finish(); }
+
+    // After the edit, before anything scrolls the view.
+    void finish()
+    {
+        if (!m_active)
+            return;
+        m_active = false;
+        m_viewport->setAttribute(Qt::WA_UpdatesDisabled, false);
+        const int value = m_view->verticalScrollBar()->value();
+        const qreal top = changedTop();
+        const qreal moved = top - m_changedTopBefore;
+        const int dy = int(moved);
+        if (value != m_valueBefore || m_viewport->size() != m_sizeBefore || moved != dy
+            || top != std::floor(top) || dy > 0
+            || (dy < 0 && value <= m_view->document()->documentMargin())) {
+            m_viewport->update();
+            return;
+        }
+        // The paragraphs above the edit are laid out as they were, only higher up by what left
+        // the top of the view.
+        if (dy < 0)
+            m_viewport->scroll(0, dy);
+        const int changedFrom = std::max(0, int(top) - value);
+        const QRect area = m_viewport->rect();
+        if (changedFrom < area.height())
+            m_viewport->update(area.adjusted(0, changedFrom, 0, 0));
+    }
+
+private:
+    qreal changedTop() const
+    {
+        return m_view->document()->documentLayout()->blockBoundingRect(m_changed.block()).top();
+    }
+
+    QTextEdit *m_view;
+    QWidget *m_viewport;
+    bool m_active = false;
+    // At the start of the paragraph that the edit begins in, so that it follows the paragraphs
+    // dropped before it; if that paragraph goes too, it ends up at the top.
+    QTextCursor m_changed;
+    int m_valueBefore = 0;
+    QSize m_sizeBefore;
+    qreal m_changedTopBefore = 0;
+};
+
 } // namespace
 
 qint64 LayoutBudget::nowMs()
@@ -199,19 +326,16 @@ void TrafficView::insertPending(bool withinBudget)
     if (m_pending.empty())
         return;
     if (withinBudget) {
-        // While arrivals come faster than frames, every other frame is enough to follow them and
-        // leaves the window the time to paint the view and read the links.
-        const qint64 interval = m_catchingUp ? 2 * frameMs : frameMs;
-        const qint64 since = m_sinceInsert.isValid() ? m_sinceInsert.elapsed() : interval;
-        const qint64 wait = std::max(interval - since, m_budget.waitMs());
+        // A lone arrival is shown at once. While arrivals keep coming, a view that takes them
+        // in a few times a second is as easy to follow as one that follows every frame, and it
+        // leaves the window the time to paint the view and read the links: each update lays
+        // out the whole view again, however little it adds.
+        const qint64 since = m_sinceInsert.isValid() ? m_sinceInsert.elapsed() : steadyUpdateMs;
+        const qint64 wait = std::max(steadyUpdateMs - since, m_budget.waitMs());
         if (wait > 0) {
-            m_catchingUp = true;
             m_frameTimer.start(int(wait));
             return;
         }
-        // A single arrival waiting means the traffic has slowed down again.
-        if (m_pending.size() == 1)
-            m_catchingUp = false;
     }
 
     // At the end of the view, text that the rest of the batch pushes out again is never laid out.
@@ -226,6 +350,10 @@ void TrafficView::insertPending(bool withinBudget)
     clock.start();
     int inserted = 0;
     QTextCursor edit(m_view->document());
+    QScrollBar *bar = m_view->verticalScrollBar();
+    const ScrollBarRepaintGuard guard(bar);
+    AppendRepaint repaint(m_view, atEnd && !replaceAll);
+    const QTextBlock firstChanged = m_view->textCursor().block();
     // One edit: the view is laid out once for the whole batch.
     edit.beginEditBlock();
     // The view's own format is left as it was, so text the user types is not coloured as
@@ -243,8 +371,13 @@ void TrafficView::insertPending(bool withinBudget)
         if (m_pending.front().text.isEmpty())
             m_pending.pop_front();
     }
+    // A paragraph is laid out once and drawn at every repaint while it is in sight; by default
+    // Qt keeps only its line breaks and shapes its text again for every draw.
+    for (QTextBlock block = replaceAll ? m_view->document()->begin() : firstChanged;
+         block.isValid(); block = block.next())
+        block.layout()->setCacheEnabled(true);
     edit.endEditBlock();
-    QScrollBar *bar = m_view->verticalScrollBar();
+    repaint.finish();
     bar->setValue(bar->maximum());
 
     const qint64 spentNs = clock.nsecsElapsed();

@@ -32,12 +32,13 @@ private:
 // so the log always holds what was shown (and everything the view has long dropped). The serial
 // view alone shows a tidied form of some text (as a terminal would); its log gets every byte.
 //
-// The log is written at once, but the view is updated at most once per display frame: a flood
-// of small arrivals would otherwise have Qt lay out every one of them, most of it text that the
-// next arrivals push out of the view anyway, and the view would set the speed of the link. What
-// came in between two frames goes into the view in one edit, piece by piece as if appended one
-// by one, so the view ends up exactly as it would have. A lone arrival is shown at once. While
-// a flood lasts, the views' layout is held to a share of the GUI thread's time.
+// The log is written at once. A lone arrival is shown at once too, but while arrivals keep
+// coming the view takes them in ten times a second: every update lays out the whole view again,
+// so a flood of small arrivals, or four busy channels, would otherwise have Qt lay out the same
+// paragraphs tens of times a second, mostly text the next arrivals push out of the view anyway,
+// and the view would set the speed of the link. What came in meanwhile goes into the view in one
+// edit, piece by piece as if appended one by one, so the view ends up exactly as it would have.
+// While a flood lasts, the views' layout is held to a share of the GUI thread's time.
 class TrafficView : public QObject {
     Q_OBJECT
 
@@ -92,5 +93,4 @@ private:
     // cost more than plain text. It starts low: the first layout of a run loads and shapes the
     // font and costs several times what the next ones do, so a large first batch stalls.
     double m_charsPerMs = 500.0;
-    bool m_catchingUp = false;
 };
