@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMetaMethod>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -310,6 +311,21 @@ void MainWindowFormTest::properties()
         QCOMPARE(view->toPlainText(), QString());
         QTRY_COMPARE(QApplication::focusWidget()->objectName(), "LE_" + name.mid(3) + "Cmd");
     }
+    // A counter paints what lies beneath it itself: drawn alone and on the screen it looks as
+    // the window draws it with its group box painted beneath.
+    auto *counter = m_window.findChild<QLineEdit *>(QStringLiteral("LE_Network1SentCount"));
+    QTRY_VERIFY(counter->testAttribute(Qt::WA_OpaquePaintEvent));
+    counter->setText(QStringLiteral("61"));
+    const QRect area(counter->mapTo(&m_window, QPoint()), counter->size());
+    counter->setAttribute(Qt::WA_OpaquePaintEvent, false);
+    const QImage drawn = m_window.grab(area).toImage().convertToFormat(QImage::Format_RGB32);
+    counter->setAttribute(Qt::WA_OpaquePaintEvent);
+    QCOMPARE(counter->grab().toImage().convertToFormat(QImage::Format_RGB32), drawn);
+    QTRY_COMPARE(counter->screen()
+                     ->grabWindow(m_window.winId(), area.x(), area.y(), area.width(), area.height())
+                     .toImage()
+                     .convertToFormat(QImage::Format_RGB32),
+                 drawn);
     m_window.hide();
 }
 
