@@ -320,23 +320,33 @@ bool TrafficView::eventFilter(QObject *, QEvent *event)
     return false;
 }
 
+bool TrafficView::deferred()
+{
+    // A lone arrival is shown at once. While arrivals keep coming, a view that takes them in a
+    // few times a second is as easy to follow as one that follows every frame, and it leaves
+    // the window the time to paint the view and read the links: each update lays out the whole
+    // view again, however little it adds.
+    const qint64 since = m_sinceInsert.isValid() ? m_sinceInsert.elapsed() : steadyUpdateMs;
+    const qint64 wait = std::max(steadyUpdateMs - since, m_budget.waitMs());
+    if (wait <= 0)
+        return false;
+    m_frameTimer.start(int(wait));
+    return true;
+}
+
+void TrafficView::learnRate(int inserted, qint64 spentNs)
+{
+    if (inserted >= minCharsPerUpdate && spentNs > 500000) {
+        const double rate = inserted / (spentNs / 1e6);
+        m_charsPerMs = std::clamp(0.7 * m_charsPerMs + 0.3 * rate, 500.0, 1e6);
+    }
+}
+
 void TrafficView::insertPending(bool withinBudget)
 {
     m_frameTimer.stop();
-    if (m_pending.empty())
+    if (m_pending.empty() || (withinBudget && deferred()))
         return;
-    if (withinBudget) {
-        // A lone arrival is shown at once. While arrivals keep coming, a view that takes them
-        // in a few times a second is as easy to follow as one that follows every frame, and it
-        // leaves the window the time to paint the view and read the links: each update lays
-        // out the whole view again, however little it adds.
-        const qint64 since = m_sinceInsert.isValid() ? m_sinceInsert.elapsed() : steadyUpdateMs;
-        const qint64 wait = std::max(steadyUpdateMs - since, m_budget.waitMs());
-        if (wait > 0) {
-            m_frameTimer.start(int(wait));
-            return;
-        }
-    }
 
     // At the end of the view, text that the rest of the batch pushes out again is never laid out.
     // Elsewhere (the user put the cursor there) everything goes in, as it always did.
@@ -381,10 +391,7 @@ void TrafficView::insertPending(bool withinBudget)
     bar->setValue(bar->maximum());
 
     const qint64 spentNs = clock.nsecsElapsed();
-    if (inserted >= minCharsPerUpdate && spentNs > 500000) {
-        const double rate = inserted / (spentNs / 1e6);
-        m_charsPerMs = std::clamp(0.7 * m_charsPerMs + 0.3 * rate, 500.0, 1e6);
-    }
+    learnRate(inserted, spentNs);
     m_sinceInsert.start();
     m_budget.spend(spentNs);
     if (!m_pending.empty())

@@ -75,6 +75,10 @@ private:
     };
 
     void insertPending(bool withinBudget);
+    // True when the view should wait a little before taking in more; the timer is set for it.
+    bool deferred();
+    // Keeps the measured layout speed that sizes the next update's share of a frame.
+    void learnRate(int inserted, qint64 spentNs);
     // Drops what the waiting text would push out of the view at its end; true when nothing
     // the view holds now survives either.
     bool dropPushedOut();
