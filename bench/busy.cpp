@@ -19,8 +19,6 @@
 #include <memory>
 #include <mutex>
 
-#include <xcb/xcb.h>
-
 const BusyRow busyRows[4] = {
     { "busy, 4 channels, 20 lines/s in and a send every 100 ms each: CPU of one core",
       "{cpu_percent:2} % over {seconds:0} s", "≤ 7 %" },
@@ -111,60 +109,6 @@ double rssMb(qint64 pid)
     if (!file.open(QIODevice::ReadOnly))
         return -1;
     return file.readAll().split(' ').value(1).toDouble() * double(sysconf(_SC_PAGESIZE)) / 1e6;
-}
-
-// The window that the window manager lists for the process, or 0.
-quint32 windowOf(qint64 pid)
-{
-    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
-    quint32 found = 0;
-    if (!xcb_connection_has_error(connection)) {
-        const quint32 clientList = xAtom(connection, "_NET_CLIENT_LIST");
-        const quint32 pidAtom = xAtom(connection, "_NET_WM_PID");
-        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
-        auto property = [&](xcb_window_t window, quint32 atom, quint32 type) {
-            return xcb_get_property_reply(
-                connection, xcb_get_property(connection, 0, window, atom, type, 0, 1024), nullptr);
-        };
-        if (xcb_get_property_reply_t *clients = property(root, clientList, XCB_ATOM_WINDOW)) {
-            const auto *windows
-                = static_cast<const xcb_window_t *>(xcb_get_property_value(clients));
-            const int count = xcb_get_property_value_length(clients) / int(sizeof(xcb_window_t));
-            for (int i = 0; i < count && !found; ++i) {
-                if (xcb_get_property_reply_t *owner
-                    = property(windows[i], pidAtom, XCB_ATOM_CARDINAL)) {
-                    if (xcb_get_property_value_length(owner) == 4
-                        && *static_cast<const quint32 *>(xcb_get_property_value(owner))
-                            == quint32(pid))
-                        found = windows[i];
-                    std::free(owner);
-                }
-            }
-            std::free(clients);
-        }
-    }
-    xcb_disconnect(connection);
-    return found;
-}
-
-// The window's size as the X server has it, "WxH", and "hidden" when it is not on the screen.
-QString sizeOf(quint32 window)
-{
-    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
-    QString size;
-    if (xcb_get_geometry_reply_t *geometry
-        = xcb_get_geometry_reply(connection, xcb_get_geometry(connection, window), nullptr)) {
-        size = QStringLiteral("%1x%2").arg(geometry->width).arg(geometry->height);
-        std::free(geometry);
-    }
-    if (xcb_get_window_attributes_reply_t *attributes = xcb_get_window_attributes_reply(
-            connection, xcb_get_window_attributes(connection, window), nullptr)) {
-        if (attributes->map_state != XCB_MAP_STATE_VIEWABLE)
-            size += QStringLiteral(" hidden");
-        std::free(attributes);
-    }
-    xcb_disconnect(connection);
-    return size;
 }
 
 template<class Predicate> bool waitFor(Predicate ready, int timeoutMs)
@@ -289,7 +233,7 @@ QJsonObject busy(const BusyOptions &o)
     std::unique_ptr<PingProbe> probe;
     quint32 window = 0;
     if (o.x) {
-        if (!waitFor([&] { return (window = windowOf(pid)) != 0; }, 10000))
+        if (!waitFor([&] { return (window = windowOfProcess(pid)) != 0; }, 10000))
             return end("no window");
         probe = std::make_unique<PingProbe>(window);
     }
@@ -311,7 +255,7 @@ QJsonObject busy(const BusyOptions &o)
                     { "rss_end_mb", rssMb(pid) } };
     // A window the window manager did not maximize paints far less.
     if (window)
-        f.insert("window", sizeOf(window));
+        f.insert("window", windowSize(window));
     if (probe) {
         const std::vector<double> ms = probe->roundTripsMs();
         probe.reset();

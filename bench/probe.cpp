@@ -144,6 +144,58 @@ quint32 xAtom(xcb_connection_t *connection, const char *name)
     return result;
 }
 
+quint32 windowOfProcess(qint64 pid)
+{
+    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
+    quint32 found = 0;
+    if (!xcb_connection_has_error(connection)) {
+        const quint32 clientList = xAtom(connection, "_NET_CLIENT_LIST");
+        const quint32 pidAtom = xAtom(connection, "_NET_WM_PID");
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+        auto property = [&](xcb_window_t window, quint32 atom, quint32 type) {
+            return xcb_get_property_reply(
+                connection, xcb_get_property(connection, 0, window, atom, type, 0, 1024), nullptr);
+        };
+        if (xcb_get_property_reply_t *clients = property(root, clientList, XCB_ATOM_WINDOW)) {
+            const auto *windows
+                = static_cast<const xcb_window_t *>(xcb_get_property_value(clients));
+            const int count = xcb_get_property_value_length(clients) / int(sizeof(xcb_window_t));
+            for (int i = 0; i < count && !found; ++i) {
+                if (xcb_get_property_reply_t *owner
+                    = property(windows[i], pidAtom, XCB_ATOM_CARDINAL)) {
+                    if (xcb_get_property_value_length(owner) == 4
+                        && *static_cast<const quint32 *>(xcb_get_property_value(owner))
+                            == quint32(pid))
+                        found = windows[i];
+                    std::free(owner);
+                }
+            }
+            std::free(clients);
+        }
+    }
+    xcb_disconnect(connection);
+    return found;
+}
+
+QString windowSize(quint32 window)
+{
+    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
+    QString size;
+    if (xcb_get_geometry_reply_t *geometry
+        = xcb_get_geometry_reply(connection, xcb_get_geometry(connection, window), nullptr)) {
+        size = QStringLiteral("%1x%2").arg(geometry->width).arg(geometry->height);
+        std::free(geometry);
+    }
+    if (xcb_get_window_attributes_reply_t *attributes = xcb_get_window_attributes_reply(
+            connection, xcb_get_window_attributes(connection, window), nullptr)) {
+        if (attributes->map_state != XCB_MAP_STATE_VIEWABLE)
+            size += QStringLiteral(" hidden");
+        std::free(attributes);
+    }
+    xcb_disconnect(connection);
+    return size;
+}
+
 PingProbe::PingProbe(quint32 window)
     : m_connection(xcb_connect(nullptr, nullptr))
     , m_window(window)

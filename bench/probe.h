@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QJsonObject>
 #include <QObject>
+#include <QString>
 #include <QTimer>
 #include <QtGlobal>
 
@@ -34,6 +35,12 @@ double processCpuSeconds();
 
 // The X atom of that name.
 quint32 xAtom(xcb_connection_t *connection, const char *name);
+
+// The window that the window manager lists for the process, or 0.
+quint32 windowOfProcess(qint64 pid);
+
+// The window's size as the X server has it, "WxH", and "hidden" when it is not on the screen.
+QString windowSize(quint32 window);
 
 // Nearest-rank percentile of a sample (fraction 0.5 is the median); 0 for an empty one.
 double percentile(std::vector<double> values, double fraction);
