@@ -284,6 +284,9 @@ TrafficView::~TrafficView() = default;
 void TrafficView::append(const QString &shown, const QColor &colour, const QString &logged)
 {
     m_pending.push_back({ shown, colour });
+    m_pendingChars += shown.size();
+    if (m_pendingChars > m_nextDropAt)
+        dropUnshowable();
     if (!m_frameTimer.isActive())
         insertPending(true);
     m_log.write(logged);
@@ -292,6 +295,7 @@ void TrafficView::append(const QString &shown, const QColor &colour, const QStri
 void TrafficView::clear()
 {
     m_pending.clear();
+    countPending();
     m_frameTimer.stop();
     m_view->clear();
 }
@@ -394,6 +398,7 @@ void TrafficView::insertPending(bool withinBudget)
     learnRate(inserted, spentNs);
     m_sinceInsert.start();
     m_budget.spend(spentNs);
+    countPending();
     if (!m_pending.empty())
         m_frameTimer.start(int(std::max<qint64>(frameMs, m_budget.waitMs())));
 }
@@ -423,6 +428,30 @@ bool TrafficView::dropPushedOut()
         breaks += paragraphBreaks(it->text);
     }
     return false;
+}
+
+void TrafficView::dropUnshowable()
+{
+    // A flood keeps coming between two updates of the view, and all the view can ever show of
+    // it is its last paragraphs: held in full, it would cost memory in step with the flood's
+    // rate. Elsewhere than at the end (the user put the cursor there) it all goes in.
+    const int maxBlocks = m_view->document()->maximumBlockCount();
+    const qint64 showable = 2 * (maxBlocks + 1) * qint64(longestParagraph);
+    if (maxBlocks > 0 && m_pendingChars > showable && m_view->textCursor().atEnd()) {
+        dropFarBehind(maxBlocks);
+        countPending();
+    }
+    // A flood without line breaks has nothing to drop: looked at again only once twice as much
+    // waits, so that its pieces are not walked at every arrival.
+    m_nextDropAt = std::max(showable, 2 * m_pendingChars);
+}
+
+void TrafficView::countPending()
+{
+    m_pendingChars = 0;
+    for (const Piece &piece : m_pending)
+        m_pendingChars += piece.text.size();
+    m_nextDropAt = 0;
 }
 
 void TrafficView::dropFarBehind(int maxBlocks)

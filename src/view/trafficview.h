@@ -56,6 +56,7 @@ public:
     // Puts everything still waiting for a frame into the view now.
     void flush() { insertPending(false); }
     bool hasPending() const { return !m_pending.empty(); }
+    qint64 pendingChars() const { return m_pendingChars; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -84,6 +85,9 @@ private:
     bool dropPushedOut();
     // Drops the waiting text that so much text follows that none of it could be shown.
     void dropFarBehind(int maxBlocks);
+    // The same while the text waits, when the view scrolls along at its end.
+    void dropUnshowable();
+    void countPending();
     // Inserts the piece, or its first `maxChars` or so characters; how many went in.
     int insertPiece(Piece &piece, int maxChars, const OwnFormat &own);
 
@@ -91,6 +95,8 @@ private:
     ChannelLog &m_log;
     LayoutBudget &m_budget;
     std::deque<Piece> m_pending;
+    qint64 m_pendingChars = 0;
+    qint64 m_nextDropAt = 0;
     QTimer m_frameTimer;
     QElapsedTimer m_sinceInsert;
     // How many characters this view lays out per millisecond, learnt as it goes: hex pairs
