@@ -96,7 +96,7 @@ void ScriptApi::installChannels(lua_State *lua, const std::array<Channel *, 4> &
         { "open", open }, { "close", close }, { "dtr", dtr }, { "rts", rts }, { nullptr, nullptr }
     };
     const luaL_Reg networkOnly[]
-        = { { "connect", connect }, { "disconnect", disconnect }, { nullptr, nullptr } };
+        = { { "connect", connect }, { "disconnect", close }, { nullptr, nullptr } };
     for (const bool serial : { true, false }) {
         luaL_newmetatable(lua, serial ? serialType : networkType);
         lua_newtable(lua);
@@ -243,20 +243,22 @@ int ScriptApi::elapsed(lua_State *lua)
     return 1;
 }
 
-int ScriptApi::send(lua_State *lua)
+int ScriptApi::sendAs(lua_State *lua, bool hex)
 {
     const int index = channelIndex(lua);
     size_t size = 0;
     const char *text = luaL_checklstring(lua, 2, &size);
-    return finishCall(lua, int(runner(lua)->send(index, text, size, false)));
+    return finishCall(lua, int(runner(lua)->send(index, text, size, hex)));
+}
+
+int ScriptApi::send(lua_State *lua)
+{
+    return sendAs(lua, false);
 }
 
 int ScriptApi::sendHex(lua_State *lua)
 {
-    const int index = channelIndex(lua);
-    size_t size = 0;
-    const char *text = luaL_checklstring(lua, 2, &size);
-    return finishCall(lua, int(runner(lua)->send(index, text, size, true)));
+    return sendAs(lua, true);
 }
 
 int ScriptApi::expect(lua_State *lua)
@@ -338,9 +340,4 @@ int ScriptApi::connect(lua_State *lua)
     const char *host = luaL_optstring(lua, 2, nullptr);
     const char *port = luaL_optstring(lua, 3, nullptr);
     return finishCall(lua, int(runner(lua)->beginConnect(index, host, port)));
-}
-
-int ScriptApi::disconnect(lua_State *lua)
-{
-    return finishCall(lua, int(runner(lua)->closeLink(channelIndex(lua))));
 }

@@ -40,12 +40,12 @@ struct ScriptApi {
     static int name(lua_State *lua);
     // Of the serial channel.
     static int open(lua_State *lua);
+    // Closes the serial port or disconnects a network channel.
     static int close(lua_State *lua);
     static int dtr(lua_State *lua);
     static int rts(lua_State *lua);
     // Of a network channel.
     static int connect(lua_State *lua);
-    static int disconnect(lua_State *lua);
 
 private:
     static void installChannels(lua_State *lua, const std::array<Channel *, 4> &channels);
@@ -54,6 +54,7 @@ private:
     // A time argument, `fallback` when it is missing; `what` names it in the error.
     static qint64 milliseconds(lua_State *lua, int argument, qint64 fallback, const char *what);
     static int controlLine(lua_State *lua, bool dtr);
+    static int sendAs(lua_State *lua, bool hex);
     // Returns what the runner left for the function, waits for it, or raises its error.
     static int finishCall(lua_State *lua, int call);
     static int afterWait(lua_State *lua, int status, intptr_t context);

@@ -74,7 +74,7 @@ ScriptRunner::ScriptRunner(const QString &path, const QByteArray &source, const 
         m_status->setAccessibleName(QStringLiteral("Script verdict"));
         m_statusBar->addPermanentWidget(m_status);
     }
-    m_outcome.name = QFileInfo(path).fileName();
+    m_outcome.name = chunkName(path);
     if (m_outcome.name.endsWith(QLatin1String(".lua")))
         m_outcome.name.chop(4);
 }
@@ -407,10 +407,8 @@ ScriptRunner::Call ScriptRunner::beginConnect(int index, const char *host, const
     const QString address = host ? QString::fromUtf8(host) : fields.address->text();
     const quint16 number
         = networkPortFromText(port ? QString::fromUtf8(port) : fields.port->text());
-    if (number == 0) {
-        m_results = { false, windowText("The port must be a number from 1 to 65535.") };
-        return Call::Done;
-    }
+    if (number == 0)
+        return answer(false, windowText("The port must be a number from 1 to 65535."));
     network->connectTo(address, number);
     m_wait = Wait::Connect;
     m_waitChannel = index;
@@ -437,12 +435,9 @@ ScriptRunner::Call ScriptRunner::send(int index, const char *text, size_t size, 
     if (index == 0)
         static_cast<SerialChannel *>(target)->endBlock();
     QString why;
-    if (target->send(QString::fromUtf8(text, int(size)), &why,
-                     hex ? std::optional<bool>(true) : std::nullopt))
-        m_results = { true };
-    else
-        m_results = { false, why };
-    return Call::Done;
+    return answer(target->send(QString::fromUtf8(text, int(size)), &why,
+                               hex ? std::optional<bool>(true) : std::nullopt),
+                  why);
 }
 
 int ScriptRunner::pushResults(lua_State *lua)
@@ -472,14 +467,16 @@ int ScriptRunner::pushResults(lua_State *lua)
     return int(results.size());
 }
 
+ScriptRunner::Call ScriptRunner::answer(bool done, const QString &why)
+{
+    m_results = done ? QVariantList { true } : QVariantList { false, why };
+    return Call::Done;
+}
+
 ScriptRunner::Call ScriptRunner::openSerial()
 {
     QString why;
-    if (static_cast<SerialChannel *>(channel(0))->open(&why))
-        m_results = { true };
-    else
-        m_results = { false, why };
-    return Call::Done;
+    return answer(static_cast<SerialChannel *>(channel(0))->open(&why), why);
 }
 
 ScriptRunner::Call ScriptRunner::closeLink(int index)
@@ -495,11 +492,7 @@ ScriptRunner::Call ScriptRunner::closeLink(int index)
 ScriptRunner::Call ScriptRunner::setControlLine(bool dtr, bool on)
 {
     QString why;
-    if (static_cast<SerialChannel *>(channel(0))->setControlLine(dtr, on, &why))
-        m_results = { true };
-    else
-        m_results = { false, why };
-    return Call::Done;
+    return answer(static_cast<SerialChannel *>(channel(0))->setControlLine(dtr, on, &why), why);
 }
 
 ScriptRunner::Call ScriptRunner::channelName(int index)

@@ -102,6 +102,8 @@ private:
     Call closeLink(int channel);
     Call setControlLine(bool dtr, bool on);
     Call channelName(int channel);
+    // The function returns true, or false and why not.
+    Call answer(bool done, const QString &why);
     // What the API function that is returning gives the script.
     int pushResults(lua_State *lua);
     void matched(const ExpectBuffer::Match &match);
