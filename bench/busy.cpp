@@ -103,14 +103,6 @@ double cpuSeconds(qint64 pid)
         / double(sysconf(_SC_CLK_TCK));
 }
 
-double rssMb(qint64 pid)
-{
-    QFile file(QStringLiteral("/proc/%1/statm").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    return file.readAll().split(' ').value(1).toDouble() * double(sysconf(_SC_PAGESIZE)) / 1e6;
-}
-
 template<class Predicate> bool waitFor(Predicate ready, int timeoutMs)
 {
     const qint64 end = nowMs() + timeoutMs;

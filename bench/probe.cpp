@@ -26,9 +26,11 @@ qint64 monotonicNs()
 }
 
 // Resident pages are the second field.
-double rssMb()
+double rssMb(qint64 pid)
 {
-    const QList<QByteArray> statm = fileContents("/proc/self/statm").split(' ');
+    const QString statmPath
+        = pid ? QStringLiteral("/proc/%1/statm").arg(pid) : QStringLiteral("/proc/self/statm");
+    const QList<QByteArray> statm = fileContents(statmPath).split(' ');
     return statm.value(1).toDouble() * double(sysconf(_SC_PAGESIZE)) / 1e6;
 }
 

@@ -21,8 +21,8 @@ struct xcb_connection_t;
 // Shared by every process on the machine, so a child's moments compare with its parent's.
 qint64 monotonicNs();
 
-// Resident memory of this process in MB.
-double rssMb();
+// Resident memory in MB of this process, or of the one with that pid.
+double rssMb(qint64 pid = 0);
 
 // Unlike QTest::qWait, which sleeps between slices, an event loop that only timers wake.
 void runEventsFor(int ms);
