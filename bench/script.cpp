@@ -4,6 +4,7 @@
 //   teskmanager_bench --script-flood [--x] [--mb N] [--paced-mb N]
 
 #include "application.h"
+#include "probe.h"
 #include "tcppeer.h"
 #include "testdata.h"
 #include "windowfixture.h"
@@ -16,7 +17,6 @@
 #include <QTest>
 
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 
 namespace {
@@ -36,8 +36,7 @@ const Variant variants[] = {
 
 double now()
 {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
+    return double(monotonicNs()) / 1e9;
 }
 
 struct Figures {
