@@ -1,4 +1,4 @@
-#include "settingsfile.h"
+#include "settings.h"
 #include "testenvironment.h"
 
 #include <QtTest>

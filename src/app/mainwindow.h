@@ -12,7 +12,7 @@
 
 #include "channellog.h"
 #include "options.h"
-#include "settingsfile.h"
+#include "settings.h"
 #include "trafficview.h"
 
 #include <QAbstractSocket>
