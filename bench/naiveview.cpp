@@ -2,6 +2,7 @@
 
 #include "floods.h"
 
+#include "encoding.h"
 #include "rendering.h"
 #include "testenvironment.h"
 

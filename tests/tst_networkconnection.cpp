@@ -57,7 +57,7 @@ void TestNetworkConnection::portFromText()
 {
     QFETCH(QString, text);
     QFETCH(int, port);
-    QCOMPARE(int(networkPortFromText(text)), port);
+    QCOMPARE(int(::portFromText(text)), port);
 }
 
 void TestNetworkConnection::connectAndDisconnect_data()
@@ -243,7 +243,7 @@ void TestNetworkConnection::reconnectsAsTold()
     fixture.periodBox(2)->setValue(100);
     channel.startPeriodicSendWhenOpen();
     fixture.setTarget(QString::number(port));
-    channel.connectLink(true);
+    fixture.networkPanel(2).connectLink(true);
     QTRY_VERIFY(fixture.server.hasPendingConnections());
     QTcpSocket *peer = fixture.server.nextPendingConnection();
     QByteArray got;

@@ -1,5 +1,6 @@
 #include "channelfixture.h"
 #include "responsiveness.h"
+#include "testdata.h"
 
 #include <QtTest>
 
@@ -164,10 +165,11 @@ void TestNetworkTraffic::receive_data()
         << 1 << false << unfinished << "disconnect"
         << "x\ufffd"
         << "x\ufffd";
+    // The loss is noted where people look.
     QTest::newRow("Network2 unfinished character when the peer closes")
         << 2 << false << unfinished << "peer closes"
-        << "x\ufffd"
-        << "x\ufffd";
+        << "x\ufffd\n--- link lost: the peer closed the connection ---\n"
+        << "x\ufffd\n--- link lost: the peer closed the connection ---\n";
 }
 
 void TestNetworkTraffic::receive()
@@ -262,7 +264,7 @@ void TestNetworkTraffic::periodicSendStopsWhenLinkEnds_data()
            "hexadecimal digit nor a separator";
     // Closed behind the channel's back: no socket error, only the next tick notices.
     QTest::newRow("socket closed under it") << "close"
-                                            << "connected Network2.";
+                                            << "disconnected Network2.";
     // What the peer does not take must not pile up in the program without end.
     QTest::newRow("peer stops reading") << "full"
                                         << "Send failed on Network2: the peer is not reading (";
@@ -295,7 +297,8 @@ void TestNetworkTraffic::periodicSendStopsWhenLinkEnds()
     QVERIFY(loopUntil([&] { return fixture.periodicSend(2) == QLatin1String("Start"); }));
     QVERIFY2(fixture.status().startsWith(status), qPrintable(fixture.status()));
     QCOMPARE(fixture.dialogs.count(), 0);
-    QCOMPARE(fixture.log(2).count('\n'), fixture.sent(2));
+    // Every line a send, but the note of a loss.
+    QCOMPARE(fixture.log(2).count('\n') - fixture.log(2).count("--- link lost: "), fixture.sent(2));
     if (how == "full") {
         // Refused just before the send that would have left more than 1 MiB waiting.
         const qint64 waiting = fixture.status().section('(', 1).section(' ', 0, 0).toLongLong();
@@ -322,25 +325,26 @@ void TestNetworkTraffic::sendOnLostLinkIsNotCounted()
     QVERIFY(fixture.open(channel));
     fixture.peer(channel)->close();
     QTRY_VERIFY(!fixture.linkButton(channel)->isChecked());
-    // A socket whose peer has gone still counts as open.
-    QVERIFY(fixture.socket(channel)->isOpen());
     const int sentBefore = fixture.sent(channel);
+    const QByteArray lost = lossNoted({}, "the peer closed the connection");
+    QTRY_COMPARE(fixture.log(channel), lost);
 
-    if (periodic) {
+    // A link its peer ended is closed, as one the user ended: a send is refused as there.
+    if (periodic)
         fixture.startPeriodicSend(channel, QStringLiteral("lost"), 100);
-        QCOMPARE(fixture.periodicSend(channel), QStringLiteral("Stop checked running"));
-    } else {
+    else
         fixture.send(channel, QStringLiteral("lost"));
-    }
-
-    const QString failure
-        = QStringLiteral("Send failed on Network%1: Socket is not connected").arg(channel);
-    QTRY_COMPARE(fixture.status(), failure);
+    QTRY_COMPARE(fixture.dialogs.count(), 1);
+    QCOMPARE(fixture.dialogs.texts().constFirst(),
+             periodic ? QStringLiteral("Please, First Connect network%1.").arg(channel)
+                      : QStringLiteral("Please, First Connect Network%1!").arg(channel));
     QCOMPARE(fixture.sent(channel), sentBefore);
-    QVERIFY(fixture.shown(channel).isEmpty());
-    QVERIFY(fixture.log(channel).isEmpty());
+    QCOMPARE(fixture.shown(channel), QString::fromLatin1(lost));
+    QCOMPARE(fixture.log(channel), lost);
     QCOMPARE(fixture.periodicSend(channel), QStringLiteral("Start"));
-    QCOMPARE(fixture.dialogs.count(), 0);
+    QString why;
+    QVERIFY(!fixture.channel(channel).send(QStringLiteral("lost"), &why));
+    QCOMPARE(why, QStringLiteral("Network%1 is not connected").arg(channel));
 }
 
 void TestNetworkTraffic::commandHistory_data()

@@ -1,3 +1,4 @@
+#include "encoding.h"
 #include "rendering.h"
 
 #include <QTextCursor>

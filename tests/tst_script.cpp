@@ -1,5 +1,6 @@
 #include "channelfixture.h"
 #include "scriptrunner.h"
+#include "scriptstatus.h"
 #include "tcppeer.h"
 #include "testdata.h"
 
@@ -60,8 +61,9 @@ struct Run {
     {
         source.replace("PORT", QByteArray::number(fixture.server.serverPort()));
         runner = std::make_unique<ScriptRunner>(
-            path, source, ScriptRunner::Channels { &fixture.serial(), { &fixture.network() } },
-            &statusBar);
+            path, source,
+            ScriptRunner::Channels { &fixture.serial(), { &fixture.network(), nullptr, nullptr } });
+        status = std::make_unique<ScriptStatus>(*runner, &statusBar);
         runner->log().open(fixture.env.workPath() + QStringLiteral("/script.txt"));
         runner->setReportPath(report);
         runner->start();
@@ -77,6 +79,7 @@ struct Run {
     QString path = fixture.env.workPath() + QStringLiteral("/test.lua");
     QString report = fixture.env.workPath() + QStringLiteral("/report.xml");
     std::unique_ptr<ScriptRunner> runner;
+    std::unique_ptr<ScriptStatus> status;
 };
 
 // The report's testcases as "name: passed", "name: failed" or "name: error", with the suite's

@@ -21,8 +21,8 @@ private slots:
 private:
     // The port and the five parameter lists, filled as the window fills them.
     QComboBox m_boxes[6];
-    const SerialChannel::LineWidgets m_line { &m_boxes[0], &m_boxes[1], &m_boxes[2], &m_boxes[3],
-                                              &m_boxes[4], &m_boxes[5], nullptr };
+    const SerialPanel::LineWidgets m_line { &m_boxes[0], &m_boxes[1], &m_boxes[2], &m_boxes[3],
+                                            &m_boxes[4], &m_boxes[5], nullptr };
 };
 
 void SerialListsTest::parameterList_data()

@@ -228,8 +228,8 @@ void TestSerialTraffic::intakeCutsBlocks()
     QList<int> shown;
     qint64 logged = 0;
     const QObject watching;
-    QObject::connect(fixture.channel(serial).widgets().receivedCount, &QLineEdit::textChanged,
-                     &watching, [&] {
+    QObject::connect(fixture.widgets(serial).receivedCount, &QLineEdit::textChanged, &watching,
+                     [&] {
                          const qint64 size = QFileInfo(fixture.logPath(serial)).size();
                          shown << int(size - logged);
                          logged = size;
@@ -404,8 +404,7 @@ void TestSerialTraffic::failedSendNotCounted()
     QSerialPort *port = fixture.serialPort();
     if (writeFails) {
         // Reopened read-only behind the channel's back: open, yet every write fails.
-        fixture.press(serial, ChannelFixture::Button::Link);
-        port->setPortName(fixture.pty.slavePath());
+        port->close();
         QVERIFY(port->open(QIODevice::ReadOnly));
         QTest::ignoreMessage(QtWarningMsg,
                              "QIODevice::write (QSerialPort, \"serialPort\"): ReadOnly device");

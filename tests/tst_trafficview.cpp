@@ -333,10 +333,9 @@ void TrafficViewTest::pacedViewEqualsOneByOne()
         setOwnFormat(edit);
     }
     QVERIFY(QTest::qWaitForWindowExposed(&pacedEdit));
-    ChannelLog unopenedLog;
     LayoutBudget budget;
-    TrafficView paced(&pacedEdit, unopenedLog, budget);
-    TrafficView reference(&referenceEdit, unopenedLog, budget);
+    TrafficView paced(&pacedEdit, budget);
+    TrafficView reference(&referenceEdit, budget);
 
     const QColor colours[] = { Qt::black, Qt::red, Qt::blue };
     for (int step = 0; step < 120; ++step) {

@@ -2,8 +2,6 @@
 
 #include <QStringList>
 
-#include <functional>
-
 class QWidget;
 
 // Before the QApplication is made: the window is scaled by the screen's dpi and
@@ -17,7 +15,3 @@ void setUpApplication();
 // Maximized, unless the command line (`arguments`, as given, before Qt took its own options)
 // places the window with -geometry.
 void showMainWindow(QWidget *window, const QStringList &arguments);
-
-// Runs `handler` on the GUI thread when the process gets SIGTERM, SIGINT or SIGHUP (a logout, a
-// Ctrl+C in the terminal, a closed terminal), so that the run can end as it would from the menu.
-void onTerminationSignals(std::function<void()> handler);

@@ -1,6 +1,7 @@
 #include "application.h"
 #include "commandline.h"
 #include "mainwindow.h"
+#include "terminationsignals.h"
 
 #include <QApplication>
 

@@ -2,40 +2,44 @@
 
 #include "aboutdialog.h"
 #include "accessiblenames.h"
+#include "colorselection.h"
 #include "console.h"
-#include "ui_mainwindow.h"
-
+#include "messageboxes.h"
 #include "networkchannel.h"
+#include "networkpanel.h"
 #include "scriptrunner.h"
+#include "scriptstatus.h"
 #include "serialchannel.h"
+#include "serialpanel.h"
+#include "session.h"
+#include "ui_mainwindow.h"
 
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
-#include <QDir>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSignalBlocker>
-#include <QTcpSocket>
+#include <QSpinBox>
 #include <QTextEdit>
 #include <QTimer>
 
 namespace {
 
-// The slots through which the form and the links reach one channel.
+// The slots through which the form and the channels reach one panel.
 struct ChannelSlots {
     void (MainWindow::*send)();
     void (MainWindow::*clear)();
     void (MainWindow::*setMode)(int);
     void (MainWindow::*setPeriodicSend)(bool);
+    void (MainWindow::*read)();
 };
 
 struct NetworkSlots {
     ChannelSlots common;
     void (MainWindow::*connectLink)(bool);
-    void (MainWindow::*read)();
 };
 
 } // namespace
@@ -45,7 +49,8 @@ MainWindow::MainWindow(QWidget *parent, const RunOptions &options, ChannelLog::C
     , ui(new Ui::MainWindow)
     , aboutDialog(nullptr)
     , commandLineOptions(options)
-    , clock(std::move(clock))
+    , m_session(nullptr)
+    , boxes(nullptr)
 {
     ui->setupUi(this);
     setWindowTitle(tr("TeskManager"));
@@ -57,12 +62,18 @@ MainWindow::MainWindow(QWidget *parent, const RunOptions &options, ChannelLog::C
     scrollArea->setWidgetResizable(true);
     scrollArea->setWidget(takeCentralWidget());
     setCentralWidget(scrollArea);
+    m_session = new Session(std::move(clock), this);
     aboutDialog = new AboutDialog(this);
+    boxes = new MessageBoxes(this, ui->statusBar);
+    // Nobody may be there to answer a box.
+    boxes->setUnattended(!options.scriptPath.isEmpty() || options.quitAfterMs
+                         || options.quitAfterScript);
 
-    makeChannels();
+    makePanels();
     nameAccessibleControls(ui);
-    for (Channel *channel : channels)
-        channel->nameAccessibleControls(channel == serialChannel ? tr("Serial") : channel->name());
+    for (ChannelPanel *panel : panels)
+        panel->nameAccessibleControls(panel == serialPanel ? tr("Serial")
+                                                           : panel->channel().name());
     makeConnections();
     fillSerialParameterLists();
     fillSerialPortList();
@@ -80,6 +91,17 @@ MainWindow::MainWindow(QWidget *parent, const RunOptions &options, ChannelLog::C
     QTimer::singleShot(0, this, &MainWindow::startAsTold);
 }
 
+MainWindow::~MainWindow()
+{
+    delete ui;
+    ui = nullptr;
+}
+
+ScriptRunner *MainWindow::scriptRunner() const
+{
+    return m_session->script();
+}
+
 void MainWindow::startAsTold()
 {
     const RunOptions &o = commandLineOptions;
@@ -92,68 +114,52 @@ void MainWindow::startAsTold()
     if (o.port)
         setForThisRun(QStringLiteral("networkport"), ui->LE_Port1, *o.port);
     for (int i = 0; i < channelCount; ++i) {
-        Channel *channel = channels[i];
-        const Channel::Widgets &w = channel->widgets();
-        if (o.commands[i])
-            w.command->setText(*o.commands[i]);
-        if (o.hexModes[i])
-            (*o.hexModes[i] ? w.hex : w.ascii)->click();
-        if (o.periodsMs[i]) {
-            runSettings.setForRun(channel->key() + QStringLiteral("timermsecond"), *o.periodsMs[i]);
-            w.period->setValue(*o.periodsMs[i]);
-            channel->startPeriodicSendWhenOpen();
+        ChannelPanel *panel = panels[size_t(i)];
+        const ChannelPanel::Widgets &w = panel->widgets();
+        if (o.commands[size_t(i)])
+            w.command->setText(*o.commands[size_t(i)]);
+        if (o.hexModes[size_t(i)])
+            (*o.hexModes[size_t(i)] ? w.hex : w.ascii)->click();
+        if (o.periodsMs[size_t(i)]) {
+            runSettings.setForRun(panel->channel().key() + QStringLiteral("timermsecond"),
+                                  *o.periodsMs[size_t(i)]);
+            w.period->setValue(*o.periodsMs[size_t(i)]);
+            panel->channel().startPeriodicSendWhenOpen();
         }
     }
     if (o.openSerial)
-        serialChannel->openAtStart();
+        serialPanel->openAtStart();
     for (int number : o.connect)
-        networkChannels[number - 1]->connectLink(true);
+        networkPanels[size_t(number) - 1]->connectLink(true);
     if (o.quitAfterMs)
         QTimer::singleShot(*o.quitAfterMs, this, &MainWindow::closeUnattended);
-    if (script)
-        startScriptWhenLinksSettle();
+    if (ScriptRunner *script = m_session->script()) {
+        // A connect() that names no host or port goes where the form says when it is called.
+        auto handOver = [this, script] {
+            script->setDefaultPeer(ui->LE_IPAddress1->text(), ui->LE_Port1->text());
+        };
+        handOver();
+        connect(ui->LE_IPAddress1, &QLineEdit::textChanged, script, handOver);
+        connect(ui->LE_Port1, &QLineEdit::textChanged, script, handOver);
+        m_session->startScriptWhenLinksSettle();
+    }
 }
 
 void MainWindow::makeScript()
 {
-    ScriptRunner::Channels reached { serialChannel, {} };
-    for (NetworkChannel *channel : networkChannels)
-        reached.network << channel;
-    script = new ScriptRunner(commandLineOptions.scriptPath, commandLineOptions.scriptSource,
-                              reached, ui->statusBar, clock, this);
-    script->setTimestamps(serialChannel->timestamps());
-    script->setReportPath(commandLineOptions.reportPath);
+    ScriptRunner *script
+        = m_session->makeScript(commandLineOptions.scriptPath, commandLineOptions.scriptSource,
+                                commandLineOptions.reportPath);
+    new ScriptStatus(*script, ui->statusBar);
     connect(script, &ScriptRunner::finished, this, [this] {
         if (commandLineOptions.quitAfterScript)
             closeUnattended();
     });
 }
 
-void MainWindow::startScriptWhenLinksSettle()
-{
-    // A connect ends within its own 10 s; the bound is there should a link never settle.
-    auto *bound = new QTimer(this);
-    bound->setSingleShot(true);
-    auto startOnce = [this, bound] {
-        const bool settled = std::none_of(channels.begin(), channels.end(), [](Channel *c) {
-            return c->linkState() == LinkState::Opening;
-        });
-        if (!settled && bound->isActive())
-            return;
-        bound->stop();
-        bound->deleteLater();
-        script->start();
-    };
-    for (Channel *channel : channels)
-        connect(channel, &Channel::linkStateChanged, bound, startOnce);
-    connect(bound, &QTimer::timeout, bound, startOnce);
-    bound->start(15000);
-    startOnce();
-}
-
 int MainWindow::exitStatus() const
 {
-    return script ? script->exitStatus() : 0;
+    return m_session->exitStatus();
 }
 
 void MainWindow::closeUnattended()
@@ -193,24 +199,19 @@ void MainWindow::dismiss(QWidget *modal)
         modal->close();
 }
 
-MainWindow::~MainWindow()
+void MainWindow::makePanels()
 {
-    delete ui;
-    ui = nullptr;
-}
-
-void MainWindow::makeChannels()
-{
-    const Channel::Context context { this, ui->statusBar, layoutBudget, clock };
+    const PanelContext context { this, ui->statusBar, layoutBudget, *boxes };
     const Ui::MainWindow &f = *ui;
-    serialChannel = new SerialChannel({ f.TE_SerialPort, f.LE_SerialPortCmd, f.PB_SendSerialPort,
-                                        f.PB_ClearSerialPort, f.PB_SerialTimerStart,
-                                        f.SB_SerialTimerSecond, f.LE_SerialSentCount,
-                                        f.LE_SerialRecvCount, f.RB_SerialAscii, f.RB_SerialHex },
-                                      { f.CB_SerialPort, f.CB_BandRate, f.CB_DataBit, f.CB_Parity,
-                                        f.CB_StopBit, f.CB_FlowControl, f.PB_OpenSerialPort },
-                                      context);
-    const Channel::Widgets networkWidgets[] = {
+    serialPanel = new SerialPanel(m_session->serial(),
+                                  { f.TE_SerialPort, f.LE_SerialPortCmd, f.PB_SendSerialPort,
+                                    f.PB_ClearSerialPort, f.PB_SerialTimerStart,
+                                    f.SB_SerialTimerSecond, f.LE_SerialSentCount,
+                                    f.LE_SerialRecvCount, f.RB_SerialAscii, f.RB_SerialHex },
+                                  { f.CB_SerialPort, f.CB_BandRate, f.CB_DataBit, f.CB_Parity,
+                                    f.CB_StopBit, f.CB_FlowControl, f.PB_OpenSerialPort },
+                                  context);
+    const ChannelPanel::Widgets networkWidgets[] = {
         { f.TE_Network1, f.LE_Network1Cmd, f.PB_SendNetwork1, f.PB_ClearNetwork1,
           f.PB_Network1TimerStart, f.SB_Network1TimerSecond, f.LE_Network1SentCount,
           f.LE_Network1RecvCount, f.RB_Network1Ascii, f.RB_Network1Hex },
@@ -223,47 +224,24 @@ void MainWindow::makeChannels()
     };
     QPushButton *const connectButtons[]
         = { f.PB_ConnectNetwork1, f.PB_ConnectNetwork2, f.PB_ConnectNetwork3 };
-    static_assert(std::size(networkWidgets) == std::tuple_size_v<decltype(networkChannels)>);
-    channels[0] = serialChannel;
-    for (int i = 0; i < int(networkChannels.size()); ++i) {
-        networkChannels[i] = new NetworkChannel(
-            i + 1, networkWidgets[i], { f.LE_IPAddress1, f.LE_Port1, connectButtons[i] }, context);
-        channels[i + 1] = networkChannels[i];
+    static_assert(std::size(networkWidgets) == std::tuple_size_v<decltype(networkPanels)>);
+    panels[0] = serialPanel;
+    for (int i = 0; i < int(networkPanels.size()); ++i) {
+        networkPanels[size_t(i)]
+            = new NetworkPanel(m_session->network(i + 1), networkWidgets[i],
+                               { f.LE_IPAddress1, f.LE_Port1, connectButtons[i] }, context);
+        panels[size_t(i) + 1] = networkPanels[size_t(i)];
     }
+    colours = new ColourButtons(
+        { f.PB_SerialInputColor, f.PB_SerialOutputColor, f.PB_NetworkInputColor,
+          f.PB_NetworkOutputColor },
+        { serialPanel, { networkPanels[0], networkPanels[1], networkPanels[2] } }, this);
 }
 
 void MainWindow::createChannelLogs()
 {
-    const QString folder = commandLineOptions.logDir.isEmpty() ? ChannelLog::folderPath()
-                                                               : commandLineOptions.logDir;
-    QDir dir(folder);
-    if (!dir.exists())
-        dir.mkpath(QStringLiteral("."));
-
-    QStringList suffixes;
-    for (const auto &[suffix, log] : runLogs())
-        suffixes << suffix;
-    const QString prefix
-        = ChannelLog::runPrefix(folder, suffixes, clock ? clock() : QDateTime::currentDateTime());
-    ChannelLog *firstFailure = nullptr;
-    for (const auto &[suffix, log] : runLogs()) {
-        if (!log->open(prefix + suffix) && !firstFailure)
-            firstFailure = log;
-    }
-    // The status bar holds one message: the first failure stands for all of them.
-    if (firstFailure)
-        firstFailure->reportError();
-}
-
-QList<QPair<QString, ChannelLog *>> MainWindow::runLogs() const
-{
-    QList<QPair<QString, ChannelLog *>> logs;
-    for (Channel *channel : channels)
-        logs.append(
-            { QLatin1Char('-') + channel->key() + QStringLiteral(".txt"), &channel->log() });
-    if (script)
-        logs.append({ QStringLiteral("-script.txt"), &script->log() });
-    return logs;
+    m_session->createLogs(commandLineOptions.logDir.isEmpty() ? ChannelLog::folderPath()
+                                                              : commandLineOptions.logDir);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
@@ -274,84 +252,77 @@ void MainWindow::closeEvent(QCloseEvent *event)
     }
     // Nothing the script asks for happens once the window is closing: it stops where it waits,
     // before any question, link or log. Its end must not close the window a second time.
-    if (script) {
+    if (ScriptRunner *script = m_session->script()) {
         const QSignalBlocker quiet(script);
         script->stop(tr("the window was closed before the script ended"));
     }
-    // Only an explicit No deletes a run's logs: Return, Escape and the window's close button
-    // all keep them.
-    bool keep = keepLogsAtExit.value_or(true);
-    if (!keepLogsAtExit) {
-        QMessageBox question(QMessageBox::Question, QStringLiteral("TeskManager"),
-                             QStringLiteral("Do you want to save log file into your Documents "
-                                            "directory?"),
-                             QMessageBox::Yes | QMessageBox::No, this);
-        question.setDefaultButton(QMessageBox::Yes);
-        question.setEscapeButton(QMessageBox::Yes);
-        keep = question.exec() != QMessageBox::No;
-    }
-    // Every byte on a link is in its log: the periodic sends stop before any link closes, and
-    // the links close, taking in what they still hold, before any log does.
-    for (Channel *channel : channels)
-        channel->shutDown();
-    for (const auto &[suffix, log] : runLogs()) {
-        if (keep)
-            log->keep();
-        else
-            log->discard();
-    }
+    const bool keep = keepLogsAtExit ? *keepLogsAtExit : boxes->askKeepLogs();
+    m_session->shutDown(keep);
     closed = true;
     saveSettings();
     event->accept();
+}
+
+void MainWindow::changeEvent(QEvent *event)
+{
+    // The default colours follow the desktop's palette, and so do the buttons that show them.
+    if (event->type() == QEvent::PaletteChange && colours)
+        colours->show();
+    QMainWindow::changeEvent(event);
+}
+
+void MainWindow::setColor()
+{
+    colours->choose(sender());
 }
 
 void MainWindow::makeConnections()
 {
     const ChannelSlots serialSlots { &MainWindow::sendSerialPort, &MainWindow::clearSerialPort,
                                      &MainWindow::setSerialAsciiHexMode,
-                                     &MainWindow::serialTimerStartClicked };
+                                     &MainWindow::serialTimerStartClicked,
+                                     &MainWindow::readSerialPort };
     const NetworkSlots networkSlots[] = {
         { { &MainWindow::sendNetwork1, &MainWindow::clearNetwork1,
-            &MainWindow::setNetwork1AsciiHexMode, &MainWindow::network1TimerStartClicked },
-          &MainWindow::connectNetwork1,
-          &MainWindow::readNetwork1 },
+            &MainWindow::setNetwork1AsciiHexMode, &MainWindow::network1TimerStartClicked,
+            &MainWindow::readNetwork1 },
+          &MainWindow::connectNetwork1 },
         { { &MainWindow::sendNetwork2, &MainWindow::clearNetwork2,
-            &MainWindow::setNetwork2AsciiHexMode, &MainWindow::network2TimerStartClicked },
-          &MainWindow::connectNetwork2,
-          &MainWindow::readNetwork2 },
+            &MainWindow::setNetwork2AsciiHexMode, &MainWindow::network2TimerStartClicked,
+            &MainWindow::readNetwork2 },
+          &MainWindow::connectNetwork2 },
         { { &MainWindow::sendNetwork3, &MainWindow::clearNetwork3,
-            &MainWindow::setNetwork3AsciiHexMode, &MainWindow::network3TimerStartClicked },
-          &MainWindow::connectNetwork3,
-          &MainWindow::readNetwork3 },
+            &MainWindow::setNetwork3AsciiHexMode, &MainWindow::network3TimerStartClicked,
+            &MainWindow::readNetwork3 },
+          &MainWindow::connectNetwork3 },
     };
-    static_assert(std::size(networkSlots) == std::tuple_size_v<decltype(networkChannels)>);
+    static_assert(std::size(networkSlots) == std::tuple_size_v<decltype(networkPanels)>);
 
-    auto wire = [this](Channel *channel, const ChannelSlots &to) {
-        const Channel::Widgets &w = channel->widgets();
+    auto wire = [this](ChannelPanel *panel, const ChannelSlots &to) {
+        const ChannelPanel::Widgets &w = panel->widgets();
         connect(w.sendButton, &QPushButton::clicked, this, to.send);
         connect(w.command, &QLineEdit::returnPressed, w.sendButton, &QPushButton::click);
-        connect(channel->sendTimer(), &QTimer::timeout, this, to.send);
         connect(w.clearButton, &QPushButton::clicked, this, to.clear);
         connect(w.timerButton, &QPushButton::clicked, this, to.setPeriodicSend);
         auto *mode = new QButtonGroup(this);
         mode->addButton(w.ascii, 0);
         mode->addButton(w.hex, 1);
         connect(mode, &QButtonGroup::idClicked, this, to.setMode);
+        connect(&panel->channel(), &Channel::arrived, this, to.read);
     };
 
-    wire(serialChannel, serialSlots);
-    connect(serialChannel->port(), &QSerialPort::errorOccurred, this, &MainWindow::handleError);
-    connect(serialChannel->quietTimer(), &QTimer::timeout, this, &MainWindow::readSerialPort);
+    wire(serialPanel, serialSlots);
+    connect(&m_session->serial(), &SerialChannel::errorOccurred, this, &MainWindow::handleError);
     connect(ui->PB_OpenSerialPort, &QPushButton::clicked, this,
             &MainWindow::serialOpenCloseButtonClicked);
     connect(ui->TE_SerialPort, &Console::getData, this, &MainWindow::writeData);
 
-    for (int i = 0; i < int(networkChannels.size()); ++i) {
-        NetworkChannel *channel = networkChannels[i];
-        wire(channel, networkSlots[i].common);
-        connect(channel->connectButton(), &QPushButton::clicked, this, networkSlots[i].connectLink);
-        connect(channel->socket(), &QTcpSocket::readyRead, this, networkSlots[i].read);
-        connect(channel->socket(), &QTcpSocket::errorOccurred, this, &MainWindow::displayError);
+    for (int i = 0; i < int(networkPanels.size()); ++i) {
+        NetworkPanel *panel = networkPanels[size_t(i)];
+        wire(panel, networkSlots[i].common);
+        connect(panel->linkWidgets().connectButton, &QPushButton::clicked, this,
+                networkSlots[i].connectLink);
+        connect(&panel->network(), &NetworkChannel::errorOccurred, this, &MainWindow::displayError);
     }
 
     for (QPushButton *button : { ui->PB_SerialInputColor, ui->PB_SerialOutputColor,

@@ -1,14 +1,10 @@
 #pragma once
 
-// MainWindow is the whole program: one window holding four independent channels, each an object
-// that owns its link, mode, counters, periodic send, traffic view and log: a SerialChannel
-// (src/serial) and three NetworkChannels (src/network), both built on Channel (src/app). The
-// window keeps them in one table; its slots, wired to the form's controls and the links at
-// construction, forward to them in one line each. Every channel's traffic reaches its view
-// through a TrafficView (src/view), which writes the text to the channel's ChannelLog (src/log),
-// a file under ~/Documents/TeskManager, at once, and shows it at the next display frame, so a
-// log always holds what was shown (the serial view only drops terminal noise the log keeps).
-// Construction, settings and shutdown are in src/app.
+// MainWindow is the program's window: one view of a run (a Session: four channels, their logs
+// and a script, src/run) with a panel per channel (src/view) that binds the channel to its
+// controls. Its slots, wired to the form's controls and the channels at construction, forward
+// to the panels and the channels in one line each. Construction, settings and shutdown are in
+// src/app; the serial and network slots in src/serial and src/network.
 
 #include "channellog.h"
 #include "options.h"
@@ -17,24 +13,25 @@
 
 #include <QAbstractSocket>
 #include <QByteArray>
-#include <QColor>
-#include <QHash>
 #include <QMainWindow>
 #include <QSerialPort>
 #include <QString>
 #include <QStringList>
 
 #include <array>
+#include <optional>
 
 class AboutDialog;
-class Channel;
-class NetworkChannel;
+class ChannelPanel;
+class ColourButtons;
+class MessageBoxes;
+class NetworkPanel;
 class QCloseEvent;
 class QEvent;
-class QPushButton;
 class QTimer;
 class ScriptRunner;
-class SerialChannel;
+class SerialPanel;
+class Session;
 
 namespace Ui {
 class MainWindow;
@@ -56,8 +53,10 @@ public:
     void closeUnattended();
     // 0 unless a script ran: then its verdict (0 passed, 1 a check failed, 3 an error).
     int exitStatus() const;
+    // The run the window shows.
+    Session &session() const { return *m_session; }
     // The script of --script, or null.
-    ScriptRunner *scriptRunner() const { return script; }
+    ScriptRunner *scriptRunner() const;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -102,19 +101,16 @@ private slots:
 
 private:
     // src/app
-    void makeChannels();
+    void makePanels();
     void makeConnections();
     void initSettings();
     void warnSettingsNotSaved(const QString &reason);
     void createChannelLogs();
-    // The run's logs, each with the end of its file name: the four channels', then the script's.
-    QList<QPair<QString, ChannelLog *>> runLogs() const;
     // Opens the links and starts the periodic sends the command line asked for.
     void startAsTold();
-    // The script of --script, its log named with the four, started once every link the command
+    // The script of --script, its log among the run's, started once every link the command
     // line opens has opened or failed.
     void makeScript();
-    void startScriptWhenLinksSettle();
     // Answers a modal dialog as Escape would.
     static void dismiss(QWidget *modal);
 
@@ -124,18 +120,8 @@ private:
     // Lists device paths after the found ports (once each), and selects the first one.
     void addSerialPorts(const QStringList &paths);
 
-    // src/view
-    // Shows the colour in use: `colour` when the user picked it (valid), else the default.
-    void showColor(QPushButton *button, const QColor &colour);
-    void showColors();
-
     Ui::MainWindow *ui;
     AboutDialog *aboutDialog;
-    // Invalid until the user picks one: the defaults follow the palette (colourInUse).
-    QColor serialInputColor;
-    QColor serialOutputColor;
-    QColor networkInputColor;
-    QColor networkOutputColor;
     QString settingsFilePath;
     RunOptions commandLineOptions;
     RunSettings runSettings;
@@ -144,12 +130,13 @@ private:
     QTimer *unattendedClose = nullptr;
     // The close has been accepted: the links and logs are closed.
     bool closed = false;
-    ChannelLog::Clock clock;
     LayoutBudget layoutBudget;
 
-    SerialChannel *serialChannel = nullptr;
-    std::array<NetworkChannel *, 3> networkChannels {};
+    Session *m_session;
+    MessageBoxes *boxes;
+    SerialPanel *serialPanel = nullptr;
+    std::array<NetworkPanel *, 3> networkPanels {};
     // All four, serial first, for whatever every channel has.
-    std::array<Channel *, 4> channels {};
-    ScriptRunner *script = nullptr;
+    std::array<ChannelPanel *, 4> panels {};
+    ColourButtons *colours = nullptr;
 };

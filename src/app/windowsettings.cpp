@@ -1,15 +1,18 @@
+#include "colorselection.h"
 #include "mainwindow.h"
-#include "networkchannel.h"
-#include "serialchannel.h"
+#include "messageboxes.h"
+#include "networkpanel.h"
+#include "serialpanel.h"
+#include "session.h"
 #include "settingsformat.h"
 
 #include "ui_mainwindow.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QSaveFile>
 #include <QSettings>
+#include <QTextEdit>
 
 namespace {
 const QString settingsGroup = QStringLiteral("Setup_Parameter");
@@ -50,13 +53,13 @@ void MainWindow::initSettings()
 {
     settingsFilePath = QDir::currentPath() + QStringLiteral("/demosettings.ini");
     loadSettings();
-    showColors();
+    colours->show();
 
     // The serial console limits itself; the complete history lives in the logs. The network
     // views are records of the traffic: typing into one would make it differ from its log, and
     // Tab leaves them like any other field. Their text can still be selected and copied.
-    for (NetworkChannel *channel : networkChannels) {
-        QTextEdit *view = channel->widgets().view;
+    for (NetworkPanel *panel : networkPanels) {
+        QTextEdit *view = panel->widgets().view;
         view->document()->setMaximumBlockCount(100);
         view->setReadOnly(true);
         view->setTabChangesFocus(true);
@@ -81,16 +84,16 @@ void MainWindow::loadSettings()
     ui->CB_BandRate->setCurrentIndex(file.integer(QStringLiteral("bandrate")));
     ui->LE_IPAddress1->setText(file.text(QStringLiteral("networkipaddress")));
     ui->LE_Port1->setText(file.text(QStringLiteral("networkport")));
-    for (Channel *channel : channels)
-        channel->widgets().period->setValue(
-            file.integer(channel->key() + QStringLiteral("timermsecond")));
+    for (ChannelPanel *panel : panels)
+        panel->widgets().period->setValue(
+            file.integer(panel->channel().key() + QStringLiteral("timermsecond")));
 
     // The keys beyond the form: a value that means nothing gives the default, and the command
     // line wins for this run.
     RunOptions options;
     for (int i = 0; i < channelCount; ++i)
-        options.lineEndings[i]
-            = lineEndingFromText(file.text(channels[i]->key() + QStringLiteral("lineending")));
+        options.lineEndings[size_t(i)] = lineEndingFromText(
+            file.text(m_session->channel(i).key() + QStringLiteral("lineending")));
     options.timestamps = timestampsFromText(file.text(QStringLiteral("timestamps")));
     options.dtr = switchFromText(file.text(QStringLiteral("serialdtr")));
     options.rts = switchFromText(file.text(QStringLiteral("serialrts")));
@@ -99,12 +102,7 @@ void MainWindow::loadSettings()
                                            { { "true", true }, { "false", false } });
 
     options.overrideWith(commandLineOptions);
-    for (int i = 0; i < channelCount; ++i) {
-        channels[i]->setLineEnding(options.lineEndings[i].value_or(LineEnding::LF));
-        channels[i]->setTimestamps(options.timestamps.value_or(Timestamps::Off));
-        channels[i]->setReconnect(options.reconnect.value_or(false));
-    }
-    serialChannel->setControlLines(options.dtr, options.rts);
+    m_session->configure(options);
     if (options.baudRate) {
         // A rate beyond the list joins it; the driver says at Open whether it can run it.
         const int listed = ui->CB_BandRate->findData(*options.baudRate);
@@ -132,9 +130,9 @@ void MainWindow::saveSettings()
         { QStringLiteral("networkport"), ui->LE_Port1->text() },
         { QStringLiteral("baudrate"), ui->CB_BandRate->currentData().toInt() },
     };
-    for (Channel *channel : channels)
-        shown.insert(channel->key() + QStringLiteral("timermsecond"),
-                     channel->widgets().period->value());
+    for (ChannelPanel *panel : panels)
+        shown.insert(panel->channel().key() + QStringLiteral("timermsecond"),
+                     panel->widgets().period->value());
     const QList<QPair<QString, QVariant>> values = runSettings.toWrite(shown);
     const QDateTime modifiedBefore = QFileInfo(settingsFilePath).lastModified();
     QSettings settings(settingsFilePath, QSettings::IniFormat);
@@ -155,7 +153,7 @@ void MainWindow::saveSettings()
 
 void MainWindow::warnSettingsNotSaved(const QString &reason)
 {
-    QMessageBox::warning(this, tr("Settings"),
-                         tr("The settings could not be saved to %1: %2.")
-                             .arg(QDir::toNativeSeparators(settingsFilePath), reason));
+    boxes->tell(MessageBoxes::Kind::Warning, tr("Settings"),
+                tr("The settings could not be saved to %1: %2.")
+                    .arg(QDir::toNativeSeparators(settingsFilePath), reason));
 }

@@ -1,23 +1,9 @@
 #include "channel.h"
 
-#include "colorselection.h"
-#include "commandhistory.h"
-#include "sendstatus.h"
-#include "trafficview.h"
+#include "link.h"
 
-#include <QElapsedTimer>
-#include <QIODevice>
-#include <QLineEdit>
-#include <QPalette>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QSpinBox>
-#include <QStatusBar>
-#include <QTextEdit>
 #include <QTimer>
 #include <QVector>
-
-#include <poll.h>
 
 namespace {
 // A link whose other end takes nothing must not grow the program's memory without bound: beyond
@@ -25,60 +11,30 @@ namespace {
 constexpr qint64 maxBytesWaiting = 1024 * 1024;
 } // namespace
 
-Channel::Channel(const QString &name, const Widgets &widgets, const Context &context)
-    : QObject(context.window)
+Channel::Channel(const QString &name, ChannelLog::Clock clock, QObject *parent)
+    : QObject(parent)
     , m_name(name)
-    , m_widgets(widgets)
-    , m_window(context.window)
-    , m_statusBar(context.statusBar)
-    , m_log(context.clock)
-    , m_traffic(new TrafficView(widgets.view, m_log, context.layoutBudget))
-    , m_counters(widgets.sentCount, widgets.receivedCount)
+    , m_log(std::move(clock))
     , m_sendTimer(new QTimer(this))
-    , m_history(new CommandHistory(widgets.command))
 {
     qRegisterMetaType<LinkState>();
+    qRegisterMetaType<TrafficKind>();
     setObjectName(key() + QStringLiteral("Channel"));
-    // It watches the view, but it writes to this channel's log: it goes with the channel.
-    m_traffic->setParent(this);
     m_sendTimer->setObjectName(key() + QStringLiteral("SendTimer"));
+    connect(m_sendTimer, &QTimer::timeout, this, &Channel::tick);
     m_log.setErrorReporter([this](const QString &fileName, const QString &reason) {
-        m_statusBar->showMessage(windowText("Log file error: %1: %2").arg(fileName, reason));
+        emit logFailed(fileName, reason);
     });
 }
 
 Channel::~Channel() = default;
 
-void Channel::nameAccessibleControls(const QString &translatedName)
-{
-    auto named = [&](const char *text) { return windowText(text).arg(translatedName); };
-    m_widgets.sentCount->setAccessibleName(named("%1 sent count"));
-    m_widgets.receivedCount->setAccessibleName(named("%1 received count"));
-    m_widgets.view->setAccessibleName(named("%1 traffic"));
-    m_widgets.command->setAccessibleName(named("%1 command"));
-    m_widgets.period->setAccessibleName(named("%1 period in milliseconds"));
-}
-
-void Channel::setColours(const QColor &input, const QColor &output)
-{
-    m_inputColour = input;
-    m_outputColour = output;
-}
-
-void Channel::sendFromForm()
-{
-    if (!linkOpen()) {
-        refuseSend();
-        return;
-    }
-    const QString text = m_widgets.command->text();
-    if (text.isEmpty() && !sendsEmptyCommand())
-        return;
-    if (send(text))
-        m_history->add(text);
-}
-
 bool Channel::send(const QString &command, QString *why, std::optional<bool> hex)
+{
+    return transmit(command, why, hex, false);
+}
+
+bool Channel::transmit(const QString &command, QString *why, std::optional<bool> hex, bool periodic)
 {
     QString problem;
     if (!linkOpen()) {
@@ -90,20 +46,21 @@ bool Channel::send(const QString &command, QString *why, std::optional<bool> hex
     const QByteArray bytes = encodeCommand(command, hex.value_or(m_hexMode), &problem, m_lineEnd);
     // A command that cannot be sent whole, or a write that fails, never left: it is neither
     // counted nor shown.
-    const qint64 waiting = linkDevice()->bytesToWrite();
+    const qint64 waiting = link()->bytesToWrite();
     if (problem.isEmpty() && waiting + bytes.size() > maxBytesWaiting)
         problem = windowText("%1 is not reading (%2 bytes waiting)").arg(otherEnd()).arg(waiting);
     if (problem.isEmpty())
-        writeToLink(bytes, &problem);
+        link()->write(bytes, &problem);
     if (!problem.isEmpty()) {
         failSend(problem);
         if (why)
             *why = problem;
         return false;
     }
-    clearSendFailure(m_statusBar, m_name);
-    m_counters.countSend();
+    ++m_sent;
+    countsChange();
     appendTraffic(command, Direction::Sent, true);
+    emit commandSent(command, periodic);
     return true;
 }
 
@@ -116,14 +73,21 @@ void Channel::failSend(const QString &reason)
 {
     // The same command would fail again at every tick.
     stopPeriodicSend();
-    showSendFailure(m_statusBar, m_name, reason);
+    emit sendFailed(reason);
 }
 
 void Channel::clear()
 {
     showIncompleteText();
-    m_counters.reset();
-    m_traffic->clear();
+    m_sent = 0;
+    m_received = 0;
+    emit cleared();
+    countsChange();
+}
+
+void Channel::countsChange()
+{
+    emit countsChanged(m_sent, m_received);
 }
 
 void Channel::setHexMode(bool hex)
@@ -133,32 +97,21 @@ void Channel::setHexMode(bool hex)
     modeChanged();
 }
 
-void Channel::setPeriodicSend(bool start)
+void Channel::setPeriod(int ms)
+{
+    // Read when the periodic send starts: a running one keeps its pace.
+    m_periodMs = ms;
+}
+
+bool Channel::startPeriodicSend(QString *why)
 {
     if (!linkOpen()) {
-        refusePeriodicSend();
-        return;
+        if (why)
+            *why = notOpenReason();
+        return false;
     }
-    if (start)
-        runPeriodicSend();
-    else
-        stopPeriodicSend();
-}
-
-void Channel::runPeriodicSend()
-{
-    m_periodicSend = PeriodicSend::On;
-    m_widgets.timerButton->setChecked(true);
-    m_sendTimer->start(m_widgets.period->value());
-    m_widgets.timerButton->setText(QStringLiteral("Stop"));
-}
-
-void Channel::stopPeriodicSend()
-{
-    m_periodicSend = PeriodicSend::Off;
-    m_sendTimer->stop();
-    m_widgets.timerButton->setChecked(false);
-    m_widgets.timerButton->setText(QStringLiteral("Start"));
+    runPeriodicSend();
+    return true;
 }
 
 void Channel::startPeriodicSendWhenOpen()
@@ -166,12 +119,38 @@ void Channel::startPeriodicSendWhenOpen()
     if (linkOpen())
         runPeriodicSend();
     else
-        m_periodicSend = PeriodicSend::AwaitingLink;
+        setPeriodicSendState(PeriodicSend::AwaitingLink);
+}
+
+void Channel::runPeriodicSend()
+{
+    m_sendTimer->start(m_periodMs);
+    setPeriodicSendState(PeriodicSend::On);
+}
+
+void Channel::stopPeriodicSend()
+{
+    m_sendTimer->stop();
+    setPeriodicSendState(PeriodicSend::Off);
+}
+
+void Channel::setPeriodicSendState(PeriodicSend state)
+{
+    const bool ran = periodicSendRuns();
+    m_periodicSend = state;
+    if (periodicSendRuns() != ran || state == PeriodicSend::Off)
+        emit periodicSendChanged(periodicSendRuns());
+}
+
+void Channel::tick()
+{
+    if (m_command.isEmpty() && !sendsEmptyCommand())
+        return;
+    transmit(m_command, nullptr, std::nullopt, true);
 }
 
 void Channel::setLinkState(LinkState state)
 {
-    const LinkState was = m_linkState;
     m_linkState = state;
     switch (state) {
     case LinkState::Open:
@@ -181,20 +160,18 @@ void Channel::setLinkState(LinkState state)
     case LinkState::Lost:
         // Resumed when the link is back.
         if (m_periodicSend == PeriodicSend::On) {
-            stopPeriodicSend();
-            m_periodicSend = PeriodicSend::AwaitingLink;
+            m_sendTimer->stop();
+            setPeriodicSendState(PeriodicSend::AwaitingLink);
         }
         break;
     case LinkState::Closed:
-    case LinkState::Closing:
         stopPeriodicSend();
         break;
     case LinkState::Opening:
         break;
     }
-    showLinkState(was);
-    if (state != was)
-        emit linkStateChanged(state);
+    // Told even when it stays: a link that stays lost waits longer before its next attempt.
+    emit linkStateChanged(state);
 }
 
 void Channel::shutDown()
@@ -203,46 +180,36 @@ void Channel::shutDown()
     closeLinkAtExit();
 }
 
-void Channel::drainWrites(QIODevice *link)
-{
-    constexpr int patienceMs = 500;
-    QElapsedTimer clock;
-    clock.start();
-    while (link->isOpen() && link->bytesToWrite() > 0 && clock.elapsed() < patienceMs
-           && link->waitForBytesWritten(int(patienceMs - clock.elapsed()))) { }
-}
-
-bool Channel::inputWaiting(qintptr descriptor)
-{
-    pollfd watched { int(descriptor), POLLIN, 0 };
-    return descriptor >= 0 && ::poll(&watched, 1, 0) > 0 && (watched.revents & POLLIN);
-}
-
 void Channel::noteLine(const QString &line)
 {
     const QString lead = m_log.lineOpen() ? QStringLiteral("\n") : QString();
     const QString stamped
-        = m_timestamps == Timestamps::Off ? line : stamp() + QLatin1Char(' ') + line;
+        = m_timestamps == Timestamps::Off ? line : m_log.stamp() + QLatin1Char(' ') + line;
     m_lineOpen = false;
-    show(lead + (m_timestamps == Timestamps::View ? stamped : line) + QLatin1Char('\n'),
-         mutedColour(), lead + stamped + QLatin1Char('\n'));
+    record(lead + (m_timestamps == Timestamps::View ? stamped : line) + QLatin1Char('\n'),
+           TrafficKind::Muted, lead + stamped + QLatin1Char('\n'));
 }
 
-QColor Channel::mutedColour() const
+void Channel::noteLoss(const QString &reason)
 {
-    return m_widgets.view->palette().color(QPalette::PlaceholderText);
+    noteLine(QStringLiteral("--- link lost: %1 ---").arg(reason));
+    emit linkLost(reason);
+}
+
+void Channel::record(const QString &shown, TrafficKind kind, const QString &logged)
+{
+    m_log.write(logged);
+    emit traffic(shown, kind);
 }
 
 void Channel::appendTraffic(QString text, Direction direction, bool lineBreak, bool ownLine)
 {
     if (lineBreak)
         text.append(QLatin1Char('\n'));
-    // Resolved at each append, so that new text follows a palette changed on the way.
     const bool received = direction == Direction::Received;
-    const QColor colour = colourInUse(received ? m_inputColour : m_outputColour, received,
-                                      m_widgets.view->palette());
+    const TrafficKind kind = received ? TrafficKind::Received : TrafficKind::Sent;
     if (m_timestamps == Timestamps::Off) {
-        show(text, colour, text);
+        record(text, kind, text);
         return;
     }
 
@@ -261,7 +228,8 @@ void Channel::appendTraffic(QString text, Direction direction, bool lineBreak, b
         ownLine = false;
         if (!m_lineOpen) {
             pieces.append(
-                { stamp() + (received ? QStringLiteral(" RX ") : QStringLiteral(" TX ")), true });
+                { m_log.stamp() + (received ? QStringLiteral(" RX ") : QStringLiteral(" TX ")),
+                  true });
             m_lineOpen = true;
             m_lineDirection = direction;
         }
@@ -273,20 +241,14 @@ void Channel::appendTraffic(QString text, Direction direction, bool lineBreak, b
     }
 
     if (m_timestamps == Timestamps::View) {
-        const QColor muted = mutedColour();
         for (const Piece &piece : qAsConst(pieces))
-            show(piece.text, piece.stamp ? muted : colour, piece.text);
+            record(piece.text, piece.stamp ? TrafficKind::Muted : kind, piece.text);
     } else {
         QString logged;
         for (const Piece &piece : qAsConst(pieces))
             logged += piece.text;
-        show(text, colour, logged);
+        record(text, kind, logged);
     }
-}
-
-void Channel::show(const QString &text, const QColor &colour, const QString &logged)
-{
-    m_traffic->append(text, colour, logged);
 }
 
 void Channel::appendReceived(const QByteArray &bytes)
@@ -295,7 +257,9 @@ void Channel::appendReceived(const QByteArray &bytes)
     // another block's.
     appendTraffic(m_hexMode ? hexText(bytes) : m_receivedText.render(bytes), Direction::Received,
                   false, m_hexMode);
-    m_counters.countArrival();
+    ++m_received;
+    countsChange();
+    emit arrived();
 }
 
 void Channel::showIncompleteText()

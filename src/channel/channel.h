@@ -1,29 +1,19 @@
 #pragma once
 
-#include "channelcounters.h"
 #include "channellog.h"
+#include "encoding.h"
+#include "linkstate.h"
 #include "options.h"
-#include "rendering.h"
 
 #include <QByteArray>
-#include <QColor>
 #include <QCoreApplication>
-#include <QMetaType>
 #include <QObject>
 #include <QString>
 
-class CommandHistory;
-class LayoutBudget;
-class QIODevice;
-class QLineEdit;
-class QPushButton;
-class QRadioButton;
-class QSpinBox;
-class QStatusBar;
-class QTextEdit;
+#include <optional>
+
+class Link;
 class QTimer;
-class QWidget;
-class TrafficView;
 
 // The channels speak with the window's voice: their texts are the window's.
 inline QString windowText(const char *text)
@@ -31,173 +21,147 @@ inline QString windowText(const char *text)
     return QCoreApplication::translate("MainWindow", text);
 }
 
-// Where a channel's link is. Everything the user sees of the link (the link button, the status
-// bar) and whether a periodic send runs follow from it.
-enum class LinkState {
-    Closed,
-    Opening, // a connect asked for by the user waits for its answer
-    Open,
-    Lost, // gone without the user asking; tried again until it is back or the user closes it
-    Closing, // gone, and the user is being told before it is closed
+// How a piece of a channel's traffic is to be shown.
+enum class TrafficKind {
+    Received,
+    Sent,
+    Muted, // time stamps and the notes of a channel's own: "--- link lost: reason ---"
 };
-Q_DECLARE_METATYPE(LinkState)
+Q_DECLARE_METATYPE(TrafficKind)
 
-// One channel of the window: its mode, counters, periodic send, traffic view and log, and the
-// send path they share. What differs between the serial line and a TCP client (the link, what
-// a refusal says, how the view shows text) is left to SerialChannel and NetworkChannel.
+// One channel of a run: its link, its mode and line ending, its counters, its periodic send and
+// its log. What differs between the serial line and a TCP client (the link, how arrivals are
+// taken in, how a link comes back) is left to SerialChannel and NetworkChannel.
 //
-// A channel can be driven by code as well as by its controls: it sends, opens and closes with
-// no widget in between, and tells what arrives (raw, before any rendering) and where its link is.
+// It shows nothing and asks nothing: it says what happens by its signals, so that a window
+// shows it and a run without one reports it. Everything it takes in or sends is rendered as
+// text, written to its log and handed on by traffic(), in that order.
 class Channel : public QObject {
     Q_OBJECT
 
 public:
-    // The controls of the channel, handed over by whoever built them.
-    struct Widgets {
-        QTextEdit *view;
-        QLineEdit *command;
-        QPushButton *sendButton;
-        QPushButton *clearButton;
-        QPushButton *timerButton;
-        QSpinBox *period;
-        QLineEdit *sentCount;
-        QLineEdit *receivedCount;
-        QRadioButton *ascii;
-        QRadioButton *hex;
-    };
-
-    // What the channels of one window share.
-    struct Context {
-        QWidget *window; // parent of the boxes
-        QStatusBar *statusBar;
-        LayoutBudget &layoutBudget;
-        ChannelLog::Clock clock;
-    };
-
-    Channel(const QString &name, const Widgets &widgets, const Context &context);
+    Channel(const QString &name, ChannelLog::Clock clock, QObject *parent);
     ~Channel() override;
 
     QString name() const { return m_name; }
     // "serial", "network1": how the logs and settings keys name the channel.
     QString key() const { return m_name.toLower(); }
-    const Widgets &widgets() const { return m_widgets; }
     ChannelLog &log() { return m_log; }
-    TrafficView &traffic() { return *m_traffic; }
-    QTimer *sendTimer() const { return m_sendTimer; }
     bool hexMode() const { return m_hexMode; }
     LinkState linkState() const { return m_linkState; }
-    int sentCount() const { return m_counters.sent(); }
-    int receivedCount() const { return m_counters.received(); }
-
-    // Names the channel's own controls for screen readers ("Network2 traffic", ...).
-    void nameAccessibleControls(const QString &translatedName);
+    // Whether a command can be sent now.
+    bool linkOpen() const { return m_linkState == LinkState::Open; }
+    // Why a command cannot be sent now.
+    virtual QString notOpenReason() const = 0;
+    // Why the link last failed to open or ended on an error, as a person is told; empty while
+    // none did, and for a peer that closed.
+    QString lastFailure() const { return m_lastFailure; }
+    int sentCount() const { return m_sent; }
+    int receivedCount() const { return m_received; }
+    QTimer *sendTimer() const { return m_sendTimer; }
 
     void setLineEnding(LineEnding ending) { m_lineEnd = lineEndingBytes(ending); }
-    // A lost link is brought back without a box, its periodic send resumed.
+    // A lost link is brought back without a word to a person, its periodic send resumed.
     void setReconnect(bool reconnect) { m_reconnect = reconnect; }
+    bool reconnects() const { return m_reconnect; }
     void setTimestamps(Timestamps timestamps) { m_timestamps = timestamps; }
     Timestamps timestamps() const { return m_timestamps; }
-    // The colours the user picked; an invalid one is the direction's default.
-    void setColours(const QColor &input, const QColor &output);
 
-    // Sends a command as Send does: encoded by the mode (or as hex when `hex` says so), ended by
-    // the line ending, counted, shown and logged. False, with the reason, when nothing was sent.
+    // Sends a command: encoded by the mode (or as hex when `hex` says so), ended by the line
+    // ending, counted, logged and handed on. False, with the reason, when nothing was sent.
     bool send(const QString &command, QString *why = nullptr,
               std::optional<bool> hex = std::nullopt);
     // Sends these bytes as they are; they are shown and logged as hex pairs.
     bool sendBytes(const QByteArray &bytes, QString *why = nullptr);
+    // An empty command on an open link: sent (a line end alone) or ignored.
+    virtual bool sendsEmptyCommand() const = 0;
     void setHexMode(bool hex);
-    // Starts the periodic send now, or as soon as the link is open.
+    // Both counters back to 0, and whatever shows the traffic starts afresh.
+    void clear();
+
+    // What the periodic send sends at each tick, and how often.
+    void setCommand(const QString &command) { m_command = command; }
+    void setPeriod(int ms);
+    // Starts the periodic send; false, with the reason, while the link is not open.
+    bool startPeriodicSend(QString *why = nullptr);
+    // Starts it now, or as soon as the link is open.
     void startPeriodicSendWhenOpen();
     void stopPeriodicSend();
-    void clear();
+    bool periodicSendRuns() const { return m_periodicSend == PeriodicSend::On; }
+
+    // Closes the serial port, or disconnects a network channel; stops any reconnection.
+    virtual void closeLink() = 0;
     // At exit, before the logs close: nothing is sent any more, what the link still holds is
     // taken in and what was sent leaves, then the link closes.
     void shutDown();
-
-    // What the controls do: the same, with a box where the user must be told.
-    void sendFromForm();
-    void setMode(int id) { setHexMode(id != 0); }
-    void setPeriodicSend(bool start);
+    // A line of the channel's own in its log and its traffic, stamped like traffic where the
+    // run wants stamps, on a line of its own: "--- link lost: reason ---".
+    void noteLine(const QString &line);
 
 signals:
-    // Bytes as they arrive from the link, before they are rendered, shown or logged.
+    // Bytes as they arrive from the link, before they are rendered or logged.
     void received(const QByteArray &bytes);
+    // What arrived has been rendered, logged and handed on, and counted.
+    void arrived();
+    // Text to show, in the order it came or went; the log has it already.
+    void traffic(const QString &text, TrafficKind kind);
+    void cleared();
+    void countsChanged(int sent, int received);
+    void periodicSendChanged(bool running);
     void linkStateChanged(LinkState state);
+    // The link went without being asked to; the channel's log and traffic say so already.
+    void linkLost(const QString &reason);
+    // A send went out: asked for by code or a person (`periodic` false) or the periodic send.
+    void commandSent(const QString &command, bool periodic);
+    void sendFailed(const QString &reason);
+    void logFailed(const QString &fileName, const QString &reason);
 
 protected:
-    // Whether a command can be sent now.
-    virtual bool linkOpen() const = 0;
-    // Why a command cannot be sent now, for code that asked to send one.
-    virtual QString notOpenReason() const = 0;
-    // A send or a periodic send asked for with the controls while the link is not open.
-    virtual void refuseSend() = 0;
-    virtual void refusePeriodicSend() = 0;
-    // An empty command line on an open link: sent (a line feed alone) or ignored.
-    virtual bool sendsEmptyCommand() const = 0;
-    // Writes all of the bytes, or says why not.
-    virtual bool writeToLink(const QByteArray &bytes, QString *problem) = 0;
-    // The port or socket, for what every link has: bytes waiting to leave.
-    virtual QIODevice *linkDevice() const = 0;
+    virtual Link *link() const = 0;
     // Who fails to take what is sent: "the device", "the peer".
     virtual QString otherEnd() const = 0;
-    virtual void closeLinkAtExit() = 0;
-    virtual void modeChanged() { }
-    // Shows the link's new state on its controls; `was` is where it came from.
-    virtual void showLinkState(LinkState was) = 0;
     // How received bytes read in hex mode: pairs, one line per arrival.
     virtual QString hexText(const QByteArray &bytes) const
     {
         return hexRendering(bytes) + QLatin1Char('\n');
     }
-    enum class Direction { Received, Sent };
-    // Puts traffic into the view and the log, with a line break when asked, each line stamped
-    // with its time and direction where the run wants that.
-    void appendTraffic(QString text, Direction direction, bool lineBreak, bool ownLine = false);
-    // Shows text in the view and writes `logged` to the log; the serial view tidies what it
-    // shows.
-    virtual void show(const QString &text, const QColor &colour, const QString &logged);
+    virtual void modeChanged() { }
+    virtual void closeLinkAtExit() = 0;
 
-    // The one place where the link changes state: the periodic send follows, then the controls.
+    // The one place where the link changes state: the periodic send follows.
     void setLinkState(LinkState state);
-    // Shows what arrived, rendered by the mode, and counts the arrival.
+    // Renders, logs and hands on what arrived, and counts the arrival.
     void appendReceived(const QByteArray &bytes);
+    void setLastFailure(const QString &failure) { m_lastFailure = failure; }
+    // The loss line in the log and the traffic: "--- link lost: reason ---".
+    void noteLoss(const QString &reason);
     // What is still waiting for the rest of its character is shown, since the rest will not
     // come now.
     void showIncompleteText();
-    void failSend(const QString &reason);
-    bool reconnects() const { return m_reconnect; }
-    // One line of its own in the view, in the stamps' muted colour, and in the log, stamped like
-    // traffic where the run wants stamps: "--- link lost: reason ---", "--- link back ---".
-    void noteLine(const QString &line);
-    // Waits a little for what was written to leave, unless the other end does not take it.
-    static void drainWrites(QIODevice *link);
-    // Whether the system holds input for the descriptor that the link has not read yet. Asked
-    // before a wait for it, since a wait that times out is reported as the link's error.
-    static bool inputWaiting(qintptr descriptor);
-    QWidget *window() const { return m_window; }
-    QStatusBar *statusBar() const { return m_statusBar; }
 
 private:
+    enum class Direction { Received, Sent };
     enum class PeriodicSend { Off, On, AwaitingLink };
+    bool transmit(const QString &command, QString *why, std::optional<bool> hex, bool periodic);
+    void appendTraffic(QString text, Direction direction, bool lineBreak, bool ownLine = false);
+    void record(const QString &shown, TrafficKind kind, const QString &logged);
+    void failSend(const QString &reason);
+    void tick();
     void runPeriodicSend();
-    QColor mutedColour() const;
-    QString stamp() const { return m_log.stamp(); }
+    void setPeriodicSendState(PeriodicSend state);
+    void countsChange();
 
     QString m_name;
-    Widgets m_widgets;
-    QWidget *m_window;
-    QStatusBar *m_statusBar;
-    QColor m_inputColour;
-    QColor m_outputColour;
     ChannelLog m_log;
-    TrafficView *m_traffic;
-    ChannelCounters m_counters;
     QTimer *m_sendTimer;
+    QString m_command;
+    int m_periodMs = 1000;
+    QString m_lastFailure;
+    int m_sent = 0;
+    int m_received = 0;
     ReceivedText m_receivedText;
     bool m_hexMode = false;
     QByteArray m_lineEnd = QByteArrayLiteral("\n");
-    CommandHistory *m_history;
     Timestamps m_timestamps = Timestamps::Off;
     bool m_reconnect = false;
     LinkState m_linkState = LinkState::Closed;

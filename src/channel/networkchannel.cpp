@@ -1,240 +1,141 @@
 #include "networkchannel.h"
 
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QStatusBar>
+#include "tcplink.h"
+
 #include <QTcpSocket>
 #include <QTimer>
 
-quint16 networkPortFromText(const QString &text)
-{
-    const std::optional<qint64> port = decimalFromText(text.trimmed());
-    return port && *port >= 1 && *port <= 65535 ? quint16(*port) : 0;
-}
-
-namespace {
-const char *const hostNotFound
-    = QT_TRANSLATE_NOOP("MainWindow",
-                        "The host was not found. Please check the host name and "
-                        "port settings.");
-const char *const refused = QT_TRANSLATE_NOOP(
-    "MainWindow",
-    "The connection was refused by the peer. Make sure the server is running, and "
-    "check that the host name and port settings are correct.");
-} // namespace
-
-NetworkChannel::NetworkChannel(int number, const Widgets &widgets, const LinkWidgets &link,
-                               const Context &context)
-    : Channel(QStringLiteral("Network%1").arg(number), widgets, context)
+NetworkChannel::NetworkChannel(int number, ChannelLog::Clock clock, QObject *parent)
+    : Channel(QStringLiteral("Network%1").arg(number), std::move(clock), parent)
     , m_number(number)
-    , m_link(link)
-    , m_socket(new QTcpSocket(this))
+    , m_link(new TcpLink(QStringLiteral("tcpSocket%1").arg(number), this))
     , m_connectTimer(new QTimer(this))
     , m_retryTimer(new QTimer(this))
 {
-    m_socket->setObjectName(QStringLiteral("tcpSocket%1").arg(number));
     m_retryTimer->setObjectName(QStringLiteral("network%1RetryTimer").arg(m_number));
     m_retryTimer->setSingleShot(true);
     connect(m_retryTimer, &QTimer::timeout, this, &NetworkChannel::startConnect);
-    m_socket->setReadBufferSize(asciiReadChunk);
+    m_link->setReadChunk(asciiReadChunk);
     m_connectTimer->setObjectName(QStringLiteral("network%1ConnectTimer").arg(m_number));
     m_connectTimer->setSingleShot(true);
     m_connectTimer->setTimerType(Qt::PreciseTimer);
     m_connectTimer->setInterval(10000);
     connect(m_connectTimer, &QTimer::timeout, this, [this] {
         const int seconds = qMax(1, m_connectTimer->interval() / 1000);
+        m_link->close();
         failConnect(
             seconds == 1
-                ? windowText("No answer from %1 within 1 second.").arg(m_peer)
-                : windowText("No answer from %1 within %2 seconds.").arg(m_peer).arg(seconds));
+                ? windowText("No answer from %1 within 1 second.").arg(peer())
+                : windowText("No answer from %1 within %2 seconds.").arg(peer()).arg(seconds),
+            QAbstractSocket::SocketTimeoutError);
     });
-    connect(m_socket, &QTcpSocket::connected, this, &NetworkChannel::onConnected);
+    connect(m_link, &Link::opened, this, &NetworkChannel::onConnected);
+    connect(m_link, &Link::failed, this, [this](const QString &text) {
+        if (m_connectTimer->isActive())
+            failConnect(text, m_link->error());
+    });
+    connect(m_link, &Link::lost, this, &NetworkChannel::onLost);
+    connect(m_link, &Link::readyRead, this, &NetworkChannel::read);
 }
 
-NetworkChannel::~NetworkChannel()
+NetworkChannel::~NetworkChannel() = default;
+
+QTcpSocket *NetworkChannel::socket() const
 {
-    // The widgets and whoever listens may be gone by now: the socket closes without a word.
-    m_socket->blockSignals(true);
+    return m_link->socket();
 }
 
-void NetworkChannel::connectLink(bool connect)
+QString NetworkChannel::peer() const
 {
-    if (!connect) {
-        disconnectFromPeer();
-        return;
-    }
-    const quint16 port = networkPortFromText(m_link.port->text());
-    if (port == 0) {
-        // Rather no connection than one to a port the user did not name.
-        QMessageBox::information(window(), windowText("Client"),
-                                 windowText("The port must be a number from 1 to 65535."));
-        m_link.connectButton->setChecked(false);
-        m_link.connectButton->setText(QStringLiteral("Connect"));
-        return;
-    }
-    beginConnect(m_link.address->text(), port, true);
+    return m_link->peer();
+}
+
+Link *NetworkChannel::link() const
+{
+    return m_link;
 }
 
 void NetworkChannel::connectTo(const QString &host, quint16 port)
 {
-    beginConnect(host, port, false);
-}
-
-void NetworkChannel::beginConnect(const QString &host, quint16 port, bool user)
-{
     // The answer is awaited with the event loop running: a peer behind a slow link may take
-    // seconds, and the window, the serial line and the other channels must not stop meanwhile.
+    // seconds, and everything else must go on meanwhile.
     m_retryTimer->stop();
     m_retryDelayMs = firstRetryDelayMs;
-    m_userConnects = user;
-    m_connectFailure.clear();
-    m_host = host;
-    m_port = port;
+    setLastFailure({});
+    m_link->setPeer(host, port);
     setLinkState(LinkState::Opening);
     startConnect();
 }
 
 void NetworkChannel::startConnect()
 {
-    m_socket->abort();
-    m_peer = QStringLiteral("%1:%2").arg(m_host).arg(m_port);
-    // Started first: the socket may report a failure before connectToHost returns.
+    // Started first: the link may report a failure before open() returns.
     m_connectTimer->start();
-    m_socket->connectToHost(m_host, m_port, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
-}
-
-void NetworkChannel::retryLater(const QString &reason)
-{
-    // Nobody may be there to answer a box: the same peer is tried again, less and less often.
-    showIncompleteText();
-    if (linkState() != LinkState::Lost)
-        noteLine(QStringLiteral("--- link lost: %1 ---").arg(reason));
-    setLinkState(LinkState::Lost);
-    m_retryTimer->start(m_retryDelayMs);
-    m_retryDelayMs = qMin(2 * m_retryDelayMs, maxRetryDelayMs);
+    m_link->open();
 }
 
 void NetworkChannel::onConnected()
 {
     m_connectTimer->stop();
-    m_connectFailure.clear();
+    setLastFailure({});
     m_retryDelayMs = firstRetryDelayMs;
     if (linkState() == LinkState::Lost)
         noteLine(QStringLiteral("--- link back ---"));
     setLinkState(LinkState::Open);
 }
 
-void NetworkChannel::failConnect(const QString &text)
+void NetworkChannel::failConnect(const QString &text, QAbstractSocket::SocketError error)
 {
     m_connectTimer->stop();
-    // A socket still trying is stopped; one that has given up is left as it is, like a link
-    // that ended, so a send on it says why it fails.
-    if (m_socket->state() != QAbstractSocket::UnconnectedState)
-        m_socket->abort();
-    m_connectFailure = text;
+    setLastFailure(text);
     if (reconnects()) {
         retryLater(text);
         return;
     }
     setLinkState(LinkState::Closed);
-    if (m_userConnects)
-        QMessageBox::information(window(), windowText("Client"), text);
+    emit errorOccurred(error);
 }
 
-void NetworkChannel::showPeer(const QString &peer)
+void NetworkChannel::onLost(const QString &text)
 {
-    // Three channels share one address field: the button tells where its link goes.
-    const QString text = peer.isEmpty() ? QString() : windowText("Connected to %1").arg(peer);
-    m_link.connectButton->setToolTip(text);
-    m_link.connectButton->setAccessibleDescription(text);
+    if (linkState() != LinkState::Open)
+        return;
+    const QString reason = text.isEmpty() ? windowText("the peer closed the connection") : text;
+    if (reconnects()) {
+        retryLater(reason);
+        return;
+    }
+    // What the peer sent before it went is shown before the link ends.
+    showIncompleteText();
+    noteLoss(reason);
+    m_link->close();
+    setLastFailure(text);
+    setLinkState(LinkState::Closed);
+    if (!text.isEmpty())
+        emit errorOccurred(m_link->error());
 }
 
-void NetworkChannel::showLinkState(LinkState was)
+void NetworkChannel::retryLater(const QString &reason)
 {
-    QPushButton *button = m_link.connectButton;
-    const bool up = linkState() != LinkState::Closed;
-    // While a connect waits or the link is lost, the button offers to give up.
-    if (linkState() != LinkState::Closing) {
-        button->setChecked(up);
-        button->setText(up ? QStringLiteral("Disconnect") : QStringLiteral("Connect"));
-        showPeer(linkState() == LinkState::Open ? m_peer : QString());
-    }
-    switch (linkState()) {
-    case LinkState::Open:
-        statusBar()->showMessage(windowText("connected Network%1.").arg(m_number));
-        break;
-    case LinkState::Lost:
-        statusBar()->showMessage(windowText("Network%1 lost its link; connecting again in %2 s.")
-                                     .arg(m_number)
-                                     .arg(m_retryDelayMs / 1000));
-        break;
-    case LinkState::Closed:
-        // A connect that failed is told by its box, not as a link that ended.
-        if (was != LinkState::Opening || m_connectFailure.isEmpty())
-            statusBar()->showMessage(windowText("disconnected Network%1.").arg(m_number));
-        break;
-    case LinkState::Opening:
-    case LinkState::Closing:
-        break;
-    }
+    showIncompleteText();
+    if (linkState() != LinkState::Lost)
+        noteLoss(reason);
+    m_link->close();
+    setLinkState(LinkState::Lost);
+    m_retryTimer->start(m_retryDelayMs);
+    m_retryDelayMs = qMin(2 * m_retryDelayMs, maxRetryDelayMs);
 }
 
 void NetworkChannel::disconnectFromPeer()
 {
-    // Ended, or abandoned while connecting or waiting to try again: no box, nothing to report,
-    // no more attempts. An attempt is aborted, where closing would finish it first.
-    const bool attempt = m_connectTimer->isActive();
+    // Ended, or abandoned while connecting or waiting to try again: nothing to report, no more
+    // attempts.
     m_retryTimer->stop();
     m_connectTimer->stop();
-    m_connectFailure.clear();
-    attempt ? m_socket->abort() : m_socket->close();
+    setLastFailure({});
+    m_link->close();
     showIncompleteText();
     setLinkState(LinkState::Closed);
-}
-
-void NetworkChannel::reportError(QAbstractSocket::SocketError error)
-{
-    QString text;
-    switch (error) {
-    case QAbstractSocket::RemoteHostClosedError:
-        break;
-    case QAbstractSocket::HostNotFoundError:
-        text = windowText(hostNotFound);
-        break;
-    case QAbstractSocket::ConnectionRefusedError:
-        text = windowText(refused);
-        break;
-    default:
-        text = windowText("The following error occurred: %1.").arg(m_socket->errorString());
-        break;
-    }
-    if (m_connectTimer->isActive()) {
-        failConnect(text.isEmpty() ? windowText(hostNotFound) : text);
-        return;
-    }
-    if (reconnects()) {
-        retryLater(text.isEmpty() ? windowText("the peer closed the connection") : text);
-        return;
-    }
-    // The window shows the ended link before any box, and the box's nested event loop must not
-    // go on ticking into a dead link.
-    endLink();
-    if (!text.isEmpty())
-        QMessageBox::information(window(), windowText("Client"), text);
-}
-
-void NetworkChannel::endLink()
-{
-    showIncompleteText();
-    setLinkState(LinkState::Closed);
-}
-
-bool NetworkChannel::linkOpen() const
-{
-    // A socket is open from the start of a connect, but nothing is sent before the peer answers.
-    return m_socket->isOpen() && linkState() != LinkState::Opening
-        && linkState() != LinkState::Lost;
 }
 
 QString NetworkChannel::notOpenReason() const
@@ -242,62 +143,22 @@ QString NetworkChannel::notOpenReason() const
     return windowText("Network%1 is not connected").arg(m_number);
 }
 
-void NetworkChannel::refuseSend()
-{
-    // A periodic send runs only on an open link: when the link is gone under it, the tick ends
-    // the periodic send instead of opening a box, whose event loop would let the next tick open
-    // another one.
-    if (sendTimer()->isActive())
-        stopPeriodicSend();
-    else
-        QMessageBox::critical(window(), windowText("Error"),
-                              QStringLiteral("Please, First Connect Network%1!").arg(m_number));
-}
-
-void NetworkChannel::refusePeriodicSend()
-{
-    widgets().timerButton->setChecked(false);
-    QMessageBox::critical(window(), windowText("Error"),
-                          QStringLiteral("Please, First Connect network%1.").arg(m_number));
-}
-
-bool NetworkChannel::writeToLink(const QByteArray &bytes, QString *problem)
-{
-    // A socket whose peer has gone stays open but refuses the write.
-    if (m_socket->write(bytes) < 0) {
-        *problem = m_socket->errorString();
-        return false;
-    }
-    m_socket->flush();
-    return true;
-}
-
-QIODevice *NetworkChannel::linkDevice() const
-{
-    return m_socket;
-}
-
 void NetworkChannel::closeLinkAtExit()
 {
-    if (m_socket->state() == QAbstractSocket::ConnectedState) {
-        // A reply already on its way is taken in, and what was sent (and logged) leaves.
-        if (inputWaiting(m_socket->socketDescriptor()))
-            m_socket->waitForReadyRead(0);
-        m_socket->flush();
-        drainWrites(m_socket);
-    }
-    if (m_socket->state() != QAbstractSocket::UnconnectedState || linkState() == LinkState::Lost)
+    // A reply already on its way is taken in, and what was sent (and logged) leaves.
+    m_link->settle();
+    if (m_link->isOpen() || linkState() != LinkState::Closed)
         disconnectFromPeer();
 }
 
 void NetworkChannel::read()
 {
-    const QByteArray bytes = m_socket->readAll();
+    const QByteArray bytes = m_link->read();
     emit received(bytes);
     appendReceived(bytes);
 }
 
 void NetworkChannel::modeChanged()
 {
-    m_socket->setReadBufferSize(hexMode() ? hexReadChunk : asciiReadChunk);
+    m_link->setReadChunk(hexMode() ? hexReadChunk : asciiReadChunk);
 }

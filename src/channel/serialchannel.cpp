@@ -1,47 +1,44 @@
 #include "serialchannel.h"
 
-#include "trafficview.h"
+#include "serialportlink.h"
 
-#include <QComboBox>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QStatusBar>
-#include <QTextEdit>
 #include <QTimer>
 
-SerialChannel::SerialChannel(const Widgets &widgets, const LineWidgets &line,
-                             const Context &context)
-    : Channel(QStringLiteral("Serial"), widgets, context)
-    , m_line(line)
-    , m_port(new QSerialPort(this))
+SerialChannel::SerialChannel(ChannelLog::Clock clock, QObject *parent)
+    : Channel(QStringLiteral("Serial"), std::move(clock), parent)
+    , m_local(new SerialPortLink(this))
+    , m_line(m_local)
     , m_quietTimer(new QTimer(this))
     , m_reopenTimer(new QTimer(this))
 {
-    m_port->setObjectName(QStringLiteral("serialPort"));
     m_quietTimer->setObjectName(QStringLiteral("serialPollTimer"));
     m_quietTimer->setSingleShot(true);
     m_quietTimer->setInterval(serialQuietMs);
-    connect(m_port, &QSerialPort::readyRead, this, &SerialChannel::takeArrivals);
+    connect(m_quietTimer, &QTimer::timeout, this, &SerialChannel::endBlock);
     m_reopenTimer->setObjectName(QStringLiteral("serialReopenTimer"));
     m_reopenTimer->setInterval(1000);
-    connect(m_reopenTimer, &QTimer::timeout, this, [this] {
-        if (!openPort(nullptr))
-            return;
-        m_reopenTimer->stop();
-        noteLine(QStringLiteral("--- link back ---"));
-        setLinkState(LinkState::Open);
-    });
+    connect(m_reopenTimer, &QTimer::timeout, this, &SerialChannel::beginOpen);
+    connect(m_line, &Link::readyRead, this, &SerialChannel::takeArrivals);
+    connect(m_line, &Link::opened, this, &SerialChannel::onOpened);
+    connect(m_line, &Link::failed, this, &SerialChannel::onFailed);
+    connect(m_line, &Link::lost, this, &SerialChannel::onLost);
 }
 
-SerialChannel::~SerialChannel()
+SerialChannel::~SerialChannel() = default;
+
+QSerialPort *SerialChannel::port() const
 {
-    // The widgets and whoever listens may be gone by now: the port closes without a word.
-    m_port->blockSignals(true);
+    return m_local->port();
+}
+
+Link *SerialChannel::link() const
+{
+    return m_line;
 }
 
 void SerialChannel::takeArrivals()
 {
-    const QByteArray bytes = m_port->readAll();
+    const QByteArray bytes = m_line->read();
     emit received(bytes);
     m_block.append(bytes);
     // Whole blocks of a device that does not pause are shown as they fill; the rest waits for
@@ -56,7 +53,7 @@ void SerialChannel::takeArrivals()
 void SerialChannel::endBlock()
 {
     m_quietTimer->stop();
-    // More than a block is waiting only when a close took in what the port still held.
+    // More than a block is waiting only when a close took in what the line still held.
     showBlocks(m_block.size());
 }
 
@@ -69,11 +66,11 @@ void SerialChannel::showBlocks(int size)
 
 void SerialChannel::readNow()
 {
-    const QByteArray bytes = m_port->readAll();
+    const QByteArray bytes = m_line->read();
     emit received(bytes);
     appendReceived(bytes);
-    if (m_port->isOpen())
-        m_port->clear(QSerialPort::Input);
+    if (m_line->isOpen())
+        m_line->clearInput();
 }
 
 QString SerialChannel::notOpenReason() const
@@ -81,280 +78,155 @@ QString SerialChannel::notOpenReason() const
     return windowText("the serial port is not open");
 }
 
-void SerialChannel::refuseSend()
+bool SerialChannel::open(QString *why, QString *status)
 {
-    widgets().timerButton->setText(QStringLiteral("Start"));
-    refusePeriodicSend();
-}
-
-void SerialChannel::refusePeriodicSend()
-{
-    widgets().timerButton->setChecked(false);
-    QMessageBox::critical(window(), windowText("Error"),
-                          QStringLiteral("Please, First Open the Serial Port!"), QMessageBox::Ok);
-}
-
-bool SerialChannel::writeToLink(const QByteArray &bytes, QString *problem)
-{
-    if (m_port->write(bytes) >= 0)
+    m_reopenTimer->stop();
+    m_lossPending = false;
+    if (beginOpen())
         return true;
-    *problem = m_port->errorString();
+    if (why)
+        *why = lastFailure();
+    if (status)
+        *status = m_line->failureStatus();
     return false;
 }
 
-void SerialChannel::show(const QString &text, const QColor &colour, const QString &logged)
+bool SerialChannel::openAtStart(QString *why, QString *status)
 {
-    // The log is the record of the line: it gets every byte as rendered, and only the view is
-    // tidied.
-    traffic().append(serialCleanup(text, false), colour, logged);
-}
-
-void SerialChannel::readSettings()
-{
-    auto datum = [](const QComboBox *box) {
-        return box->itemData(box->currentIndex(), Qt::UserRole).toInt();
-    };
-    SerialSettings &s = m_settings;
-    s.portName = m_line.port->currentText();
-    s.baudRate = datum(m_line.baudRate);
-    s.baudRateText = QString::number(s.baudRate);
-    s.dataBits = static_cast<QSerialPort::DataBits>(datum(m_line.dataBits));
-    s.dataBitsText = m_line.dataBits->currentText();
-    s.parity = static_cast<QSerialPort::Parity>(datum(m_line.parity));
-    s.parityText = m_line.parity->currentText();
-    s.stopBits = static_cast<QSerialPort::StopBits>(datum(m_line.stopBits));
-    s.stopBitsText = m_line.stopBits->currentText();
-    s.flowControl = static_cast<QSerialPort::FlowControl>(datum(m_line.flowControl));
-    s.flowControlText = m_line.flowControl->currentText();
-    s.localEcho = false;
-}
-
-void SerialChannel::openOrClose(bool open)
-{
-    if (open)
-        openFromForm();
-    else
-        close();
-}
-
-bool SerialChannel::open(QString *why)
-{
-    m_reopenTimer->stop();
-    if (!openPort(why))
+    if (open(why, status))
+        return true;
+    if (!reconnects())
         return false;
-    setLinkState(LinkState::Open);
+    // Nobody may be there to answer a box: the port is tried until it is there.
+    noteLoss(lastFailure());
+    setLinkState(LinkState::Lost);
+    m_reopenTimer->start();
     return true;
 }
 
-void SerialChannel::openFromForm()
+bool SerialChannel::beginOpen()
 {
-    m_reopenTimer->stop();
-    QString why;
-    QString status;
-    if (openPort(&why, &status)) {
-        setLinkState(LinkState::Open);
-        return;
-    }
-    // A failed open leaves the button released, so that one click tries again.
-    QMessageBox::critical(window(), windowText("Error"), why, QMessageBox::Ok);
-    statusBar()->showMessage(status);
-    m_line.openButton->setChecked(false);
+    m_opening = true;
+    m_line->setSettings(m_settings);
+    m_line->open();
+    // A line that answers later (a port server) is opening until it does.
+    if (m_opening && linkState() != LinkState::Lost)
+        setLinkState(LinkState::Opening);
+    return linkState() == LinkState::Open || linkState() == LinkState::Opening;
 }
 
-void SerialChannel::openAtStart()
+void SerialChannel::onOpened()
 {
-    if (!reconnects()) {
-        openFromForm();
-        return;
-    }
-    QString why;
-    if (openPort(&why))
-        setLinkState(LinkState::Open);
-    else
-        waitForPort(why);
-}
-
-bool SerialChannel::openPort(QString *why, QString *status)
-{
-    readSettings();
-    const SerialSettings p = m_settings;
-    m_port->setPortName(p.portName);
-    auto fail = [&](const char *word) {
-        if (why)
-            *why = m_port->errorString();
-        if (status)
-            *status = windowText(word);
-        return false;
-    };
-    if (!m_port->open(QIODevice::ReadWrite))
-        return fail("Open serial error");
-    const bool configured = m_port->setBaudRate(p.baudRate, QSerialPort::AllDirections)
-        && m_port->setDataBits(p.dataBits) && m_port->setParity(p.parity)
-        && m_port->setStopBits(p.stopBits) && m_port->setFlowControl(p.flowControl);
-    if (!configured) {
-        fail("Configure error");
-        m_port->close();
-        return false;
-    }
+    m_opening = false;
+    const SerialSettings &p = m_settings;
     m_openStatus = windowText("Connected to %1 : %2, %3, %4, %5, %6")
                        .arg(p.portName, p.baudRateText, p.dataBitsText, p.parityText,
                             p.stopBitsText, p.flowControlText);
-    // Room for a fast device's bytes while the window is busy for a moment; the pty or UART
-    // driver holds only a few kilobytes.
-    m_port->setReadBufferSize(1024 * 1024);
     // A line the device or its driver cannot set (a pty has none) is told beside the line's
-    // settings; the port stays open.
+    // settings; the line stays open.
     QString problem;
-    if (m_dtr && !setControlLine(true, *m_dtr, &problem))
+    if (m_dtr && !m_line->setControlLine(SerialLine::ControlLine::Dtr, *m_dtr, &problem))
         m_openStatus += QStringLiteral("; ") + problem;
-    if (m_rts && !setControlLine(false, *m_rts, &problem))
+    if (m_rts && !m_line->setControlLine(SerialLine::ControlLine::Rts, *m_rts, &problem))
         m_openStatus += QStringLiteral("; ") + problem;
-    return true;
+    if (linkState() == LinkState::Lost) {
+        m_reopenTimer->stop();
+        noteLine(QStringLiteral("--- link back ---"));
+    }
+    setLinkState(LinkState::Open);
+}
+
+void SerialChannel::onFailed(const QString &reason)
+{
+    m_opening = false;
+    // While the line is lost, a failed attempt only waits for the next.
+    if (linkState() == LinkState::Lost)
+        return;
+    setLastFailure(reason);
+    setLinkState(LinkState::Closed);
 }
 
 bool SerialChannel::setControlLine(bool dtr, bool on, QString *why)
 {
     QString problem;
-    if (!m_port->isOpen())
+    if (!linkOpen())
         problem = notOpenReason();
-    else if (!(dtr ? m_port->setDataTerminalReady(on) : m_port->setRequestToSend(on)))
-        problem = windowText(dtr ? "could not set DTR: %1" : "could not set RTS: %1")
-                      .arg(m_port->errorString());
+    else
+        m_line->setControlLine(dtr ? SerialLine::ControlLine::Dtr : SerialLine::ControlLine::Rts,
+                               on, &problem);
     if (why)
         *why = problem;
     return problem.isEmpty();
 }
 
-void SerialChannel::waitForPort(const QString &reason)
-{
-    noteLine(QStringLiteral("--- link lost: %1 ---").arg(reason));
-    setLinkState(LinkState::Lost);
-    m_reopenTimer->start();
-}
-
 void SerialChannel::close()
 {
     m_reopenTimer->stop();
+    m_lossPending = false;
+    m_opening = false;
     closePort();
     // A character left unfinished will not be finished.
     showIncompleteText();
     setLinkState(LinkState::Closed);
 }
 
-void SerialChannel::showLinkState(LinkState was)
-{
-    QPushButton *open = m_line.openButton;
-    switch (linkState()) {
-    case LinkState::Open:
-    case LinkState::Lost:
-        // The line runs, or will run again, with what the boxes show: they are not changed
-        // meanwhile. The button stays at Close while the port is lost: a click ends the waiting.
-        enableSettings(false);
-        open->setChecked(true);
-        open->setText(QStringLiteral("Close"));
-        if (linkState() == LinkState::Open) {
-            widgets().view->setEnabled(true);
-            statusBar()->showMessage(m_openStatus);
-        } else if (was != LinkState::Lost) {
-            statusBar()->showMessage(
-                windowText("Serial port %1 lost; it will be reopened.").arg(m_settings.portName));
-        }
-        break;
-    case LinkState::Closed:
-        widgets().view->setEnabled(false);
-        open->setChecked(false);
-        open->setText(QStringLiteral("Open"));
-        enableSettings(true);
-        statusBar()->showMessage(windowText("Disconnected"));
-        break;
-    case LinkState::Opening:
-    case LinkState::Closing:
-        // The user is told first; the controls change when the port is closed.
-        break;
-    }
-}
-
 void SerialChannel::closeLinkAtExit()
 {
-    // What the device already sent is in the port or on its way into it.
-    if (m_port->isOpen() && inputWaiting(m_port->handle()))
-        m_port->waitForReadyRead(0);
-    if (m_port->isOpen() || linkState() == LinkState::Lost)
+    if (m_line->isOpen() || linkState() != LinkState::Closed)
         close();
 }
 
 void SerialChannel::closePort()
 {
     // What came in before the close is shown now, and what was sent (and logged) leaves first:
-    // closing the port would drop it.
-    if (m_port->isOpen()) {
-        drainWrites(m_port);
-        const QByteArray rest = m_port->readAll();
+    // closing the line would drop it.
+    if (m_line->isOpen()) {
+        m_line->settle();
+        const QByteArray rest = m_line->read();
         emit received(rest);
         m_block.append(rest);
     }
-    m_port->close();
+    m_line->close();
     endBlock();
 }
 
-void SerialChannel::enableSettings(bool enable)
+void SerialChannel::onLost(const QString &reason)
 {
-    for (QWidget *box :
-         std::initializer_list<QWidget *> { m_line.port, m_line.baudRate, m_line.dataBits,
-                                            m_line.parity, m_line.stopBits, m_line.flowControl })
-        box->setEnabled(enable);
+    if (linkState() != LinkState::Open)
+        return;
+    // What the device sent before it went is shown before the loss.
+    const QByteArray rest = m_line->read();
+    emit received(rest);
+    m_block.append(rest);
+    endBlock();
+    showIncompleteText();
+    noteLoss(reason);
+    // The periodic send stops now; with reconnection on it resumes when the line is back.
+    if (!reconnects())
+        setLastFailure(windowText("The device on %1 was disconnected or stopped responding.")
+                           .arg(m_settings.portName));
+    setLinkState(reconnects() ? LinkState::Lost : LinkState::Closed);
+    m_lossPending = true;
+    // Closing the line from inside its own report would delete the notifier that is delivering
+    // it, so the close happens on a clean stack.
+    QTimer::singleShot(0, this, &SerialChannel::finishLoss);
 }
 
-void SerialChannel::handleError(QSerialPort::SerialPortError error)
+void SerialChannel::finishLoss()
 {
-    // A device that goes away (a USB adapter pulled, a pty whose other end closed) is reported
-    // as a ResourceError by some drivers and as an endless run of ReadErrors by others; the
-    // first report is taken, the rest fall on a loss already in hand.
-    const LinkState state = linkState();
-    if ((error == QSerialPort::ResourceError && state != LinkState::Closing
-         && state != LinkState::Lost)
-        || (error == QSerialPort::ReadError && state == LinkState::Open && m_port->isOpen()))
-        handleLoss();
-}
-
-void SerialChannel::handleLoss()
-{
-    // The periodic send stops now: the box's event loop would otherwise let it be refused with a
-    // box of its own at every tick. With reconnection on it resumes when the port is back.
-    setLinkState(reconnects() ? LinkState::Lost : LinkState::Closing);
-    // Closing the port from inside its own report would delete the notifier that is delivering
-    // it, so the rest happens on a clean stack.
-    QTimer::singleShot(0, this, [this] {
-        if (linkState() == LinkState::Closed)
-            return; // the user closed it meanwhile
-        // Closed before anything else: the port's reports would otherwise go on spinning.
-        closePort();
-        showIncompleteText();
-        const QString port = m_settings.portName;
-        if (linkState() == LinkState::Lost) {
-            // Nobody may be there to answer a box: the port is tried again until it is back.
-            noteLine(QStringLiteral("--- link lost: %1 ---")
-                         .arg(windowText("the device on %1 was disconnected or stopped "
-                                         "responding")
-                                  .arg(port)));
-            m_reopenTimer->start();
-            return;
-        }
-        // The user reads the box beside everything that had arrived by then. The error code
-        // tells the loss; what the system says beside it is often an error left over from an
-        // earlier call ("Resource temporarily unavailable" for a vanished pty).
-        traffic().flush();
-        QMessageBox::critical(
-            window(), windowText("Critical Error"),
-            windowText("The device on %1 was disconnected or stopped responding.").arg(port),
-            QMessageBox::Ok);
-        close();
-    });
+    if (!std::exchange(m_lossPending, false))
+        return; // closed or opened again meanwhile
+    m_line->close();
+    if (linkState() == LinkState::Lost)
+        m_reopenTimer->start();
+    else
+        emit errorOccurred(QSerialPort::ResourceError);
 }
 
 void SerialChannel::writeKeys(const QByteArray &keys)
 {
-    // The console is enabled at start-up, before any port is open; its keys go nowhere then.
-    if (m_port->isOpen())
-        m_port->write(keys);
+    // A console is enabled before any port is open; its keys go nowhere then.
+    QString problem;
+    if (m_line->isOpen())
+        m_line->write(keys, &problem);
 }

@@ -8,9 +8,9 @@
 
 #include <optional>
 
-class QComboBox;
-class QPushButton;
 class QTimer;
+class SerialLine;
+class SerialPortLink;
 
 // A device that streams without ever pausing is still shown, in blocks of this size, instead of
 // filling memory with a block that never ends.
@@ -18,94 +18,89 @@ constexpr int maxSerialBlock = 4096;
 // How long the line must be quiet for a block to end.
 constexpr int serialQuietMs = 10;
 
-// The serial channel: its port ("serialPort") with the six line settings, and the intake that
-// turns what the device sends into blocks. A block ends when the line has been quiet for 10 ms
-// (the single-shot "serialPollTimer", restarted by every arrival) or reaches 4096 bytes; nothing
-// runs while the port is closed or quiet.
+// The serial channel: its line with the six settings, and the intake that turns what the device
+// sends into blocks. A block ends when the line has been quiet for 10 ms (the single-shot
+// "serialPollTimer", restarted by every arrival) or reaches 4096 bytes; nothing runs while the
+// line is closed or quiet.
 class SerialChannel : public Channel {
-public:
-    // The line settings and the Open button.
-    struct LineWidgets {
-        QComboBox *port;
-        QComboBox *baudRate;
-        QComboBox *dataBits;
-        QComboBox *parity;
-        QComboBox *stopBits;
-        QComboBox *flowControl;
-        QPushButton *openButton;
-    };
+    Q_OBJECT
 
-    SerialChannel(const Widgets &widgets, const LineWidgets &line, const Context &context);
+public:
+    explicit SerialChannel(ChannelLog::Clock clock = {}, QObject *parent = nullptr);
     ~SerialChannel() override;
 
-    QSerialPort *port() const { return m_port; }
-    const LineWidgets &lineWidgets() const { return m_line; }
+    // The port of this computer that a local port name opens ("serialPort").
+    QSerialPort *port() const;
+    QTimer *quietTimer() const { return m_quietTimer; }
+
+    // The port and the settings the next open uses.
+    void setSettings(const SerialSettings &settings) { m_settings = settings; }
+    const SerialSettings &settings() const { return m_settings; }
     // DTR and RTS as each open sets them; unset, as the system leaves them.
     void setControlLines(std::optional<bool> dtr, std::optional<bool> rts)
     {
         m_dtr = dtr;
         m_rts = rts;
     }
-    QTimer *quietTimer() const { return m_quietTimer; }
 
-    // Opens the port with the settings the boxes show; false, with the reason, when it does not
-    // open. Nobody is told but the caller.
-    bool open(QString *why = nullptr);
+    // Opens the line with its settings; false, with the reason and the status bar's word for
+    // it, when it does not open. Nobody is told but the caller.
+    bool open(QString *why = nullptr, QString *status = nullptr);
+    // The same at start: with reconnection on, a port that is not there yet is tried again
+    // every second, and the open counts as done.
+    bool openAtStart(QString *why = nullptr, QString *status = nullptr);
     void close();
-    // Sets DTR or RTS of the open port; false, with the reason, when it cannot.
+    void closeLink() override { close(); }
+    // Sets DTR or RTS of the open line; false, with the reason, when it cannot.
     bool setControlLine(bool dtr, bool on, QString *why = nullptr);
+    // What the status bar says while the line is open: its settings, and the control lines the
+    // device could not set.
+    QString openStatus() const { return m_openStatus; }
 
-    // What the Open button does: a port that does not open is told in a box.
-    void openOrClose(bool open);
-    void openFromForm();
-    // Opens the port at start; with reconnection on, a port that is not there yet is tried
-    // again every second instead of a box.
-    void openAtStart();
-    void handleError(QSerialPort::SerialPortError error);
-    // Key presses of the console, unchanged, neither shown, counted nor logged.
+    // Key presses of a console, unchanged, neither shown, counted nor logged.
     void writeKeys(const QByteArray &keys);
     // The line has been quiet: what it brought is one block.
     void endBlock();
-    // Shows whatever the port holds at once and drops the rest of its input.
+    // Shows whatever the line holds at once and drops the rest of its input.
     void readNow();
 
-protected:
-    bool linkOpen() const override { return m_port->isOpen(); }
     QString notOpenReason() const override;
-    void refuseSend() override;
-    void refusePeriodicSend() override;
     bool sendsEmptyCommand() const override { return true; }
-    bool writeToLink(const QByteArray &bytes, QString *problem) override;
-    QIODevice *linkDevice() const override { return m_port; }
+
+signals:
+    // A failure a person should hear of; lastFailure() says it.
+    void errorOccurred(QSerialPort::SerialPortError error);
+
+protected:
+    Link *link() const override;
     QString otherEnd() const override { return windowText("the device"); }
-    void closeLinkAtExit() override;
-    void showLinkState(LinkState was) override;
-    void show(const QString &text, const QColor &colour, const QString &logged) override;
     QString hexText(const QByteArray &bytes) const override { return serialHexRendering(bytes); }
+    void closeLinkAtExit() override;
 
 private:
     void takeArrivals();
     // Shows the first `size` bytes taken in, in blocks of at most 4096, and lets them go.
     void showBlocks(int size);
-    void readSettings();
-    // Closes the port; what it still held ends the block.
+    // Starts opening the line; true when it is open, or still opening.
+    bool beginOpen();
+    void onOpened();
+    void onFailed(const QString &reason);
+    void onLost(const QString &reason);
+    void finishLoss();
+    // Closes the line; what it still held ends the block.
     void closePort();
-    void enableSettings(bool enable);
-    void handleLoss();
-    // Opens and configures the port; on failure the reason and the status bar's word for it.
-    bool openPort(QString *why, QString *status = nullptr);
-    void waitForPort(const QString &reason);
 
-    LineWidgets m_line;
-    QSerialPort *m_port;
+    SerialPortLink *m_local;
+    SerialLine *m_line;
     QTimer *m_quietTimer;
-    // Tries the lost port again every second while reconnection is on.
+    // Tries the lost line again every second while reconnection is on.
     QTimer *m_reopenTimer;
     QByteArray m_block;
     SerialSettings m_settings;
-    // The status bar's line while the port is open: its settings, and the control lines the
-    // device could not set.
     QString m_openStatus;
     std::optional<bool> m_dtr;
     std::optional<bool> m_rts;
+    bool m_opening = false;
+    // A loss seen and not yet taken to its end (the line closed, the note written).
+    bool m_lossPending = false;
 };

@@ -74,6 +74,12 @@ std::optional<qint64> durationFromText(const QString &text)
     return *count * unitMs;
 }
 
+quint16 portFromText(const QString &text)
+{
+    const std::optional<qint64> port = decimalFromText(text.trimmed());
+    return port && *port >= 1 && *port <= 65535 ? quint16(*port) : 0;
+}
+
 QList<int> channelsFromText(const QString &text)
 {
     const QString word = text.trimmed().toLower();

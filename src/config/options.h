@@ -41,6 +41,9 @@ std::optional<bool> switchFromText(const QString &text); // on, off
 std::optional<qint32> baudRateFromText(const QString &text); // a whole number above 0
 // A length of time as people write it for a run: 90 or 90s, 15m, 8h; in milliseconds.
 std::optional<qint64> durationFromText(const QString &text);
+// A TCP port as people type it: decimal digits, white space around them aside, naming a port
+// from 1 to 65535; 0 for anything else, which names no port a channel can connect to.
+quint16 portFromText(const QString &text);
 // The channels a command-line CH names: "serial" is 0, "1" to "3" the network channels, "all"
 // every one; empty for anything else.
 QList<int> channelsFromText(const QString &text);

@@ -1,30 +1,28 @@
 #include "mainwindow.h"
 
-#include "networkchannel.h"
-
-#include <QTcpSocket>
+#include "networkpanel.h"
 
 // The main window's per-channel network slots: each hands its work to its channel.
 
 void MainWindow::connectNetwork1(bool b)
 {
-    networkChannels[0]->connectLink(b);
+    networkPanels[0]->connectLink(b);
 }
 void MainWindow::connectNetwork2(bool b)
 {
-    networkChannels[1]->connectLink(b);
+    networkPanels[1]->connectLink(b);
 }
 void MainWindow::connectNetwork3(bool b)
 {
-    networkChannels[2]->connectLink(b);
+    networkPanels[2]->connectLink(b);
 }
 
 void MainWindow::displayError(QAbstractSocket::SocketError socketError)
 {
-    // One slot serves the three sockets; the one that reports decides the channel.
-    for (NetworkChannel *channel : networkChannels) {
-        if (channel->socket() == sender()) {
-            channel->reportError(socketError);
+    // One slot serves the three channels; the one that reports decides the panel.
+    for (NetworkPanel *panel : networkPanels) {
+        if (&panel->channel() == sender()) {
+            panel->reportError(socketError);
             return;
         }
     }
@@ -32,61 +30,61 @@ void MainWindow::displayError(QAbstractSocket::SocketError socketError)
 
 void MainWindow::sendNetwork1()
 {
-    networkChannels[0]->sendFromForm();
+    networkPanels[0]->sendFromForm();
 }
 void MainWindow::sendNetwork2()
 {
-    networkChannels[1]->sendFromForm();
+    networkPanels[1]->sendFromForm();
 }
 void MainWindow::sendNetwork3()
 {
-    networkChannels[2]->sendFromForm();
+    networkPanels[2]->sendFromForm();
 }
 void MainWindow::readNetwork1()
 {
-    networkChannels[0]->read();
+    networkPanels[0]->showArrivals();
 }
 void MainWindow::readNetwork2()
 {
-    networkChannels[1]->read();
+    networkPanels[1]->showArrivals();
 }
 void MainWindow::readNetwork3()
 {
-    networkChannels[2]->read();
+    networkPanels[2]->showArrivals();
 }
 void MainWindow::clearNetwork1()
 {
-    networkChannels[0]->clear();
+    networkPanels[0]->clear();
 }
 void MainWindow::clearNetwork2()
 {
-    networkChannels[1]->clear();
+    networkPanels[1]->clear();
 }
 void MainWindow::clearNetwork3()
 {
-    networkChannels[2]->clear();
+    networkPanels[2]->clear();
 }
 void MainWindow::setNetwork1AsciiHexMode(int id)
 {
-    networkChannels[0]->setMode(id);
+    networkPanels[0]->setMode(id);
 }
 void MainWindow::setNetwork2AsciiHexMode(int id)
 {
-    networkChannels[1]->setMode(id);
+    networkPanels[1]->setMode(id);
 }
 void MainWindow::setNetwork3AsciiHexMode(int id)
 {
-    networkChannels[2]->setMode(id);
+    networkPanels[2]->setMode(id);
 }
 void MainWindow::network1TimerStartClicked(bool b)
 {
-    networkChannels[0]->setPeriodicSend(b);
+    networkPanels[0]->setPeriodicSend(b);
 }
 void MainWindow::network2TimerStartClicked(bool b)
 {
-    networkChannels[1]->setPeriodicSend(b);
+    networkPanels[1]->setPeriodicSend(b);
 }
 void MainWindow::network3TimerStartClicked(bool b)
 {
-    networkChannels[2]->setPeriodicSend(b);
+    networkPanels[2]->setPeriodicSend(b);
 }

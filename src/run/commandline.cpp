@@ -1,6 +1,6 @@
 #include "commandline.h"
 
-#include "networkchannel.h"
+#include "options.h"
 #include "scriptrunner.h"
 #include "version.h"
 
@@ -168,8 +168,8 @@ QList<CommandLineOption> unattendedOptions()
             [](const QString &v, O &o) { return notEmpty(v, o.host, "HOST must not be empty"); }),
         option("port", "PORT", "Connect the network channels to PORT in this run.",
                [](const QString &v, O &o) {
-                   return networkPortFromText(v) ? notEmpty(v, o.port, "")
-                                                 : QStringLiteral("PORT must be 1 to 65535");
+                   return portFromText(v) ? notEmpty(v, o.port, "")
+                                          : QStringLiteral("PORT must be 1 to 65535");
                }),
         option("connect", "N",
                "Connect network channel N (1, 2 or 3) at start. Repeatable, or 1,2,3.",

@@ -5,8 +5,6 @@
 #include "serialchannel.h"
 
 #include <QFileInfo>
-#include <QLabel>
-#include <QStatusBar>
 #include <QTimer>
 
 #include <lua.hpp>
@@ -49,31 +47,26 @@ int panic(lua_State *lua)
 } // namespace
 
 ScriptRunner::ScriptRunner(const QString &path, const QByteArray &source, const Channels &channels,
-                           QStatusBar *statusBar, ChannelLog::Clock clock, QObject *parent)
+                           ChannelLog::Clock clock, QObject *parent)
     : QObject(parent)
     , m_path(path)
     , m_source(source)
-    , m_statusBar(statusBar)
+    , m_serial(channels.serial)
+    , m_network(channels.network)
     , m_log(std::move(clock))
     , m_deadline(new QTimer(this))
     , m_wake(new QTimer(this))
 {
     setObjectName(QStringLiteral("scriptRunner"));
     m_channels[0] = channels.serial;
-    for (int i = 0; i < channels.network.size() && i < 3; ++i)
-        m_channels[size_t(i) + 1] = channels.network.at(i);
+    for (size_t i = 0; i < channels.network.size(); ++i)
+        m_channels[i + 1] = channels.network[i];
     m_deadline->setSingleShot(true);
     m_deadline->setTimerType(Qt::PreciseTimer);
     connect(m_deadline, &QTimer::timeout, this, &ScriptRunner::expired);
     m_wake->setSingleShot(true);
     m_wake->setInterval(0);
     connect(m_wake, &QTimer::timeout, this, &ScriptRunner::resume);
-    if (m_statusBar) {
-        m_status = new QLabel(m_statusBar);
-        m_status->setObjectName(QStringLiteral("scriptStatus"));
-        m_status->setAccessibleName(QStringLiteral("Script verdict"));
-        m_statusBar->addPermanentWidget(m_status);
-    }
     m_outcome.name = chunkName(path);
     if (m_outcome.name.endsWith(QLatin1String(".lua")))
         m_outcome.name.chop(4);
@@ -138,7 +131,7 @@ void ScriptRunner::start()
     m_outcome.started = m_log.now();
     writeLine(QStringLiteral("--- script %1 started ---").arg(m_path));
     connectChannels();
-    showProgress();
+    emit progressChanged();
     if (loadChunk(m_thread, m_path, m_source) != LUA_OK) {
         finish(QString::fromUtf8(lua_tostring(m_thread, -1)));
         return;
@@ -155,6 +148,8 @@ void ScriptRunner::connectChannels()
                                  [this, i](const QByteArray &bytes) { receive(i, bytes); });
         m_connections << connect(m_channels[size_t(i)], &Channel::linkStateChanged, this,
                                  [this, i] { linkChanged(i); });
+        m_connections << connect(m_channels[size_t(i)], &Channel::linkLost, this,
+                                 [this, i](const QString &reason) { linkLost(i, reason); });
     }
 }
 
@@ -236,7 +231,7 @@ void ScriptRunner::finish(const QString &error, bool stopped)
         writeLine(QStringLiteral("--- %1 ---").arg(problem));
         std::fprintf(stderr, "teskmanager: %s\n", qPrintable(problem));
     }
-    showProgress();
+    emit progressChanged();
     if (m_lua) {
         m_closing = true;
         lua_close(m_lua);
@@ -262,23 +257,6 @@ void ScriptRunner::writeLine(const QString &line)
     m_log.write(stamp + line + QLatin1Char('\n'));
 }
 
-void ScriptRunner::showProgress()
-{
-    if (!m_status)
-        return;
-    const QString counts
-        = QStringLiteral("%1 passed, %2 failed").arg(m_outcome.passed()).arg(m_outcome.failed());
-    if (!m_ended)
-        m_status->setText(QStringLiteral("Script running: %1").arg(counts));
-    else if (m_outcome.error.isEmpty())
-        m_status->setText(QStringLiteral("Script: %1").arg(counts));
-    else
-        m_status->setText(QStringLiteral("Script stopped on an error: %1").arg(counts));
-    m_status->setToolTip(m_outcome.error);
-    if (m_ended && !m_outcome.error.isEmpty())
-        m_statusBar->showMessage(QStringLiteral("Script error: %1").arg(m_outcome.error));
-}
-
 void ScriptRunner::recordCheck(bool passed, const char *name, const char *source, int line)
 {
     const QString where = QStringLiteral("%1:%2").arg(QString::fromUtf8(source)).arg(line);
@@ -289,7 +267,7 @@ void ScriptRunner::recordCheck(bool passed, const char *name, const char *source
     m_lastCheckSeconds = now;
     writeLine(QStringLiteral("--- check \"%1\": %2 ---")
                   .arg(named, passed ? QStringLiteral("passed") : QStringLiteral("failed")));
-    showProgress();
+    emit progressChanged();
 }
 
 void ScriptRunner::note(const char *text, size_t size)
@@ -365,12 +343,43 @@ void ScriptRunner::expired()
 void ScriptRunner::linkChanged(int index)
 {
     const LinkState state = channel(index)->linkState();
-    if (m_wait != Wait::Connect || m_waitChannel != index || state == LinkState::Opening)
+    if (m_waitChannel != index || state == LinkState::Opening)
         return;
-    if (state == LinkState::Open)
-        wake({ true });
-    else
-        wake({ false, static_cast<NetworkChannel *>(channel(index))->connectFailure() });
+    if (m_wait == Wait::Link) {
+        if (state == LinkState::Open)
+            wake({ true });
+        else
+            wake({ false, channel(index)->lastFailure() });
+    } else if (m_wait == Wait::Expect && state == LinkState::Closed) {
+        // Nothing more will come on a link that is gone for good: the expect fails now, not at
+        // its time-out.
+        m_buffers[size_t(index)].cancel();
+        const QString lost = std::exchange(m_lossReasons[size_t(index)], QString());
+        const QString reason = lost.isEmpty() ? QStringLiteral("link closed")
+                                              : QStringLiteral("link lost: %1").arg(lost);
+        writeLine(QStringLiteral("--- %1 on %2: %3 ---")
+                      .arg(m_waitingFor, channel(index)->name(), reason));
+        wake({ QVariant(), reason });
+    }
+}
+
+void ScriptRunner::linkLost(int index, const QString &reason)
+{
+    writeLine(QStringLiteral("--- %1: link lost: %2 ---").arg(channel(index)->name(), reason));
+    m_lossReasons[size_t(index)] = reason;
+}
+
+ScriptRunner::Call ScriptRunner::awaitLink(int index)
+{
+    m_wait = Wait::Link;
+    m_waitChannel = index;
+    m_results.clear();
+    linkChanged(index);
+    if (m_wait == Wait::Link)
+        return Call::Wait;
+    m_wake->stop();
+    m_wait = Wait::Nothing;
+    return Call::Done;
 }
 
 ScriptRunner::Call ScriptRunner::beginExpect(int index, const char *text, size_t size, bool pattern,
@@ -402,22 +411,12 @@ ScriptRunner::Call ScriptRunner::beginExpect(int index, const char *text, size_t
 
 ScriptRunner::Call ScriptRunner::beginConnect(int index, const char *host, const char *port)
 {
-    auto *network = static_cast<NetworkChannel *>(channel(index));
-    const NetworkChannel::LinkWidgets &fields = network->linkWidgets();
-    const QString address = host ? QString::fromUtf8(host) : fields.address->text();
-    const quint16 number
-        = networkPortFromText(port ? QString::fromUtf8(port) : fields.port->text());
+    const QString address = host ? QString::fromUtf8(host) : m_defaultHost;
+    const quint16 number = portFromText(port ? QString::fromUtf8(port) : m_defaultPort);
     if (number == 0)
         return answer(false, windowText("The port must be a number from 1 to 65535."));
-    network->connectTo(address, number);
-    m_wait = Wait::Connect;
-    m_waitChannel = index;
-    linkChanged(index);
-    if (m_wait == Wait::Connect)
-        return Call::Wait;
-    m_wake->stop();
-    m_wait = Wait::Nothing;
-    return Call::Done;
+    m_network[size_t(index) - 1]->connectTo(address, number);
+    return awaitLink(index);
 }
 
 ScriptRunner::Call ScriptRunner::beginSleep(qint64 ms)
@@ -432,8 +431,8 @@ ScriptRunner::Call ScriptRunner::send(int index, const char *text, size_t size, 
 {
     Channel *target = channel(index);
     // What the device sent before this command is logged before it.
-    if (index == 0)
-        static_cast<SerialChannel *>(target)->endBlock();
+    if (target == m_serial)
+        m_serial->endBlock();
     QString why;
     return answer(target->send(QString::fromUtf8(text, int(size)), &why,
                                hex ? std::optional<bool>(true) : std::nullopt),
@@ -476,15 +475,14 @@ ScriptRunner::Call ScriptRunner::answer(bool done, const QString &why)
 ScriptRunner::Call ScriptRunner::openSerial()
 {
     QString why;
-    return answer(static_cast<SerialChannel *>(channel(0))->open(&why), why);
+    if (!m_serial->open(&why))
+        return answer(false, why);
+    return awaitLink(0);
 }
 
 ScriptRunner::Call ScriptRunner::closeLink(int index)
 {
-    if (index == 0)
-        static_cast<SerialChannel *>(channel(0))->close();
-    else
-        static_cast<NetworkChannel *>(channel(index))->disconnectFromPeer();
+    channel(index)->closeLink();
     m_results = { true };
     return Call::Done;
 }
@@ -492,7 +490,7 @@ ScriptRunner::Call ScriptRunner::closeLink(int index)
 ScriptRunner::Call ScriptRunner::setControlLine(bool dtr, bool on)
 {
     QString why;
-    return answer(static_cast<SerialChannel *>(channel(0))->setControlLine(dtr, on, &why), why);
+    return answer(m_serial->setControlLine(dtr, on, &why), why);
 }
 
 ScriptRunner::Call ScriptRunner::channelName(int index)

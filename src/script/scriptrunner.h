@@ -16,8 +16,6 @@
 
 class Channel;
 class NetworkChannel;
-class QLabel;
-class QStatusBar;
 class QTimer;
 class SerialChannel;
 struct lua_State;
@@ -26,8 +24,8 @@ struct lua_State;
 // that yields whenever it waits (expect, sleep, a connect) and every few milliseconds of
 // computing, and is resumed by the event loop, so the window, its views, the periodic sends and
 // every link go on meanwhile. It sees only a sandbox (no files, no programs, no binary chunks)
-// and the channels' API (scriptapi.cpp). Its record goes to its own log; its outcome to the
-// status bar, a JUnit report and the exit status.
+// and the channels' API (scriptapi.cpp). Its record goes to its own log; its outcome to its
+// signals, a JUnit report and the exit status.
 class ScriptRunner : public QObject {
     Q_OBJECT
 
@@ -35,11 +33,11 @@ public:
     // The channels the script reaches as serial, net1, net2, net3; a missing one is nil.
     struct Channels {
         SerialChannel *serial = nullptr;
-        QList<NetworkChannel *> network;
+        std::array<NetworkChannel *, 3> network {};
     };
 
     ScriptRunner(const QString &path, const QByteArray &source, const Channels &channels,
-                 QStatusBar *statusBar, ChannelLog::Clock clock = {}, QObject *parent = nullptr);
+                 ChannelLog::Clock clock = {}, QObject *parent = nullptr);
     ~ScriptRunner() override;
 
     // Empty when the source compiles as a text chunk; else one line naming the file as given,
@@ -50,6 +48,12 @@ public:
     void setTimestamps(Timestamps timestamps) { m_timestamps = timestamps; }
     // Where the JUnit report goes when the script ends; none when empty.
     void setReportPath(const QString &path) { m_reportPath = path; }
+    // Where a network channel's connect() goes when the script names no host or port.
+    void setDefaultPeer(const QString &host, const QString &port)
+    {
+        m_defaultHost = host;
+        m_defaultPort = port;
+    }
 
     void start();
     bool started() const { return m_lua != nullptr || m_ended; }
@@ -63,11 +67,13 @@ public:
     int exitStatus() const;
 
 signals:
+    // A check was recorded, or the script ended.
+    void progressChanged();
     void finished();
 
 private:
     friend struct ScriptApi;
-    enum class Wait { Nothing, Slice, Sleep, Expect, Connect };
+    enum class Wait { Nothing, Slice, Sleep, Expect, Link };
 
     // The state's own memory, bounded so that a runaway script fails instead of the machine.
     struct Heap {
@@ -84,10 +90,10 @@ private:
     void finish(const QString &error, bool stopped = false);
     void halt(const QString &reason);
     void writeLine(const QString &line);
-    void showProgress();
     void connectChannels();
     void receive(int channel, const QByteArray &bytes);
     void linkChanged(int channel);
+    void linkLost(int channel, const QString &reason);
     void lookForMatch();
     void expired();
 
@@ -97,6 +103,8 @@ private:
     Call beginExpect(int channel, const char *text, size_t size, bool pattern, qint64 ms);
     Call beginConnect(int channel, const char *host, const char *port);
     Call beginSleep(qint64 ms);
+    // A wait for the channel's link ends when it is no longer opening.
+    Call awaitLink(int channel);
     Call send(int channel, const char *text, size_t size, bool hex);
     Call openSerial();
     Call closeLink(int channel);
@@ -116,9 +124,13 @@ private:
     QByteArray m_source;
     std::array<Channel *, 4> m_channels {};
     std::array<ExpectBuffer, 4> m_buffers;
+    // Why each channel's link was last lost, for an expect that the loss ends.
+    std::array<QString, 4> m_lossReasons;
     QList<QMetaObject::Connection> m_connections;
-    QLabel *m_status = nullptr;
-    QStatusBar *m_statusBar;
+    SerialChannel *m_serial;
+    std::array<NetworkChannel *, 3> m_network;
+    QString m_defaultHost;
+    QString m_defaultPort;
     ChannelLog m_log;
     Timestamps m_timestamps = Timestamps::Off;
     QString m_reportPath;

@@ -19,7 +19,7 @@ QStringList serialPortItemData(const QSerialPortInfo &info)
              info.systemLocation(), vendorId,           productId };
 }
 
-void fillSerialParameterLists(const SerialChannel::LineWidgets &line)
+void fillSerialParameterLists(const SerialPanel::LineWidgets &line)
 {
     struct Item {
         const char *text;
@@ -57,7 +57,7 @@ void fillSerialParameterLists(const SerialChannel::LineWidgets &line)
 
 void MainWindow::fillSerialParameterLists()
 {
-    ::fillSerialParameterLists(serialChannel->lineWidgets());
+    ::fillSerialParameterLists(serialPanel->lineWidgets());
 }
 
 void MainWindow::fillSerialPortList()

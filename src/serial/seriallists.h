@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serialchannel.h"
+#include "serialpanel.h"
 
 #include <QString>
 #include <QStringList>
@@ -16,4 +16,4 @@ QString formatUsbIdentifier(quint16 identifier);
 QStringList serialPortItemData(const QSerialPortInfo &info);
 
 // The five line parameter lists, each item carrying the value the port is set to.
-void fillSerialParameterLists(const SerialChannel::LineWidgets &line);
+void fillSerialParameterLists(const SerialPanel::LineWidgets &line);

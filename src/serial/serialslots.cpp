@@ -1,49 +1,51 @@
 #include "mainwindow.h"
 #include "serialchannel.h"
+#include "serialpanel.h"
+#include "session.h"
 
-// The main window's serial slots: each hands its work to the serial channel.
+// The main window's serial slots: each hands its work to the serial panel or channel.
 
 void MainWindow::serialOpenCloseButtonClicked(bool b)
 {
-    serialChannel->openOrClose(b);
+    serialPanel->openOrClose(b);
 }
 void MainWindow::openSerialPort()
 {
-    serialChannel->openFromForm();
+    serialPanel->openFromForm();
 }
 void MainWindow::closeSerialPort()
 {
-    serialChannel->close();
+    m_session->serial().close();
 }
 void MainWindow::readData()
 {
-    serialChannel->readNow();
+    m_session->serial().readNow();
 }
 void MainWindow::readSerialPort()
 {
-    serialChannel->endBlock();
+    serialPanel->showArrivals();
 }
 void MainWindow::writeData(QByteArray data)
 {
-    serialChannel->writeKeys(data);
+    m_session->serial().writeKeys(data);
 }
 void MainWindow::handleError(QSerialPort::SerialPortError error)
 {
-    serialChannel->handleError(error);
+    serialPanel->reportError(error);
 }
 void MainWindow::setSerialAsciiHexMode(int id)
 {
-    serialChannel->setMode(id);
+    serialPanel->setMode(id);
 }
 void MainWindow::clearSerialPort()
 {
-    serialChannel->clear();
+    serialPanel->clear();
 }
 void MainWindow::sendSerialPort()
 {
-    serialChannel->sendFromForm();
+    serialPanel->sendFromForm();
 }
 void MainWindow::serialTimerStartClicked(bool b)
 {
-    serialChannel->setPeriodicSend(b);
+    serialPanel->setPeriodicSend(b);
 }

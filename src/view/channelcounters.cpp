@@ -109,5 +109,5 @@ ChannelCounters::ChannelCounters(QLineEdit *sentDisplay, QLineEdit *receivedDisp
     m_receivedDisplay->setReadOnly(true);
     new PaintedBeneath(m_sentDisplay);
     new PaintedBeneath(m_receivedDisplay);
-    show();
+    show(0, 0);
 }

@@ -3,32 +3,26 @@
 #include <QLineEdit>
 #include <QString>
 
-// A channel's SENT and RECV counters and the fields that show them. They count operations
-// (sends, arrivals), not bytes.
+// The fields that show a channel's SENT and RECV counters. They count operations (sends,
+// arrivals), not bytes.
 class ChannelCounters {
 public:
     ChannelCounters(QLineEdit *sentDisplay, QLineEdit *receivedDisplay);
 
-    int sent() const { return m_sent; }
-    int received() const { return m_received; }
-    void countSend() { m_sentDisplay->setText(QString::number(++m_sent)); }
-    void countArrival() { m_receivedDisplay->setText(QString::number(++m_received)); }
-    void reset()
+    void show(int sent, int received)
     {
-        m_sent = 0;
-        m_received = 0;
-        show();
+        showIn(m_sentDisplay, sent);
+        showIn(m_receivedDisplay, received);
     }
 
 private:
-    void show() const
+    static void showIn(QLineEdit *field, int count)
     {
-        m_sentDisplay->setText(QString::number(m_sent));
-        m_receivedDisplay->setText(QString::number(m_received));
+        const QString text = QString::number(count);
+        if (field->text() != text)
+            field->setText(text);
     }
 
-    int m_sent = 0;
-    int m_received = 0;
     QLineEdit *m_sentDisplay;
     QLineEdit *m_receivedDisplay;
 };

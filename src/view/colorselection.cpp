@@ -1,13 +1,11 @@
 #include "colorselection.h"
 
-#include "mainwindow.h"
-#include "networkchannel.h"
-#include "serialchannel.h"
-#include "ui_mainwindow.h"
+#include "channelpanel.h"
 
 #include <QColorDialog>
-#include <QEvent>
 #include <QPalette>
+#include <QPushButton>
+#include <QTextEdit>
 
 #include <cmath>
 
@@ -49,54 +47,57 @@ QColor colourInUse(const QColor &picked, bool received, const QPalette &palette)
     return red;
 }
 
-void MainWindow::showColor(QPushButton *button, const QColor &colour)
+ColourButtons::ColourButtons(const Buttons &buttons, const Panels &panels, QWidget *window)
+    : QObject(window)
+    , m_buttons(buttons)
+    , m_panels(panels)
+    , m_window(window)
 {
-    const bool received = button == ui->PB_SerialInputColor || button == ui->PB_NetworkInputColor;
-    const bool serial = button == ui->PB_SerialInputColor || button == ui->PB_SerialOutputColor;
-    const QColor shown
-        = colourInUse(colour, received, (serial ? ui->TE_SerialPort : ui->TE_Network1)->palette());
+    setObjectName(QStringLiteral("colourButtons"));
+}
+
+QColor *ColourButtons::colourOf(const QObject *button)
+{
+    return button == m_buttons.serialInput  ? &m_serialInput
+        : button == m_buttons.serialOutput  ? &m_serialOutput
+        : button == m_buttons.networkInput  ? &m_networkInput
+        : button == m_buttons.networkOutput ? &m_networkOutput
+                                            : nullptr;
+}
+
+void ColourButtons::showOne(QPushButton *button, const QColor &colour, bool received,
+                            const QPalette &palette)
+{
+    const QColor shown = colourInUse(colour, received, palette);
     button->setText(shown.name());
     button->setStyleSheet(QStringLiteral("background-color:") + shown.name());
     // The caption names the colour, but a screen reader reads the button by its accessible name.
     button->setAccessibleDescription(shown.name());
 }
 
-void MainWindow::changeEvent(QEvent *event)
+void ColourButtons::show()
 {
-    // The default colours follow the desktop's palette, and so do the buttons that show them.
-    if (event->type() == QEvent::PaletteChange && ui)
-        showColors();
-    QMainWindow::changeEvent(event);
+    const QPalette serialPalette = m_panels.serial->widgets().view->palette();
+    const QPalette networkPalette = m_panels.network.front()->widgets().view->palette();
+    showOne(m_buttons.serialInput, m_serialInput, true, serialPalette);
+    showOne(m_buttons.serialOutput, m_serialOutput, false, serialPalette);
+    showOne(m_buttons.networkInput, m_networkInput, true, networkPalette);
+    showOne(m_buttons.networkOutput, m_networkOutput, false, networkPalette);
+    // The panels resolve the colours at each append, so that new text follows the palette.
+    m_panels.serial->setColours(m_serialInput, m_serialOutput);
+    for (ChannelPanel *panel : m_panels.network)
+        panel->setColours(m_networkInput, m_networkOutput);
 }
 
-void MainWindow::showColors()
+void ColourButtons::choose(QObject *button)
 {
-    showColor(ui->PB_SerialInputColor, serialInputColor);
-    showColor(ui->PB_SerialOutputColor, serialOutputColor);
-    showColor(ui->PB_NetworkInputColor, networkInputColor);
-    showColor(ui->PB_NetworkOutputColor, networkOutputColor);
-    // The channels resolve the colours at each append, so that new text follows the palette.
-    if (serialChannel)
-        serialChannel->setColours(serialInputColor, serialOutputColor);
-    for (Channel *channel : networkChannels)
-        if (channel)
-            channel->setColours(networkInputColor, networkOutputColor);
-}
-
-void MainWindow::setColor()
-{
-    auto *button = qobject_cast<QPushButton *>(sender());
-    QColor *colour = button == ui->PB_SerialInputColor ? &serialInputColor
-        : button == ui->PB_SerialOutputColor           ? &serialOutputColor
-        : button == ui->PB_NetworkInputColor           ? &networkInputColor
-        : button == ui->PB_NetworkOutputColor          ? &networkOutputColor
-                                                       : nullptr;
+    QColor *colour = colourOf(button);
     if (!colour)
         return;
-    const QColor chosen
-        = QColorDialog::getColor(QColor(button->text()), this, QStringLiteral("Select Color"), {});
+    const QColor chosen = QColorDialog::getColor(QColor(static_cast<QPushButton *>(button)->text()),
+                                                 m_window, QStringLiteral("Select Color"), {});
     if (!chosen.isValid())
         return;
     *colour = chosen;
-    showColors();
+    show();
 }

@@ -1,6 +1,5 @@
 #include "trafficview.h"
 
-#include "channellog.h"
 #include "rendering.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -263,10 +262,9 @@ void LayoutBudget::spend(qint64 spentNs)
     m_nextUpdateAllowedMs = std::max(m_nextUpdateAllowedMs, nowMs() + pauseMs);
 }
 
-TrafficView::TrafficView(QTextEdit *view, ChannelLog &log, LayoutBudget &budget)
+TrafficView::TrafficView(QTextEdit *view, LayoutBudget &budget)
     : QObject(view)
     , m_view(view)
-    , m_log(log)
     , m_budget(budget)
 {
     setObjectName(view->objectName() + QStringLiteral("Traffic"));
@@ -281,15 +279,14 @@ TrafficView::TrafficView(QTextEdit *view, ChannelLog &log, LayoutBudget &budget)
 
 TrafficView::~TrafficView() = default;
 
-void TrafficView::append(const QString &shown, const QColor &colour, const QString &logged)
+void TrafficView::append(const QString &text, const QColor &colour)
 {
-    m_pending.push_back({ shown, colour });
-    m_pendingChars += shown.size();
+    m_pending.push_back({ text, colour });
+    m_pendingChars += text.size();
     if (m_pendingChars > m_nextDropAt)
         dropUnshowable();
     if (!m_frameTimer.isActive())
         insertPending(true);
-    m_log.write(logged);
 }
 
 void TrafficView::clear()

@@ -8,7 +8,6 @@
 
 #include <deque>
 
-class ChannelLog;
 class QTextEdit;
 
 // The GUI thread's time that the views of one window may spend laying out a flood: while views
@@ -28,11 +27,10 @@ private:
     qint64 m_nextUpdateAllowedMs = 0;
 };
 
-// A channel's traffic view together with its log: whatever the view gains, the log gains too,
-// so the log always holds what was shown (and everything the view has long dropped). The serial
-// view alone shows a tidied form of some text (as a terminal would); its log gets every byte.
+// A channel's traffic view. Its channel writes the log before the view gains the text, so the
+// log always holds what was shown (and everything the view has long dropped).
 //
-// The log is written at once. A lone arrival is shown at once too, but while arrivals keep
+// A lone arrival is shown at once, but while arrivals keep
 // coming the view takes them in ten times a second: every update lays out the whole view again,
 // so a flood of small arrivals, or four busy channels, would otherwise have Qt lay out the same
 // paragraphs tens of times a second, mostly text the next arrivals push out of the view anyway,
@@ -43,14 +41,12 @@ class TrafficView : public QObject {
     Q_OBJECT
 
 public:
-    TrafficView(QTextEdit *view, ChannelLog &log, LayoutBudget &budget);
+    TrafficView(QTextEdit *view, LayoutBudget &budget);
     ~TrafficView() override;
 
-    // Inserts the text at the view's cursor in the colour, in normal weight, scrolls to the end
-    // and writes the same text to the log.
-    void append(const QString &text, const QColor &colour) { append(text, colour, text); }
-    // The same, with the view showing a tidied form of the text the log records.
-    void append(const QString &shown, const QColor &colour, const QString &logged);
+    // Inserts the text at the view's cursor in the colour, in normal weight, and scrolls to the
+    // end.
+    void append(const QString &text, const QColor &colour);
     // Empties the view; the log keeps everything.
     void clear();
     // Puts everything still waiting for a frame into the view now.
@@ -92,7 +88,6 @@ private:
     int insertPiece(Piece &piece, int maxChars, const OwnFormat &own);
 
     QTextEdit *m_view;
-    ChannelLog &m_log;
     LayoutBudget &m_budget;
     std::deque<Piece> m_pending;
     qint64 m_pendingChars = 0;

@@ -1,5 +1,5 @@
+#include "encoding.h"
 #include "fuzzsupport.h"
-#include "rendering.h"
 
 #include <cctype>
 

@@ -1,10 +1,10 @@
 #include "fuzzsupport.h"
-#include "networkchannel.h"
+#include "options.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QString text = QString::fromUtf8(reinterpret_cast<const char *>(data), int(size));
-    const int port = networkPortFromText(text);
+    const int port = portFromText(text);
     FUZZ_CHECK(port >= 0 && port <= 65535);
     // The port the user typed, or none (0): never another one.
     const QString typed = text.trimmed();

@@ -19,12 +19,14 @@ QPushButton *checkable(QPushButton *button, const char *caption)
 
 ChannelFixture::ChannelFixture(ChannelLog::Clock clock)
     : m_window(std::make_unique<QWidget>())
+    , m_session(new Session(std::move(clock), m_window.get()))
 {
     m_root = m_window.get();
     m_statusBar = new QStatusBar(m_window.get());
     m_statusBar->setObjectName(QStringLiteral("statusBar"));
+    m_boxes = new MessageBoxes(m_window.get(), m_statusBar);
     dialogs.setScope(m_window.get());
-    const Channel::Context context { m_window.get(), m_statusBar, m_budget, clock };
+    const PanelContext context { m_window.get(), m_statusBar, m_budget, *m_boxes };
     // Each channel on a panel of its own, so that its two mode buttons exclude only each other.
     auto *panels = new QHBoxLayout(m_window.get());
     auto panel = [panels] {
@@ -35,14 +37,15 @@ ChannelFixture::ChannelFixture(ChannelLog::Clock clock)
     };
     QWidget *serialPanel = panel();
     auto box = [serialPanel] { return new QComboBox(serialPanel); };
-    const SerialChannel::LineWidgets line {
+    const SerialPanel::LineWidgets line {
         box(), box(), box(), box(), box(), box(), checkable(new QPushButton(serialPanel), "Open")
     };
     line.port->addItem(pty.slavePath());
     fillSerialParameterLists(line);
     auto *console = new Console(serialPanel);
-    auto *serialChannel = new SerialChannel(makeWidgets(serialPanel, console), line, context);
-    m_channels[::serial] = serialChannel;
+    m_channels[::serial] = &m_session->serial();
+    m_panels[::serial]
+        = new SerialPanel(m_session->serial(), makeWidgets(serialPanel, console), line, context);
     m_address = new QLineEdit(m_window.get());
     m_port = new QLineEdit(m_window.get());
     for (int number = 1; number <= 3; ++number) {
@@ -52,30 +55,30 @@ ChannelFixture::ChannelFixture(ChannelLog::Clock clock)
         view->document()->setMaximumBlockCount(100);
         view->setReadOnly(true);
         view->setTabChangesFocus(true);
-        m_channels[number] = new NetworkChannel(
-            number, makeWidgets(networkPanel, view),
+        m_channels[number] = &m_session->network(number);
+        m_panels[number] = new NetworkPanel(
+            m_session->network(number), makeWidgets(networkPanel, view),
             { m_address, m_port, checkable(new QPushButton(networkPanel), "Connect") }, context);
     }
     QDir().mkpath(env.logDirPath());
     for (int i = 0; i < int(m_channels.size()); ++i)
         channel(i).log().open(env.logDirPath() + QStringLiteral("/run")
                               + TestEnvironment::logSuffixes[i]);
+    QObject::connect(console, &Console::getData, &m_session->serial(), &SerialChannel::writeKeys);
+    wire();
+}
 
-    // The links, the send timers and the console reach the channels as the window's slots pass
-    // them on.
-    QObject::connect(serialChannel->quietTimer(), &QTimer::timeout, serialChannel,
-                     &SerialChannel::endBlock);
-    QObject::connect(serialChannel->port(), &QSerialPort::errorOccurred, serialChannel,
-                     &SerialChannel::handleError);
-    QObject::connect(console, &Console::getData, serialChannel, &SerialChannel::writeKeys);
-    for (int number = 1; number <= 3; ++number) {
-        NetworkChannel *network = &networkChannel(number);
-        QObject::connect(network->socket(), &QTcpSocket::readyRead, network, &NetworkChannel::read);
-        QObject::connect(network->socket(), &QTcpSocket::errorOccurred, network,
-                         &NetworkChannel::reportError);
-    }
-    for (Channel *channel : m_channels)
-        QObject::connect(channel->sendTimer(), &QTimer::timeout, channel, &Channel::sendFromForm);
+void ChannelFixture::wire()
+{
+    // What the window's slots pass on from the channels to their panels.
+    QObject::connect(&m_session->serial(), &SerialChannel::errorOccurred, &serialPanel(),
+                     &SerialPanel::reportError);
+    for (int number = 1; number <= 3; ++number)
+        QObject::connect(&m_session->network(number), &NetworkChannel::errorOccurred,
+                         &networkPanel(number), &NetworkPanel::reportError);
+    for (int i = 0; i < 4; ++i)
+        QObject::connect(m_channels[i], &Channel::arrived, m_panels[i],
+                         &ChannelPanel::showArrivals);
 }
 
 ChannelFixture::~ChannelFixture()
@@ -83,7 +86,7 @@ ChannelFixture::~ChannelFixture()
     m_window.reset();
 }
 
-Channel::Widgets ChannelFixture::makeWidgets(QWidget *panel, QTextEdit *view)
+ChannelPanel::Widgets ChannelFixture::makeWidgets(QWidget *panel, QTextEdit *view)
 {
     auto *period = new QSpinBox(panel);
     period->setRange(100, 10000);
@@ -91,16 +94,16 @@ Channel::Widgets ChannelFixture::makeWidgets(QWidget *panel, QTextEdit *view)
     period->setValue(1000);
     auto *ascii = new QRadioButton(panel);
     ascii->setChecked(true);
-    const Channel::Widgets widgets { view,
-                                     new QLineEdit(panel),
-                                     new QPushButton(panel),
-                                     new QPushButton(panel),
-                                     checkable(new QPushButton(panel), "Start"),
-                                     period,
-                                     new QLineEdit(panel),
-                                     new QLineEdit(panel),
-                                     ascii,
-                                     new QRadioButton(panel) };
+    const ChannelPanel::Widgets widgets { view,
+                                          new QLineEdit(panel),
+                                          new QPushButton(panel),
+                                          new QPushButton(panel),
+                                          checkable(new QPushButton(panel), "Start"),
+                                          period,
+                                          new QLineEdit(panel),
+                                          new QLineEdit(panel),
+                                          ascii,
+                                          new QRadioButton(panel) };
     for (QObject *child : panel->children())
         if (auto *widget = qobject_cast<QWidget *>(child))
             panel->layout()->addWidget(widget);
@@ -127,14 +130,14 @@ void ChannelFixture::setTarget(const QString &port, const QString &address)
 
 void ChannelFixture::selectSerialPort(const QString &path)
 {
-    QComboBox *ports = serial().lineWidgets().port;
+    QComboBox *ports = serialPanel().lineWidgets().port;
     ports->addItem(path);
     ports->setCurrentIndex(ports->count() - 1);
 }
 
 void ChannelFixture::press(int channel, Button button)
 {
-    Channel &c = this->channel(channel);
+    ChannelPanel &c = panel(channel);
     QPushButton *pressed = button == Button::Send ? sendButton(channel)
         : button == Button::Clear                 ? clearButton(channel)
         : button == Button::Timer                 ? timerButton(channel)
@@ -153,18 +156,18 @@ void ChannelFixture::press(int channel, Button button)
         break;
     case Button::Link:
         if (channel == ::serial)
-            serial().openOrClose(pressed->isChecked());
+            serialPanel().openOrClose(pressed->isChecked());
         else
-            network(channel).connectLink(pressed->isChecked());
+            networkPanel(channel).connectLink(pressed->isChecked());
         break;
     }
 }
 
 void ChannelFixture::setHexMode(int channel, bool hex)
 {
-    const Channel::Widgets &w = this->channel(channel).widgets();
+    const ChannelPanel::Widgets &w = widgets(channel);
     (hex ? w.hex : w.ascii)->setChecked(true);
-    this->channel(channel).setMode(hex ? 1 : 0);
+    panel(channel).setMode(hex ? 1 : 0);
 }
 
 void ChannelFixture::send(int channel, const QString &command)

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "linkends.h"
+#include "messageboxes.h"
 #include "networkchannel.h"
 #include "serialchannel.h"
+#include "session.h"
 #include "trafficview.h"
 
 #include <QComboBox>
@@ -19,9 +21,9 @@
 
 #include <memory>
 
-// The four channels with no window around them, numbered as the window numbers them: their
-// controls on plain widgets, their links, send timers and console wired as the window wires them,
-// their logs in a throw-away home. No button is wired: press() does what a click would.
+// The four channels of a run with no window around them, numbered as the window numbers them:
+// their panels on plain widgets, wired to the channels as the window wires them, their logs in
+// a throw-away home. No button is wired: press() does what a click would.
 class ChannelFixture : public LinkEnds {
 public:
     explicit ChannelFixture(ChannelLog::Clock clock = {});
@@ -32,7 +34,9 @@ public:
     // The channels side by side at a size that fits them; false when they never came up.
     bool show();
 
-    // The fields the network channels share, read by connectLink().
+    Session &session() const { return *m_session; }
+    MessageBoxes &boxes() const { return *m_boxes; }
+    // The fields the network channels share, read by a Connect.
     void setTarget(const QString &port, const QString &address = QStringLiteral("127.0.0.1"));
     // Lists the path after the pty and selects it.
     void selectSerialPort(const QString &path);
@@ -61,9 +65,12 @@ public:
 
 private:
     int indexOf(const Channel &channel) const;
-    Channel::Widgets makeWidgets(QWidget *panel, QTextEdit *view);
+    ChannelPanel::Widgets makeWidgets(QWidget *panel, QTextEdit *view);
+    void wire();
 
     std::unique_ptr<QWidget> m_window;
+    Session *m_session;
+    MessageBoxes *m_boxes;
     LayoutBudget m_budget;
     QLineEdit *m_address;
     QLineEdit *m_port;

@@ -18,8 +18,8 @@ LinkEnds::~LinkEnds() = default;
 
 QPushButton *LinkEnds::linkButton(int channel) const
 {
-    return channel == serial ? serialChannel().lineWidgets().openButton
-                             : networkChannel(channel).connectButton();
+    return channel == serial ? serialPanel().lineWidgets().openButton
+                             : networkPanel(channel).linkWidgets().connectButton;
 }
 
 QString LinkEnds::periodicSend(int channel) const
@@ -53,8 +53,8 @@ int LinkEnds::received(int channel) const
 
 QTextEdit *LinkEnds::view(int channel) const
 {
-    this->channel(channel).traffic().flush();
-    return this->channel(channel).widgets().view;
+    panel(channel).traffic().flush();
+    return widgets(channel).view;
 }
 
 QTcpSocket *LinkEnds::connectNetwork(int channel)

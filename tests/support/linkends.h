@@ -3,13 +3,17 @@
 #include "channel.h"
 #include "modaldialoghelper.h"
 #include "networkchannel.h"
+#include "networkpanel.h"
 #include "pty.h"
 #include "serialchannel.h"
+#include "serialpanel.h"
 #include "testenvironment.h"
 
 #include <QByteArray>
+#include <QLineEdit>
 #include <QObject>
 #include <QPointer>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QString>
 #include <QTcpServer>
@@ -48,7 +52,13 @@ public:
         return static_cast<NetworkChannel &>(this->channel(channel));
     }
 
-    const Channel::Widgets &widgets(int channel) const { return m_channels[channel]->widgets(); }
+    ChannelPanel &panel(int channel) const { return *m_panels[channel]; }
+    SerialPanel &serialPanel() const { return static_cast<SerialPanel &>(panel(serial)); }
+    NetworkPanel &networkPanel(int channel) const
+    {
+        return static_cast<NetworkPanel &>(panel(channel));
+    }
+    const ChannelPanel::Widgets &widgets(int channel) const { return m_panels[channel]->widgets(); }
     QLineEdit *commandLine(int channel) const { return widgets(channel).command; }
     QPushButton *sendButton(int channel) const { return widgets(channel).sendButton; }
     QPushButton *clearButton(int channel) const { return widgets(channel).clearButton; }
@@ -120,6 +130,7 @@ protected:
     // Set by the fixture once its channels exist: their window, the channels serial first.
     QObject *m_root = nullptr;
     std::array<Channel *, 4> m_channels {};
+    std::array<ChannelPanel *, 4> m_panels {};
     QStatusBar *m_statusBar = nullptr;
 
 private:

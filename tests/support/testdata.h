@@ -68,3 +68,24 @@ inline QVector<ByteValueRow> everyByteValueRows()
              { "ASCII, 01 to FF then 00", false, ascending.mid(1) + '\0' },
              { "ASCII, FF to 00", false, descending } };
 }
+
+// What a channel's log holds when its traffic ends with the loss of its link: the note of the
+// loss on a line of its own.
+inline QByteArray lossNoted(const QByteArray &traffic, const QByteArray &reason)
+{
+    const bool lineOpen = !traffic.isEmpty() && !traffic.endsWith('\n');
+    return traffic + (lineOpen ? "\n" : "") + "--- link lost: " + reason + " ---\n";
+}
+
+// The log up to the note of a lost link at its end, and the line break before it, which the
+// traffic or the note may have brought: a prefix of the traffic.
+inline QByteArray beforeLossNote(QByteArray log)
+{
+    const qsizetype note = log.lastIndexOf("--- link lost: ");
+    if (note >= 0 && (note == 0 || log.at(note - 1) == '\n')) {
+        log.truncate(note);
+        if (log.endsWith('\n'))
+            log.chop(1);
+    }
+    return log;
+}

@@ -20,8 +20,10 @@ MainWindow &WindowFixture::start()
     m_root = &*m_window;
     dialogs.setScope(&*m_window);
     const char *keys[] = { "serial", "network1", "network2", "network3" };
-    for (int i = 0; i < int(m_channels.size()); ++i)
+    for (int i = 0; i < int(m_channels.size()); ++i) {
         m_channels[i] = widget<Channel>(QLatin1String(keys[i]) + QStringLiteral("Channel"));
+        m_panels[i] = widget<ChannelPanel>(QLatin1String(keys[i]) + QStringLiteral("Panel"));
+    }
     m_statusBar = widget<QStatusBar>(QStringLiteral("statusBar"));
     return *m_window;
 }
@@ -80,7 +82,7 @@ void WindowFixture::selectSerialPort(const QString &path)
 
 void WindowFixture::setHexMode(int channel, bool hex)
 {
-    const Channel::Widgets &w = this->channel(channel).widgets();
+    const ChannelPanel::Widgets &w = widgets(channel);
     (hex ? w.hex : w.ascii)->click();
 }
 
