@@ -15,7 +15,9 @@ four independent channels: one serial port and three TCP clients. For each
 channel the user opens the link, sends a typed command as text or as
 hexadecimal bytes, optionally repeats it on a timer, and watches sent and
 received traffic in different colours with per-channel counters. Everything
-shown is also written to per-run log files under ~/Documents/TeskManager.")
+shown is also written to per-run log files under ~/Documents/TeskManager.
+Lua scripts drive the channels and give a verdict (JUnit report, exit
+status), in the window or, with teskmanager-run, without one.")
 set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
 
 # The install rules use relative destinations, so the package can place them under /usr

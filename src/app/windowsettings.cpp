@@ -4,50 +4,11 @@
 #include "networkpanel.h"
 #include "serialpanel.h"
 #include "session.h"
-#include "settingsformat.h"
 
 #include "ui_mainwindow.h"
 
 #include <QDir>
-#include <QFileInfo>
-#include <QSaveFile>
-#include <QSettings>
 #include <QTextEdit>
-
-namespace {
-const QString settingsGroup = QStringLiteral("Setup_Parameter");
-
-// Only a plain file, or none yet, is a settings file. A named pipe in its place would block the
-// program in the open until some writer comes along, and a folder cannot be written over.
-bool usableSettingsPath(const QString &path)
-{
-    const QFileInfo file(path);
-    return !file.exists() || file.isFile();
-}
-
-// QSettings does not say why its write failed. Saving a file of about that size the same way (a
-// new file beside it, never committed) meets the same refusal and does say why: the folder
-// cannot be written, the disk is full, a size limit is reached. Only a second attempt at what a
-// write left over yields the reason, hence the loop.
-QString settingsWriteProblem(const QString &path)
-{
-    QSaveFile probe(path);
-    if (!probe.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return probe.errorString();
-    const QByteArray filler(int(qMax<qint64>(QFileInfo(path).size(), 4096)), ' ');
-    QString reason = MainWindow::tr("the file could not be written");
-    for (qint64 done = 0; done < filler.size();) {
-        const qint64 written = probe.write(filler.constData() + done, filler.size() - done);
-        if (written <= 0) {
-            reason = probe.errorString();
-            break;
-        }
-        done += written;
-    }
-    probe.cancelWriting();
-    return reason;
-}
-} // namespace
 
 void MainWindow::initSettings()
 {
@@ -68,39 +29,26 @@ void MainWindow::initSettings()
 
 void MainWindow::loadSettings()
 {
-    // Settings on no file at all give every default.
-    runSettings.read(usableSettingsPath(settingsFilePath) ? settingsFilePath : QString());
+    runSettings.read(settingsFilePath);
     const RunSettings &file = runSettings;
     // A saved port that is not here now (an adapter unplugged, a pty not made yet) is still the
     // user's choice: it is listed and selected, so that Open says why it fails and the next
     // exit does not write another port over it.
-    const QString portName = file.text(QStringLiteral("portname"));
-    if (file.contains(QStringLiteral("portname")) && !portName.isEmpty()
-        && ui->CB_SerialPort->findText(portName) < 0)
-        addSerialPorts({ portName });
+    const std::optional<QString> portName = file.portName();
+    if (portName && ui->CB_SerialPort->findText(*portName) < 0)
+        addSerialPorts({ *portName });
     else
-        ui->CB_SerialPort->setCurrentText(portName);
+        ui->CB_SerialPort->setCurrentText(file.text(QStringLiteral("portname")));
     // An index beyond the list leaves no baud rate selected rather than a wrong one.
-    ui->CB_BandRate->setCurrentIndex(file.integer(QStringLiteral("bandrate")));
-    ui->LE_IPAddress1->setText(file.text(QStringLiteral("networkipaddress")));
-    ui->LE_Port1->setText(file.text(QStringLiteral("networkport")));
+    ui->CB_BandRate->setCurrentIndex(file.bandRateIndex());
+    ui->LE_IPAddress1->setText(file.networkAddress());
+    ui->LE_Port1->setText(file.networkPort());
     for (ChannelPanel *panel : panels)
-        panel->widgets().period->setValue(
-            file.integer(panel->channel().key() + QStringLiteral("timermsecond")));
+        panel->widgets().period->setValue(file.periodMs(panel->channel().key()));
 
     // The keys beyond the form: a value that means nothing gives the default, and the command
     // line wins for this run.
-    RunOptions options;
-    for (int i = 0; i < channelCount; ++i)
-        options.lineEndings[size_t(i)] = lineEndingFromText(
-            file.text(m_session->channel(i).key() + QStringLiteral("lineending")));
-    options.timestamps = timestampsFromText(file.text(QStringLiteral("timestamps")));
-    options.dtr = switchFromText(file.text(QStringLiteral("serialdtr")));
-    options.rts = switchFromText(file.text(QStringLiteral("serialrts")));
-    options.baudRate = baudRateFromText(file.text(QStringLiteral("baudrate")));
-    options.reconnect = wordFromText<bool>(file.text(QStringLiteral("reconnect")),
-                                           { { "true", true }, { "false", false } });
-
+    RunOptions options = file.runOptions();
     options.overrideWith(commandLineOptions);
     m_session->configure(options);
     if (options.baudRate) {
@@ -118,10 +66,6 @@ void MainWindow::loadSettings()
 
 void MainWindow::saveSettings()
 {
-    if (!usableSettingsPath(settingsFilePath)) {
-        warnSettingsNotSaved(tr("it is not a plain file"));
-        return;
-    }
     QHash<QString, QVariant> shown = {
         { QStringLiteral("port"), ui->CB_SerialPort->currentIndex() },
         { QStringLiteral("portname"), ui->CB_SerialPort->currentText() },
@@ -133,22 +77,9 @@ void MainWindow::saveSettings()
     for (ChannelPanel *panel : panels)
         shown.insert(panel->channel().key() + QStringLiteral("timermsecond"),
                      panel->widgets().period->value());
-    const QList<QPair<QString, QVariant>> values = runSettings.toWrite(shown);
-    const QDateTime modifiedBefore = QFileInfo(settingsFilePath).lastModified();
-    QSettings settings(settingsFilePath, QSettings::IniFormat);
-    useUtf8Ini(settings);
-    settings.beginGroup(settingsGroup);
-    for (const auto &[key, value] : values)
-        settings.setValue(key, value);
-    settings.endGroup();
-    settings.sync();
-    // A damaged file reports its damage first and then nothing more, not even a failed write;
-    // then only an untouched file tells that the write failed.
-    const QFileInfo after(settingsFilePath);
-    const bool failed = settings.status() == QSettings::AccessError || !after.exists()
-        || (settings.status() == QSettings::FormatError && after.lastModified() == modifiedBefore);
-    if (failed)
-        warnSettingsNotSaved(settingsWriteProblem(settingsFilePath));
+    QString why;
+    if (!runSettings.write(settingsFilePath, shown, &why))
+        warnSettingsNotSaved(why);
 }
 
 void MainWindow::warnSettingsNotSaved(const QString &reason)

@@ -34,8 +34,8 @@ public:
     QTimer *quietTimer() const { return m_quietTimer; }
 
     // The port and the settings the next open uses.
-    void setSettings(const SerialSettings &settings) { m_settings = settings; }
-    const SerialSettings &settings() const { return m_settings; }
+    void setLineSettings(const SerialSettings &settings) { m_settings = settings; }
+    const SerialSettings &lineSettings() const { return m_settings; }
     // DTR and RTS as each open sets them; unset, as the system leaves them.
     void setControlLines(std::optional<bool> dtr, std::optional<bool> rts)
     {

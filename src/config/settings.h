@@ -1,11 +1,14 @@
 #pragma once
 
+#include "options.h"
+
 #include <QHash>
 #include <QList>
 #include <QPair>
 #include <QString>
 #include <QVariant>
 
+#include <optional>
 #include <vector>
 
 // How a key's value is read from the file.
@@ -39,7 +42,8 @@ const std::vector<SettingKey> &settingKeys();
 // window still shows the run's value at exit.
 class RunSettings {
 public:
-    // Reads the group from the file at `path`; an empty path gives every default.
+    // Reads the group from the file at `path`; an empty path, or one that is not a plain file,
+    // gives every default.
     void read(const QString &path);
     // Whether the file holds a usable value for the key.
     bool contains(const QString &key) const { return m_usable.contains(key); }
@@ -52,8 +56,28 @@ public:
     void setForRun(const QString &key, const QVariant &runValue);
     bool isSetForRun(const QString &key) const { return m_run.contains(key); }
 
+    // The form's keys, typed.
+    // The saved serial port: none when the file names none.
+    std::optional<QString> portName() const;
+    // The baud rate's place in the list.
+    int bandRateIndex() const { return integer(QStringLiteral("bandrate")); }
+    QString networkAddress() const { return text(QStringLiteral("networkipaddress")); }
+    QString networkPort() const { return text(QStringLiteral("networkport")); }
+    // The periodic send's period of the channel a key names ("serial", "network2").
+    int periodMs(const QString &channel) const
+    {
+        return integer(channel + QStringLiteral("timermsecond"));
+    }
+
+    // The keys beyond the form, as the command line would give them; unset where the file has
+    // no value that means something.
+    RunOptions runOptions() const;
+
     // The keys and values to write at exit, given what the window shows for the keys it shows.
     QList<QPair<QString, QVariant>> toWrite(const QHash<QString, QVariant> &shown) const;
+    // Writes them into the file at `path`, in their order; false, with the reason, when the
+    // file could not be written.
+    bool write(const QString &path, const QHash<QString, QVariant> &shown, QString *why) const;
 
 private:
     QHash<QString, QVariant> m_raw; // every key the file has, as it has it

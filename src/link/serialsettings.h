@@ -19,3 +19,21 @@ struct SerialSettings {
     QString flowControlText;
     bool localEcho = false;
 };
+
+// The baud rates every serial line is offered, in the order the settings' index counts them.
+inline constexpr qint32 standardBaudRates[] = { 9600, 19200, 38400, 57600, 115200 };
+
+// The line a serial channel opens unless told otherwise: 8 data bits, no parity, one stop bit,
+// no flow control, described as the window describes them.
+inline SerialSettings plainLine(const QString &portName, qint32 baudRate)
+{
+    SerialSettings s;
+    s.portName = portName;
+    s.baudRate = baudRate;
+    s.baudRateText = QString::number(baudRate);
+    s.dataBitsText = QStringLiteral("8");
+    s.parityText = QStringLiteral("None");
+    s.stopBitsText = QStringLiteral("1");
+    s.flowControlText = QStringLiteral("None");
+    return s;
+}

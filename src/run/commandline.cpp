@@ -19,9 +19,18 @@ const char qtOptionsWithValue[]
       "geometry icon title display name visual session style stylesheet qmljsdebugger";
 const char qtSwitches[] = "reverse nograb dograb testability widgetcount qdevel qdebug";
 
-const char tryHelp[] = "Try 'teskmanager --help' for more information.\n";
+QString programName(Program program)
+{
+    return program == Program::Window ? QStringLiteral("teskmanager")
+                                      : QStringLiteral("teskmanager-run");
+}
 
-const char epilogue[] = R"(
+// What teskmanager-run takes of the window's options: what a script's links and logs need.
+const char runOptionNames[]
+    = "help version serial-port line-ending timestamps dtr rts baud open host port connect "
+      "reconnect log-dir discard-logs script report";
+
+const char windowEpilogue[] = R"(
 Qt's own options, such as -platform, -style, -stylesheet or -reverse, work
 as usual.
 
@@ -41,6 +50,26 @@ Files:
         serialdtr, serialrts = on | off (empty: as the system sets them)
         baudrate = a number, used over the bandrate index
         reconnect = true | false
+)";
+
+const char runEpilogue[] = R"(
+It opens no window and needs no display; it asks nothing. Every other option
+works as in teskmanager, which also runs a script (--script) with the window up.
+
+Files:
+  ~/Documents/TeskManager/<date>_<time>-serial.txt, -network1.txt, -network2.txt,
+  -network3.txt, -script.txt
+      What each channel sent and received in the run, and the script's checks,
+      notes, time-outs, error and totals; kept unless --discard-logs is given.
+  demosettings.ini
+      Read from the directory the run starts in, as teskmanager reads it (the
+      serial port, the baud rate, the network address and port, and the keys
+      beyond the form); never written.
+
+Exit status:
+  0 every check passed, 1 a check failed, 2 the command line or the script
+  cannot be used (nothing is opened), 3 an error stopped the script, the run
+  was stopped by a signal, or the report could not be written.
 )";
 
 const QString serialOrNetwork = QStringLiteral("CH must be serial, 1, 2 or 3");
@@ -242,9 +271,9 @@ QList<CommandLineOption> scriptOptions()
 {
     return {
         option("script", "FILE",
-               "Run the Lua script FILE once the window is up and the links asked for are open "
-               "(see Scripted tests in the README); exit status 0 when every check passed, 1 "
-               "when one failed, 3 when the script stopped on an error.",
+               "Run the Lua script FILE once the links asked for are open (see Scripted tests in "
+               "the README); exit status 0 when every check passed, 1 when one failed, 3 when "
+               "the script stopped on an error.",
                readScript),
         option("report", "FILE", "Write the script's checks to FILE as a JUnit XML report.",
                [](const QString &v, O &o) {
@@ -256,15 +285,16 @@ QList<CommandLineOption> scriptOptions()
 
 // QCommandLineParser::helpText() names the program after QCoreApplication::arguments() and
 // crashes without an application object; a core application needs no display.
-QString helpText(const QCommandLineParser &parser)
+QString helpText(const QCommandLineParser &parser, Program program)
 {
+    const QLatin1String epilogue(program == Program::Window ? windowEpilogue : runEpilogue);
     if (QCoreApplication::instance())
-        return parser.helpText() + QLatin1String(epilogue);
+        return parser.helpText() + epilogue;
     int argc = 1;
-    char name[] = "teskmanager";
-    char *argv[] = { name, nullptr };
+    QByteArray name = programName(program).toLatin1();
+    char *argv[] = { name.data(), nullptr };
     const QCoreApplication application(argc, argv);
-    return parser.helpText() + QLatin1String(epilogue);
+    return parser.helpText() + epilogue;
 }
 
 CommandLine exitWith(int code, const QString &text)
@@ -276,20 +306,30 @@ CommandLine exitWith(int code, const QString &text)
 }
 
 // A mistake is named on one line, then where to read more, as other command-line tools do.
-CommandLine mistake(const QString &line)
+CommandLine mistake(const QString &line, Program program)
 {
-    return exitWith(2, line + QLatin1Char('\n') + QLatin1String(tryHelp));
+    return exitWith(2,
+                    line
+                        + QStringLiteral("\nTry '%1 --help' for more information.\n")
+                              .arg(programName(program)));
 }
 
-void declareOptions(QCommandLineParser &parser)
+void declareOptions(QCommandLineParser &parser, Program program)
 {
     // Qt's options have a single dash and a word: -platform, not -p -l -a ...
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.setApplicationDescription(QStringLiteral(
-        "Exercises devices over a serial line and over TCP: one window, four channels\n"
-        "(one serial port and three TCP clients)."));
-    for (const CommandLineOption &option : commandLineOptions())
+    parser.setApplicationDescription(
+        program == Program::Window
+            ? QStringLiteral(
+                "Exercises devices over a serial line and over TCP: one window, four channels\n"
+                "(one serial port and three TCP clients).")
+            : QStringLiteral("Runs a Lua script against TeskManager's four channels (one serial "
+                             "port and three TCP\nclients) without a window, and gives its "
+                             "verdict: teskmanager-run --script FILE [options]"));
+    for (const CommandLineOption &option : commandLineOptions(program))
         parser.addOption(QCommandLineOption(option.names, option.description, option.valueName));
+    if (program == Program::Run)
+        return;
     for (const char *names : { qtOptionsWithValue, qtSwitches }) {
         for (const QString &name : QString::fromLatin1(names).split(QLatin1Char(' '))) {
             QCommandLineOption option(name);
@@ -303,23 +343,32 @@ void declareOptions(QCommandLineParser &parser)
 
 } // namespace
 
-const QList<CommandLineOption> &commandLineOptions()
+QList<CommandLineOption> commandLineOptions(Program program)
 {
     static const QList<CommandLineOption> options
         = benchOptions() + unattendedOptions() + endingOptions() + scriptOptions();
-    return options;
+    if (program == Program::Window)
+        return options;
+    const QStringList taken = QString::fromLatin1(runOptionNames).split(QLatin1Char(' '));
+    QList<CommandLineOption> run;
+    for (const CommandLineOption &option : options)
+        if (taken.contains(option.names.constLast()))
+            run << option;
+    return run;
 }
 
 namespace {
 // What only the whole command line tells: options that need --script, and whether the script
 // compiles. A script that does not is named on one line, file, line and Lua's message, as a
 // compiler names a mistake; --help would not help with it.
-std::optional<CommandLine> checkScript(const RunOptions &o)
+std::optional<CommandLine> checkScript(const RunOptions &o, Program program)
 {
+    if (o.scriptPath.isEmpty() && program == Program::Run)
+        return mistake(QStringLiteral("teskmanager-run needs --script FILE."), program);
     if (o.scriptPath.isEmpty() && !o.reportPath.isEmpty())
-        return mistake(QStringLiteral("--report needs --script."));
+        return mistake(QStringLiteral("--report needs --script."), program);
     if (o.scriptPath.isEmpty() && o.quitAfterScript)
-        return mistake(QStringLiteral("--quit-after script needs --script."));
+        return mistake(QStringLiteral("--quit-after script needs --script."), program);
     const QString error = o.scriptPath.isEmpty()
         ? QString()
         : ScriptRunner::compileError(o.scriptPath, o.scriptSource);
@@ -329,25 +378,33 @@ std::optional<CommandLine> checkScript(const RunOptions &o)
 }
 } // namespace
 
-CommandLine parseCommandLine(const QStringList &arguments)
+CommandLine parseCommandLine(const QStringList &arguments, Program program)
 {
     QCommandLineParser parser;
-    declareOptions(parser);
+    declareOptions(parser, program);
     if (!parser.parse(arguments))
-        return mistake(parser.errorText());
+        return mistake(parser.errorText(), program);
     if (!parser.positionalArguments().isEmpty())
         return mistake(QStringLiteral("Unexpected argument '%1'.")
-                           .arg(parser.positionalArguments().constFirst()));
+                           .arg(parser.positionalArguments().constFirst()),
+                       program);
     if (parser.isSet(QStringLiteral("help")))
-        return exitWith(0, helpText(parser));
+        return exitWith(0, helpText(parser, program));
     if (parser.isSet(QStringLiteral("version")))
         return exitWith(0,
-                        QStringLiteral("TeskManager %1\n").arg(QLatin1String(teskManagerVersion)));
-    if (parser.isSet(QStringLiteral("keep-logs")) && parser.isSet(QStringLiteral("discard-logs")))
-        return mistake(QStringLiteral("--keep-logs and --discard-logs contradict each other."));
+                        (program == Program::Window ? QStringLiteral("TeskManager %1\n")
+                                                    : QStringLiteral("teskmanager-run "
+                                                                     "(TeskManager) %1\n"))
+                            .arg(QLatin1String(teskManagerVersion)));
+    if (program == Program::Window && parser.isSet(QStringLiteral("keep-logs"))
+        && parser.isSet(QStringLiteral("discard-logs")))
+        return mistake(QStringLiteral("--keep-logs and --discard-logs contradict each other."),
+                       program);
 
     CommandLine result;
-    for (const CommandLineOption &option : commandLineOptions()) {
+    if (program == Program::Run)
+        result.options.keepLogs = !parser.isSet(QStringLiteral("discard-logs"));
+    for (const CommandLineOption &option : commandLineOptions(program)) {
         const QString &name = option.names.constLast();
         if (!option.read || !parser.isSet(name))
             continue;
@@ -355,14 +412,15 @@ CommandLine parseCommandLine(const QStringList &arguments)
             = option.valueName.isEmpty() ? QStringList { QString() } : parser.values(name);
         for (const QString &value : values) {
             if (value.isEmpty() && !option.valueName.isEmpty())
-                return mistake(QStringLiteral("Missing value after '--%1'.").arg(name));
+                return mistake(QStringLiteral("Missing value after '--%1'.").arg(name), program);
             const QString problem = option.read(value, result.options);
             if (!problem.isEmpty())
                 return mistake(QStringLiteral("Bad value '%1' for --%2 (%3): %4.")
-                                   .arg(value, name, option.valueName, problem));
+                                   .arg(value, name, option.valueName, problem),
+                               program);
         }
     }
-    if (std::optional<CommandLine> refusal = checkScript(result.options))
+    if (std::optional<CommandLine> refusal = checkScript(result.options, program))
         return *refusal;
     return result;
 }

@@ -19,8 +19,11 @@ struct CommandLineOption {
     std::function<QString(const QString &value, RunOptions &options)> read;
 };
 
+// The two programs that read a command line: the window, and the run of scripts without one.
+enum class Program { Window, Run };
+
 // The program's own options, in the order --help lists them.
-const QList<CommandLineOption> &commandLineOptions();
+QList<CommandLineOption> commandLineOptions(Program program = Program::Window);
 
 // What the command line asks of this run. It is read before any application object exists, so
 // that help, version and mistakes need no display.
@@ -33,4 +36,4 @@ struct CommandLine {
 };
 
 // Reads the arguments as main() receives them, the program's name first.
-CommandLine parseCommandLine(const QStringList &arguments);
+CommandLine parseCommandLine(const QStringList &arguments, Program program = Program::Window);

@@ -30,12 +30,8 @@ void fillSerialParameterLists(const SerialPanel::LineWidgets &line)
             box->addItem(QLatin1String(item.text), item.value);
     };
 
-    fill(line.baudRate,
-         { { "9600", 9600 },
-           { "19200", 19200 },
-           { "38400", 38400 },
-           { "57600", 57600 },
-           { "115200", 115200 } });
+    for (const qint32 rate : standardBaudRates)
+        line.baudRate->addItem(QString::number(rate), rate);
     fill(line.dataBits,
          { { "5", QSerialPort::Data5 },
            { "6", QSerialPort::Data6 },

@@ -20,8 +20,8 @@ SerialPanel::SerialPanel(SerialChannel &channel, const Widgets &widgets, const L
     for (QComboBox *box :
          { line.port, line.baudRate, line.dataBits, line.parity, line.stopBits, line.flowControl })
         connect(box, &QComboBox::currentTextChanged, this,
-                [this] { m_serial.setSettings(settingsShown()); });
-    m_serial.setSettings(settingsShown());
+                [this] { m_serial.setLineSettings(settingsShown()); });
+    m_serial.setLineSettings(settingsShown());
 }
 
 SerialSettings SerialPanel::settingsShown() const
@@ -122,7 +122,7 @@ void SerialPanel::showLinkState(LinkState was)
             statusBar()->showMessage(m_serial.openStatus());
         } else if (m_serial.linkState() == LinkState::Lost && was != LinkState::Lost) {
             statusBar()->showMessage(windowText("Serial port %1 lost; it will be reopened.")
-                                         .arg(m_serial.settings().portName));
+                                         .arg(m_serial.lineSettings().portName));
         }
         break;
     case LinkState::Closed:
