@@ -1,7 +1,14 @@
+#include "comportserver.h"
+#include "joiningthread.h"
+#include "ser2net.h"
 #include "telnetcodec.h"
 #include "testdata.h"
 
+#include <QTcpSocket>
 #include <QtTest>
+
+#include <atomic>
+#include <poll.h>
 
 namespace {
 
@@ -100,11 +107,118 @@ QByteArray everyByteThenRandom(int size, quint32 seed)
     return bytes + randomBytes(size - 256, seed);
 }
 
+QString firstDifference(const QByteArray &got, const QByteArray &expected)
+{
+    int at = 0;
+    while (at < got.size() && at < expected.size() && got.at(at) == expected.at(at))
+        ++at;
+    return QStringLiteral("%1 bytes of %2, first difference at %3")
+        .arg(got.size())
+        .arg(expected.size())
+        .arg(at);
+}
+
+// A plain socket with the codec: the client's part of the wire and nothing else, so that the
+// servers can be tested before any link uses them.
+class CodecClient {
+public:
+    CodecClient()
+    {
+        QObject::connect(&socket, &QTcpSocket::readyRead, &socket, [this] { read(); });
+    }
+
+    bool connectTo(quint16 port)
+    {
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        if (!socket.waitForConnected(5000))
+            return false;
+        send(negotiation.start());
+        return true;
+    }
+    void send(const QByteArray &wire) { socket.write(wire); }
+
+    QStringList comPortEvents(int from = 0) const
+    {
+        QStringList words;
+        for (int i = from; i < events.size(); ++i) {
+            if (events.at(i).kind == TelnetEvent::Kind::ComPort)
+                words << describe(events.at(i));
+        }
+        return words;
+    }
+    QStringList negotiations() const
+    {
+        QStringList words;
+        for (const TelnetEvent &event : events) {
+            if (event.kind == TelnetEvent::Kind::Negotiation)
+                words << describe(event);
+        }
+        return words;
+    }
+
+    QTcpSocket socket;
+    TelnetDecoder decoder;
+    TelnetNegotiation negotiation = TelnetNegotiation::comPortClient();
+    QByteArray data;
+    QVector<TelnetEvent> events;
+    QByteArray replies; // what the negotiation answered, beyond its start
+
+private:
+    void read()
+    {
+        const TelnetDecoder::Output output = decoder.feed(socket.readAll());
+        data += output.data;
+        for (const TelnetEvent &event : output.events) {
+            events << event;
+            if (event.kind != TelnetEvent::Kind::Negotiation)
+                continue;
+            const QByteArray reply = negotiation.answer(event.verb, event.option);
+            replies += reply;
+            socket.write(reply);
+        }
+    }
+};
+
+// A question whose answer marks the end of what a row waits for: the server answers in the
+// order it was asked, so an answer that has not come by then is not coming. ser2net answers
+// the line's settings and controls in order, after it set the device, but PURGE-DATA, the
+// masks and the signature at once, ahead of them; so it is asked about its inbound flow
+// control, which no row sets.
+struct Marker {
+    QByteArray question;
+    QString answer;
+};
+const Marker ser2netMarker { comPortSetControl(ComPortControl::QueryInboundFlow),
+                             QStringLiteral("comport 5 14") };
+const Marker serverMarker { comPortPurgeData(ComPortPurge::Receive),
+                            QStringLiteral("comport 12 1") };
+
+QStringList answersUpToMarker(CodecClient &client, int from, const Marker &marker)
+{
+    client.send(marker.question);
+    QStringList answers;
+    const bool marked = QTest::qWaitFor([&] {
+        answers = client.comPortEvents(from);
+        return answers.contains(marker.answer);
+    });
+    if (!marked)
+        return { QStringLiteral("no answer to the marker") };
+    answers.removeAll(marker.answer);
+    return answers;
+}
+
 // ser2net's greeting, as it sends it on every connection.
 const QStringList ser2netGreeting
     = { QStringLiteral("WILL 3"), QStringLiteral("DO 3"), QStringLiteral("WILL 1"),
         QStringLiteral("DONT 1"), QStringLiteral("DO 0"), QStringLiteral("WILL 0"),
         QStringLiteral("DO 44") };
+
+bool negotiatedWithSer2net(const CodecClient &client)
+{
+    // ser2net answers the client's WILL COM-PORT-OPTION with the modem state.
+    return client.negotiations().mid(0, ser2netGreeting.size()) == ser2netGreeting
+        && client.comPortEvents().contains(QStringLiteral("comport 7 0"));
+}
 
 } // namespace
 
@@ -130,6 +244,20 @@ private slots:
     void unknownOptionValues();
     void modemLines_data();
     void modemLines();
+
+    void ser2netNegotiates();
+    void ser2netAnswersSettings_data();
+    void ser2netAnswersSettings();
+    void ser2netCarriesEveryByteBothWays();
+    void ser2netComesBackOnTheSamePorts_data();
+    void ser2netComesBackOnTheSamePorts();
+    void ser2netRawPortCarriesBytesAsTheyAre();
+    void ser2netServesOneClient();
+    void serverNegotiatesWithoutAWordMore();
+    void serverAnswersAsTold_data();
+    void serverAnswersAsTold();
+    void serverNotifiesWhenTold();
+    void serverRecordsEveryCommand();
 };
 
 namespace {
@@ -577,6 +705,352 @@ void TelnetCodecTest::modemLines()
     QFETCH(int, state);
     QFETCH(int, lines);
     QCOMPARE(int(pinoutFromModemState(quint8(state))), lines);
+}
+
+// The client's start crosses ser2net's greeting; the only word the client adds is its refusal
+// of ser2net's ECHO.
+void TelnetCodecTest::ser2netNegotiates()
+{
+    if (!Ser2net::isInstalled())
+        QSKIP("ser2net is not installed; the remote serial port tests need it");
+    Ser2net ser2net;
+    const QString failure = ser2net.start();
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    CodecClient client;
+    QVERIFY(client.connectTo(ser2net.rfc2217Port()));
+    QTRY_VERIFY(negotiatedWithSer2net(client));
+    QCOMPARE(client.replies.toHex(), hex("fffe01").toHex());
+    QVERIFY(client.negotiation.localEnabled(Telnet::OptionComPort));
+    QVERIFY(client.negotiation.localEnabled(Telnet::OptionBinary));
+    QVERIFY(client.negotiation.remoteEnabled(Telnet::OptionBinary));
+    QVERIFY(client.negotiation.localEnabled(Telnet::OptionSuppressGoAhead));
+    QVERIFY(client.negotiation.remoteEnabled(Telnet::OptionSuppressGoAhead));
+    QVERIFY(!client.negotiation.remoteEnabled(Telnet::OptionEcho));
+    QVERIFY(client.decoder.senderBinary());
+    // A question answered after all that: nothing more was said in between.
+    QCOMPARE(answersUpToMarker(client, 0, ser2netMarker), QStringList { "comport 7 0" });
+    QCOMPARE(client.replies.toHex(), hex("fffe01").toHex());
+    QVERIFY(client.data.isEmpty());
+}
+
+void TelnetCodecTest::ser2netAnswersSettings_data()
+{
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<QStringList>("answers");
+    QTest::addColumn<int>("speed"); // the pty's line speed afterwards
+    QTest::newRow("SET-BAUDRATE 115200")
+        << comPortSetBaudRate(115200) << QStringList { "comport 1 115200" } << 115200;
+    QTest::newRow("SET-BAUDRATE 19200")
+        << comPortSetBaudRate(19200) << QStringList { "comport 1 19200" } << 19200;
+    QTest::newRow("SET-BAUDRATE without a termios constant")
+        << comPortSetBaudRate(12345) << QStringList { "comport 1 12345" } << 12345;
+    QTest::newRow("SET-BAUDRATE with 0xFF in it")
+        << comPortSetBaudRate(0xffff) << QStringList { "comport 1 65535" } << 65535;
+    QTest::newRow("the rate asked: the configured one")
+        << comPortSetBaudRate(0) << QStringList { "comport 1 9600" } << 9600;
+    QTest::newRow("SET-DATASIZE 7")
+        << comPortSetDataSize(7) << QStringList { "comport 2 7" } << 9600;
+    QTest::newRow("SET-PARITY even")
+        << comPortSetParity(ComPortParity::Even) << QStringList { "comport 3 3" } << 9600;
+    QTest::newRow("SET-STOPSIZE 2")
+        << comPortSetStopSize(ComPortStopSize::Two) << QStringList { "comport 4 2" } << 9600;
+    QTest::newRow("SET-STOPSIZE 1.5: no answer")
+        << comPortSetStopSize(ComPortStopSize::OneAndHalf) << QStringList() << 9600;
+    QTest::newRow("SET-CONTROL hardware flow")
+        << comPortSetControl(ComPortControl::Hardware) << QStringList { "comport 5 3" } << 9600;
+    QTest::newRow("SET-CONTROL DTR on: no answer")
+        << comPortSetControl(ComPortControl::DtrOn) << QStringList() << 9600;
+    QTest::newRow("SET-CONTROL RTS off: no answer")
+        << comPortSetControl(ComPortControl::RtsOff) << QStringList() << 9600;
+    // A client must not take this answer for a refusal: ser2net says "on" to every BREAK value.
+    QTest::newRow("SET-CONTROL BREAK off: answered as on")
+        << comPortSetControl(ComPortControl::BreakOff) << QStringList { "comport 5 5" } << 9600;
+    QTest::newRow("SET-MODEMSTATE-MASK: answered by the modem state")
+        << comPortSetModemStateMask(0xff) << QStringList { "comport 7 0" } << 9600;
+    QTest::newRow("SET-LINESTATE-MASK: answered by the line state")
+        << comPortSetLineStateMask(0xff) << QStringList { "comport 6 0" } << 9600;
+    QTest::newRow("an unknown command: no answer")
+        << comPortSubnegotiation(99, QByteArray(1, '\1')) << QStringList() << 9600;
+}
+
+void TelnetCodecTest::ser2netAnswersSettings()
+{
+    QFETCH(QByteArray, command);
+    QFETCH(QStringList, answers);
+    QFETCH(int, speed);
+    if (!Ser2net::isInstalled())
+        QSKIP("ser2net is not installed; the remote serial port tests need it");
+    Ser2net ser2net;
+    const QString failure = ser2net.start();
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    CodecClient client;
+    QVERIFY(client.connectTo(ser2net.rfc2217Port()));
+    QTRY_VERIFY(negotiatedWithSer2net(client));
+    const int before = client.events.size();
+    client.send(command);
+    QCOMPARE(answersUpToMarker(client, before, ser2netMarker), answers);
+    QCOMPARE(ser2net.lineSpeed(), speed);
+    QCOMPARE(client.replies.toHex(), hex("fffe01").toHex());
+}
+
+// A mebibyte holding every byte value, both ways at once: the pty gets exactly what the client
+// sent, the client exactly what the pty sent, 0xFF doubled on the wire only.
+void TelnetCodecTest::ser2netCarriesEveryByteBothWays()
+{
+    if (!Ser2net::isInstalled())
+        QSKIP("ser2net is not installed; the remote serial port tests need it");
+    Ser2net ser2net;
+    const QString failure = ser2net.start();
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    CodecClient client;
+    QVERIFY(client.connectTo(ser2net.rfc2217Port()));
+    QTRY_VERIFY(negotiatedWithSer2net(client));
+
+    const QByteArray up = everyByteThenRandom(1 << 20, 38);
+    const QByteArray down = everyByteThenRandom(1 << 20, 83);
+    std::atomic<bool> stopping { false };
+    std::atomic<qint64> atDeviceCount { 0 };
+    QByteArray atDevice;
+    bool written = false;
+    const Pty &device = ser2net.device();
+    JoiningThread reader([&] { stopping = true; });
+    JoiningThread writer([&] { stopping = true; });
+    reader.start([&] {
+        while (!stopping && atDevice.size() < up.size()) {
+            pollfd ready { device.masterFd(), POLLIN, 0 };
+            ::poll(&ready, 1, 50);
+            atDevice += device.readAvailable();
+            atDeviceCount = atDevice.size();
+        }
+    });
+    writer.start([&] { written = device.write(down); });
+    client.send(telnetData(up));
+    QTRY_VERIFY_WITH_TIMEOUT(client.data.size() >= down.size() && atDeviceCount >= up.size(),
+                             120000);
+    writer.join();
+    reader.join();
+    QVERIFY(written);
+    QVERIFY2(client.data == down, qPrintable(firstDifference(client.data, down)));
+    QVERIFY2(atDevice == up, qPrintable(firstDifference(atDevice, up)));
+    QCOMPARE(client.replies.toHex(), hex("fffe01").toHex());
+}
+
+void TelnetCodecTest::ser2netComesBackOnTheSamePorts_data()
+{
+    QTest::addColumn<bool>("killed");
+    QTest::newRow("killed") << true;
+    QTest::newRow("stopped") << false;
+}
+
+// Gone while a client is on it, then back on the same ports: the client sees its connection
+// end, and a new one is served and its settings taken as on the first.
+void TelnetCodecTest::ser2netComesBackOnTheSamePorts()
+{
+    QFETCH(bool, killed);
+    if (!Ser2net::isInstalled())
+        QSKIP("ser2net is not installed; the remote serial port tests need it");
+    Ser2net ser2net;
+    QString failure = ser2net.start();
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    auto first = std::make_unique<CodecClient>();
+    QVERIFY(first->connectTo(ser2net.rfc2217Port()));
+    QTRY_VERIFY(negotiatedWithSer2net(*first));
+    first->send(comPortSetBaudRate(57600));
+    QTRY_VERIFY(first->comPortEvents().contains(QStringLiteral("comport 1 57600")));
+    QCOMPARE(ser2net.lineSpeed(), 57600);
+
+    if (killed)
+        ser2net.kill();
+    else
+        ser2net.stop();
+    QTRY_COMPARE(first->socket.state(), QAbstractSocket::UnconnectedState);
+    failure = ser2net.start();
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+
+    CodecClient second;
+    QVERIFY(second.connectTo(ser2net.rfc2217Port()));
+    QTRY_VERIFY(negotiatedWithSer2net(second));
+    second.send(comPortSetBaudRate(230400));
+    QTRY_VERIFY(second.comPortEvents().contains(QStringLiteral("comport 1 230400")));
+    QCOMPARE(ser2net.lineSpeed(), 230400);
+    QVERIFY(ser2net.device().write("back"));
+    QTRY_COMPARE(second.data, QByteArray("back"));
+}
+
+// No Telnet at all on the raw port: 0xFF and what would be commands pass as they are.
+void TelnetCodecTest::ser2netRawPortCarriesBytesAsTheyAre()
+{
+    if (!Ser2net::isInstalled())
+        QSKIP("ser2net is not installed; the remote serial port tests need it");
+    Ser2net ser2net;
+    const QString failure = ser2net.start();
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, ser2net.rawPort());
+    QVERIFY(socket.waitForConnected(5000));
+    const QByteArray commands = hex("fffb2cfffa2c0100002580fff0ffff");
+    const QByteArray every = everyByteThenRandom(4096, 7) + commands;
+    socket.write(every);
+    QByteArray atDevice;
+    QTRY_COMPARE((atDevice += ser2net.device().readAvailable()).size(), every.size());
+    QCOMPARE(atDevice, every);
+    QVERIFY(ser2net.device().write(every));
+    QByteArray atClient;
+    QTRY_COMPARE((atClient += socket.readAll()).size(), every.size());
+    QCOMPARE(atClient, every);
+}
+
+// One client per device: a second one, on either port, is told so as data and closed, and the
+// first goes on.
+void TelnetCodecTest::ser2netServesOneClient()
+{
+    if (!Ser2net::isInstalled())
+        QSKIP("ser2net is not installed; the remote serial port tests need it");
+    Ser2net ser2net;
+    const QString failure = ser2net.start();
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    CodecClient first;
+    QVERIFY(first.connectTo(ser2net.rfc2217Port()));
+    QTRY_VERIFY(negotiatedWithSer2net(first));
+    CodecClient second;
+    QVERIFY(second.connectTo(ser2net.rfc2217Port()));
+    QTRY_COMPARE(second.socket.state(), QAbstractSocket::UnconnectedState);
+    QCOMPARE(second.data, QByteArray("Port already in use\r\n"));
+    QTcpSocket raw;
+    raw.connectToHost(QHostAddress::LocalHost, ser2net.rawPort());
+    QVERIFY(raw.waitForConnected(5000));
+    QByteArray refusal;
+    QTRY_COMPARE(raw.state(), QAbstractSocket::UnconnectedState);
+    refusal = raw.readAll();
+    QCOMPARE(refusal, QByteArray("Port's device already in use\r\n"));
+    QVERIFY(ser2net.device().write("still"));
+    QTRY_COMPARE(first.data, QByteArray("still"));
+}
+
+// Both ends ask for what they want at once; every request crosses its answer, so neither adds
+// a word.
+void TelnetCodecTest::serverNegotiatesWithoutAWordMore()
+{
+    ComPortServer server;
+    QVERIFY(server.isListening());
+    CodecClient client;
+    QVERIFY(client.connectTo(server.port()));
+    QTRY_VERIFY(server.clientWill(Telnet::OptionComPort));
+    QTRY_VERIFY(client.negotiation.localEnabled(Telnet::OptionComPort));
+    QVERIFY(client.negotiation.remoteEnabled(Telnet::OptionBinary));
+    QVERIFY(client.negotiation.remoteEnabled(Telnet::OptionSuppressGoAhead));
+    QVERIFY(client.decoder.senderBinary());
+    QCOMPARE(answersUpToMarker(client, 0, serverMarker), QStringList());
+    QVERIFY(client.replies.isEmpty());
+    QCOMPARE(describe(server.negotiations()),
+             QStringList({ "WILL 0", "DO 0", "WILL 3", "DO 3", "WILL 44" }));
+}
+
+void TelnetCodecTest::serverAnswersAsTold_data()
+{
+    QTest::addColumn<int>("changed"); // the command whose answer the server changes, or -1
+    QTest::addColumn<quint32>("asked");
+    QTest::addColumn<quint32>("answered");
+    QTest::addColumn<bool>("silentControl");
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<QStringList>("answers");
+    const int baud = int(ComPortCommand::SetBaudRate);
+    QTest::newRow("a refused baud answered with the one in force")
+        << baud << 1000000u << 115200u << false << comPortSetBaudRate(1000000)
+        << QStringList { "comport 1 115200" };
+    QTest::newRow("a baud it takes, answered as asked")
+        << baud << 1000000u << 115200u << false << comPortSetBaudRate(57600)
+        << QStringList { "comport 1 57600" };
+    QTest::newRow("0xFF in the value both ways")
+        << -1 << 0u << 0u << false << comPortSetBaudRate(0xff00ffu)
+        << QStringList { "comport 1 16711935" };
+    QTest::newRow("a data size it cannot do")
+        << int(ComPortCommand::SetDataSize) << 5u << 8u << false << comPortSetDataSize(5)
+        << QStringList { "comport 2 8" };
+    QTest::newRow("SET-CONTROL DTR on, answered")
+        << -1 << 0u << 0u << false << comPortSetControl(ComPortControl::DtrOn)
+        << QStringList { "comport 5 8" };
+    QTest::newRow("SET-CONTROL DTR on, not answered")
+        << -1 << 0u << 0u << true << comPortSetControl(ComPortControl::DtrOn) << QStringList();
+    QTest::newRow("hardware flow refused")
+        << int(ComPortCommand::SetControl) << 3u << 1u << false
+        << comPortSetControl(ComPortControl::Hardware) << QStringList { "comport 5 1" };
+}
+
+void TelnetCodecTest::serverAnswersAsTold()
+{
+    QFETCH(int, changed);
+    QFETCH(quint32, asked);
+    QFETCH(quint32, answered);
+    QFETCH(bool, silentControl);
+    QFETCH(QByteArray, command);
+    QFETCH(QStringList, answers);
+    ComPortServer server;
+    if (changed >= 0)
+        server.answerWith(ComPortCommand(changed), asked, answered);
+    server.setSilent(ComPortCommand::SetControl, silentControl);
+    CodecClient client;
+    QVERIFY(client.connectTo(server.port()));
+    QTRY_VERIFY(client.negotiation.localEnabled(Telnet::OptionComPort));
+    client.send(command);
+    QCOMPARE(answersUpToMarker(client, 0, serverMarker), answers);
+    // The command reached the server whether answered or not.
+    QCOMPARE(server.commands().size(), 2);
+    QCOMPARE(server.commands().constFirst().kind, TelnetEvent::Kind::ComPort);
+}
+
+// Modem and line state as the test says, between data, with 0xFF in both.
+void TelnetCodecTest::serverNotifiesWhenTold()
+{
+    ComPortServer server;
+    CodecClient client;
+    QVERIFY(client.connectTo(server.port()));
+    QTRY_VERIFY(server.hasClient() && client.decoder.senderBinary());
+    server.sendData(QByteArray("a\xff\r\0", 4));
+    server.notifyModemState(ModemState::Cts | ModemState::CtsChanged);
+    server.sendData("b");
+    server.notifyLineState(LineState::FramingError);
+    server.notifyModemState(0xff);
+    QTRY_COMPARE(client.comPortEvents(),
+                 QStringList({ "comport 7 17", "comport 6 8", "comport 7 255" }));
+    QCOMPARE(client.data, QByteArray("a\xff\r\0b", 5));
+    QCOMPARE(int(pinoutFromModemState(quint8(client.events.constLast().value))),
+             int(QSerialPort::ClearToSendSignal | QSerialPort::DataSetReadySignal
+                 | QSerialPort::DataCarrierDetectSignal | QSerialPort::RingIndicatorSignal));
+}
+
+// What a client sends on open and on close, as the server records it; the next step's link
+// is checked against this record.
+void TelnetCodecTest::serverRecordsEveryCommand()
+{
+    ComPortServer server;
+    server.setEcho(true);
+    CodecClient client;
+    QVERIFY(client.connectTo(server.port()));
+    QTRY_VERIFY(client.negotiation.localEnabled(Telnet::OptionComPort));
+    client.send(
+        comPortSetBaudRate(115200) + comPortSetDataSize(7) + comPortSetParity(ComPortParity::Odd)
+        + comPortSetStopSize(ComPortStopSize::Two) + comPortSetControl(ComPortControl::NoFlow)
+        + comPortSetControl(ComPortControl::DtrOn) + comPortSetControl(ComPortControl::RtsOff)
+        + comPortSetModemStateMask(0xff) + comPortSetLineStateMask(LineState::Errors)
+        + telnetData("x\xffy") + comPortSuspendFlow(true) + comPortSuspendFlow(false)
+        + comPortPurgeData(ComPortPurge::Both) + comPortSubnegotiation(1, hex("01")));
+    const QStringList expected
+        = { "comport 1 115200", "comport 2 7",  "comport 3 2",       "comport 4 2",   "comport 5 1",
+            "comport 5 8",      "comport 5 12", "comport 11 255",    "comport 10 30", "comport 8 0",
+            "comport 9 0",      "comport 12 3", "skip bad-length 44" };
+    QTRY_COMPARE(describe(server.commands()), expected);
+    QCOMPARE(server.data(), QByteArray("x\xffy"));
+    QTRY_COMPARE(client.data, QByteArray("x\xffy"));
+    QCOMPARE(server.value(ComPortCommand::SetBaudRate), 115200u);
+    QCOMPARE(server.value(ComPortCommand::SetParity), quint32(ComPortParity::Odd));
+    QVERIFY(server.dtr());
+    QVERIFY(!server.rts());
+    // Suspend and resume get no answer; everything else does, in order.
+    QTRY_COMPARE(client.comPortEvents(),
+                 QStringList({ "comport 1 115200", "comport 2 7", "comport 3 2", "comport 4 2",
+                               "comport 5 1", "comport 5 8", "comport 5 12", "comport 11 255",
+                               "comport 10 30", "comport 12 3" }));
 }
 
 QTEST_MAIN(TelnetCodecTest)
