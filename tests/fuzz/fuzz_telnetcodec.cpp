@@ -5,8 +5,8 @@
 
 namespace {
 
-// The data a Telnet stream holds, read in one pass over all of it with look-ahead, as a
-// specification would: IAC IAC is 0xFF; IAC WILL/WONT/DO/DONT takes an option; IAC SB runs to
+// The data a Telnet stream holds, read in one pass over all of it with look-ahead, by the
+// decoder's rules: IAC IAC is 0xFF; IAC WILL/WONT/DO/DONT takes an option; IAC SB runs to
 // IAC SE, or to an IAC with any other command, which then counts as that command; any other
 // IAC x is a command; CR NUL is CR while the sender's BINARY (its WILL, until its WONT) is not
 // in force. What the stream leaves open at its end gives no data.
