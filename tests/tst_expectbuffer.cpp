@@ -140,6 +140,8 @@ void ExpectBufferTest::asStringFind_data()
                       tag(subject).constData())
             << QByteArray(what) << pattern << QByteArray(subject);
     QTest::newRow("a zero byte") << QByteArray("a\0b", 3) << false << QByteArray("xa\0b", 4);
+    QTest::newRow("pattern %Z+%z, the zero byte's class")
+        << QByteArray("%Z+%z") << true << QByteArray("\0ab\0c", 5);
 }
 
 // The subject given whole, and byte by byte with a look after each: the first prefix in which

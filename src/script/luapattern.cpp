@@ -54,6 +54,9 @@ bool matchClass(int c, int cl)
     case 'x':
         res = std::isxdigit(c);
         break;
+    case 'z': // the zero byte: deprecated, but Lua 5.4 still takes it
+        res = c == 0;
+        break;
     default:
         return cl == c;
     }
