@@ -206,14 +206,17 @@ std::optional<qsizetype> ExpectBuffer::findPattern(Search &search, const LuaPatt
     }
     const qsizetype stop = qMin(pattern.anchored() ? m_start : size(), last);
     for (qsizetype at = qMax(search.scanned, m_start); at <= stop; ++at) {
-        // Where the first byte is not the one every match starts with, no match starts.
+        // Where the first byte is not one a match can start with, no match starts.
         if (pattern.firstByte() >= 0 && at < size()) {
             const void *next
                 = std::memchr(m_bytes.constData() + at, pattern.firstByte(), size_t(size() - at));
             at = next ? static_cast<const char *>(next) - m_bytes.constData() : size();
-            if (at > stop)
-                break;
+        } else {
+            while (at < size() && !pattern.canStart(m_bytes.at(at)))
+                ++at;
         }
+        if (at > stop)
+            break;
         if (matchesAt(at))
             return hit;
     }
