@@ -22,7 +22,8 @@ WERROR_FLAG := -DWITH_WARNINGS_AS_ERRORS=$(if $(filter 1,$(WERROR)),ON,OFF)
 
 # liblua5.4-dev: the scripts of --script.
 BUILD_PACKAGES := cmake make g++ ccache pkg-config $(QT_PACKAGES) help2man liblua5.4-dev
-TEST_PACKAGES := socat redis-server ser2net
+# xmllint and prove check the JUnit report against its schema and the TAP stream as perl reads it.
+TEST_PACKAGES := socat redis-server ser2net libxml2-utils perl
 # The bench's fixed font, and xcb to ping the window in X; its X mode runs the window in Xvfb
 # under openbox (tools/x-session.sh, which asks xprop whether openbox is up) and answers the
 # accessibility bus in a session of its own at exit.

@@ -4,8 +4,11 @@
 
 #include <lua.hpp>
 
-// The matching of expect, without a channel: plain text and Lua patterns must find what Lua's
-// own string.find finds in the same bytes, however the bytes arrive.
+using Queries = QVector<ExpectBuffer::Query>;
+Q_DECLARE_METATYPE(Queries)
+
+// The matching of expect and readline, without a channel: plain text and Lua patterns must find
+// what Lua's own string.find finds in the same bytes, however the bytes arrive.
 class ExpectBufferTest : public QObject {
     Q_OBJECT
 
@@ -14,13 +17,21 @@ private slots:
     void cleanup() { lua_close(m_lua); }
     void asStringFind_data();
     void asStringFind();
+    void alternatives_data();
+    void alternatives();
+    void lines_data();
+    void lines();
     void refused_data();
     void refused();
     void keepsTheLastMegabyte();
+    void escaped_data();
+    void escaped();
 
 private:
     std::optional<ExpectBuffer::Match> luaFind(const QByteArray &subject, const QByteArray &what,
                                                bool pattern, QString *error = nullptr);
+    std::optional<ExpectBuffer::Match> luaFindAny(const QByteArray &subject,
+                                                  const Queries &queries);
     lua_State *m_lua = nullptr;
 };
 
@@ -56,6 +67,23 @@ std::optional<ExpectBuffer::Match> ExpectBufferTest::luaFind(const QByteArray &s
         match.captures << QByteArray(text, int(size));
     }
     return match;
+}
+
+// What expect with alternatives gives, by string.find: of the queries that match, the one whose
+// match ends first, the earlier one on a tie.
+std::optional<ExpectBuffer::Match> ExpectBufferTest::luaFindAny(const QByteArray &subject,
+                                                                const Queries &queries)
+{
+    std::optional<ExpectBuffer::Match> best;
+    for (int i = 0; i < queries.size(); ++i) {
+        std::optional<ExpectBuffer::Match> found
+            = luaFind(subject, queries.at(i).text, queries.at(i).pattern);
+        if (found && (!best || found->text.size() < best->text.size())) {
+            best = found;
+            best->alternative = i;
+        }
+    }
+    return best;
 }
 
 void ExpectBufferTest::asStringFind_data()
@@ -112,6 +140,8 @@ void ExpectBufferTest::asStringFind_data()
                       tag(subject).constData())
             << QByteArray(what) << pattern << QByteArray(subject);
     QTest::newRow("a zero byte") << QByteArray("a\0b", 3) << false << QByteArray("xa\0b", 4);
+    QTest::newRow("pattern %Z+%z, the zero byte's class")
+        << QByteArray("%Z+%z") << true << QByteArray("\0ab\0c", 5);
 }
 
 // The subject given whole, and byte by byte with a look after each: the first prefix in which
@@ -147,6 +177,127 @@ void ExpectBufferTest::asStringFind()
     if (first) {
         QCOMPARE(first->text, firstExpected->text);
         QCOMPARE(first->captures, firstExpected->captures);
+    }
+}
+
+void ExpectBufferTest::alternatives_data()
+{
+    QTest::addColumn<Queries>("queries");
+    QTest::addColumn<QByteArray>("subject");
+    QTest::addColumn<int>("winner"); // -1: none
+    using Q = ExpectBuffer::Query;
+    auto p = [](const char *text) { return Q { text, true }; };
+    QTest::newRow("the second answers")
+        << Queries { Q { "OK" }, Q { "ERROR" } } << QByteArray("AT\r\r\nERROR\r\n") << 1;
+    QTest::newRow("the first answers, the second follows")
+        << Queries { Q { "OK" }, Q { "ERROR" } } << QByteArray("\r\nOK\r\nERROR\r\n") << 0;
+    QTest::newRow("what ends first wins, not what is listed first")
+        << Queries { Q { "ERROR" }, Q { "OK" } } << QByteArray("OK ERROR") << 1;
+    QTest::newRow("a long match loses to a short one inside it")
+        << Queries { p("A.-Z"), Q { "B" } } << QByteArray("A B Z") << 1;
+    QTest::newRow("the plain ERROR inside a +CME ERROR ends first")
+        << Queries { Q { "OK" }, Q { "ERROR" }, p("%+CME ERROR: (%d+)") }
+        << QByteArray("\r\n+CME ERROR: 10\r\n") << 1;
+    QTest::newRow("a pattern that tells them apart")
+        << Queries { Q { "OK" }, p("\nERROR"), p("%+CME ERROR: (%d+)") }
+        << QByteArray("\r\n+CME ERROR: 10\r\n") << 2;
+    QTest::newRow("a tie goes to the one listed first")
+        << Queries { p("O(K)"), p("(O)K"), Q { "K" } } << QByteArray("xOK") << 0;
+    QTest::newRow("an empty text matches at once")
+        << Queries { Q { "X" }, Q { "" } } << QByteArray("aX") << 1;
+    QTest::newRow("an anchored pattern only at the start")
+        << Queries { p("^OK"), Q { "READY" } } << QByteArray("READY OK") << 1;
+    QTest::newRow("lazy prefixes, the later one shorter")
+        << Queries { p("(.-)\r\n"), p(".-;") } << QByteArray("a;b\r\n") << 1;
+    QTest::newRow("positions and captures of the winner")
+        << Queries { p("()(%d+)()"), p("(%a+)=(%a+)") } << QByteArray("k=v 42.") << 1;
+    QTest::newRow("none matches") << Queries { Q { "OK" }, p("%d%d") } << QByteArray("no 1 ok")
+                                  << -1;
+    QTest::newRow("one alone, as the single form")
+        << Queries { p("%+CSQ: (%d+),(%d+)") } << QByteArray("+CSQ: 23,99\r\n") << 0;
+}
+
+// Whole and byte by byte: the query and the match string.find gives for the first of them to
+// end, with its captures, and what follows it left for the next expect.
+void ExpectBufferTest::alternatives()
+{
+    QFETCH(Queries, queries);
+    QFETCH(QByteArray, subject);
+    QFETCH(int, winner);
+
+    ExpectBuffer whole;
+    whole.append(subject);
+    QCOMPARE(whole.expect(queries), QString());
+    const std::optional<ExpectBuffer::Match> found = whole.match();
+    const std::optional<ExpectBuffer::Match> expected = luaFindAny(subject, queries);
+    QCOMPARE(found ? found->alternative : -1, winner);
+    QCOMPARE(expected ? expected->alternative : -1, winner);
+    if (found) {
+        QCOMPARE(found->text, expected->text);
+        QCOMPARE(found->captures, expected->captures);
+        QCOMPARE(whole.unmatched(), subject.mid(found->text.size()));
+        QVERIFY(!whole.expecting());
+    }
+
+    ExpectBuffer trickle;
+    QCOMPARE(trickle.expect(queries), QString());
+    std::optional<ExpectBuffer::Match> first;
+    std::optional<ExpectBuffer::Match> firstExpected;
+    for (int i = 1; i <= subject.size() && !first && !firstExpected; ++i) {
+        trickle.append(subject.mid(i - 1, 1));
+        first = trickle.match();
+        firstExpected = luaFindAny(subject.left(i), queries);
+    }
+    QCOMPARE(bool(first), bool(firstExpected));
+    if (first) {
+        QCOMPARE(first->alternative, firstExpected->alternative);
+        QCOMPARE(first->text, firstExpected->text);
+        QCOMPARE(first->captures, firstExpected->captures);
+    }
+}
+
+void ExpectBufferTest::lines_data()
+{
+    QTest::addColumn<QByteArray>("subject");
+    QTest::addColumn<QByteArrayList>("lines");
+    QTest::addColumn<QByteArray>("left"); // what no line end closed yet
+    QTest::newRow("a modem's echo and answer")
+        << QByteArray("AT\r\r\nOK\r\n") << QByteArrayList { "AT", "OK" } << QByteArray();
+    QTest::newRow("an answer after an empty line")
+        << QByteArray("\r\nOK\r\n") << QByteArrayList { "", "OK" } << QByteArray();
+    QTest::newRow("line feeds alone, and a line not ended yet")
+        << QByteArray("one\ntwo\n\nthree") << QByteArrayList { "one", "two", "" }
+        << QByteArray("three");
+    QTest::newRow("a carriage return inside a line stays in it")
+        << QByteArray("10%\r20%\r\n") << QByteArrayList { "10%\r20%" } << QByteArray();
+    QTest::newRow("a carriage return at the end waits for what follows")
+        << QByteArray("prompt\r") << QByteArrayList {} << QByteArray("prompt\r");
+    QTest::newRow("every carriage return before the line feed ends the line")
+        << QByteArray("x\r\r\r\ny") << QByteArrayList { "x" } << QByteArray("y");
+    QTest::newRow("a zero byte is a byte of the line")
+        << QByteArray("a\0b\n", 4) << QByteArrayList { QByteArray("a\0b", 3) } << QByteArray();
+}
+
+// Whole and byte by byte, the same lines, each without its end, and what is left after them.
+void ExpectBufferTest::lines()
+{
+    QFETCH(QByteArray, subject);
+    QFETCH(QByteArrayList, lines);
+    QFETCH(QByteArray, left);
+    for (const int piece : { int(subject.size()), 1 }) {
+        ExpectBuffer buffer;
+        QByteArrayList read;
+        buffer.expectLine();
+        for (int at = 0; at < subject.size(); at += piece) {
+            buffer.append(subject.mid(at, piece));
+            while (std::optional<ExpectBuffer::Match> line = buffer.match()) {
+                QVERIFY(!buffer.expecting());
+                read << line->text;
+                buffer.expectLine();
+            }
+        }
+        QCOMPARE(read, lines);
+        QCOMPARE(buffer.unmatched(), left);
     }
 }
 
@@ -191,12 +342,23 @@ void ExpectBufferTest::refused()
     ExpectBuffer buffer;
     buffer.append(subject);
     const QString refusal = buffer.expect({ pattern, true });
+    // The same pattern among alternatives, after one that never matches.
+    ExpectBuffer among;
+    among.append(subject);
+    int refusedAt = -1;
+    const QString amongRefusal
+        = among.expect(Queries { { "never", false }, { pattern, true } }, &refusedAt);
     if (error == QLatin1String("pattern too complex")) {
         QCOMPARE(refusal, QString());
         QVERIFY(!buffer.match());
         QVERIFY(buffer.tooComplex());
+        QCOMPARE(amongRefusal, QString());
+        QVERIFY(!among.match());
+        QVERIFY(among.tooComplex());
     } else {
         QCOMPARE(refusal, error);
+        QCOMPARE(amongRefusal, error);
+        QCOMPARE(refusedAt, 1);
     }
 }
 
@@ -219,6 +381,56 @@ void ExpectBufferTest::keepsTheLastMegabyte()
     QCOMPARE(buffer.unmatched(), QByteArray(" tail"));
     QCOMPARE(match->text.size() + 5, int(ExpectBuffer::capacity));
     QVERIFY(match->text.endsWith("xx42 END"));
+
+    // A line longer than what is kept comes back as its last part.
+    buffer.expectLine();
+    for (int i = 0; i < 12; ++i) {
+        buffer.append(filler);
+        QVERIFY(!buffer.match());
+    }
+    buffer.append("end\r\nnext");
+    const std::optional<ExpectBuffer::Match> line = buffer.match();
+    QVERIFY(line);
+    QCOMPARE(line->text.size(), int(ExpectBuffer::capacity) - 6);
+    QVERIFY(line->text.endsWith("xxend"));
+    QCOMPARE(buffer.unmatched(), QByteArray("next"));
+
+    // What a failed expect tells is the last of what it looked at.
+    QCOMPARE(buffer.expect({ "OK", false }), QString());
+    buffer.append(filler + "\r\n+CSQ: 99,99\r\n");
+    QVERIFY(!buffer.match());
+    buffer.cancel();
+    QCOMPARE(buffer.recent().size(), int(ExpectBuffer::contextSize));
+    QVERIFY(escapedBytes(buffer.recent()).endsWith("xx\\r\\n+CSQ: 99,99\\r\\n"));
+}
+
+void ExpectBufferTest::escaped_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("escaped");
+    QTest::newRow("a modem's answer")
+        << QByteArray("\r\n+CSQ: 99,99\r\n") << "\\r\\n+CSQ: 99,99\\r\\n";
+    QTest::newRow("quotes and backslashes")
+        << QByteArray("say \"a\\b\"\t") << "say \\\"a\\\\b\\\"\\t";
+    QTest::newRow("control and high bytes")
+        << QByteArray("\0\x1b[0m\x7f\xc3\xa9\xff", 9) << "\\x00\\x1b[0m\\x7f\\xc3\\xa9\\xff";
+    QTest::newRow("nothing") << QByteArray() << QString();
+}
+
+// What arrived, as a report shows it: readable, and read back by Lua as the very same bytes.
+void ExpectBufferTest::escaped()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, escaped);
+    QCOMPARE(escapedBytes(bytes), escaped);
+    const QByteArray chunk = "return \"" + escaped.toLatin1() + '"';
+    QCOMPARE(luaL_loadbuffer(m_lua, chunk.constData(), size_t(chunk.size()), "escaped"), LUA_OK);
+    QCOMPARE(lua_pcall(m_lua, 0, 1, 0), LUA_OK);
+    size_t size = 0;
+    const char *text = lua_tolstring(m_lua, -1, &size);
+    QCOMPARE(QByteArray(text, int(size)), bytes);
+    QCOMPARE(describeQueries({ { bytes, false }, { "%d+", true } }),
+             QStringLiteral("\"%1\" or pattern \"%d+\"").arg(escaped));
 }
 
 QTEST_APPLESS_MAIN(ExpectBufferTest)

@@ -1,7 +1,10 @@
 #include "expectbuffer.h"
 
+#include <QStringList>
+
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 // Whether the pattern refers back to a capture (%0 to %9) anywhere.
@@ -28,18 +31,24 @@ void ExpectBuffer::append(const QByteArray &bytes)
     if (excess > 0) {
         // What falls out of the buffer can no longer begin a match.
         m_start += excess;
-        m_open.erase(std::remove_if(m_open.begin(), m_open.end(),
-                                    [this](qsizetype at) { return at < m_start; }),
-                     m_open.end());
-        m_scanned = qMax(m_scanned, m_start);
+        for (Search &search : m_searches) {
+            search.open.erase(std::remove_if(search.open.begin(), search.open.end(),
+                                             [this](qsizetype at) { return at < m_start; }),
+                              search.open.end());
+            search.scanned = qMax(search.scanned, m_start);
+        }
+        m_lineScanned = qMax(m_lineScanned, m_start);
     }
     // Dropped bytes leave memory once they outgrow what is kept, so that a flood costs one move
     // per megabyte rather than one per arrival.
     if (m_start > capacity) {
         m_bytes.remove(0, int(m_start));
-        for (qsizetype &at : m_open)
-            at -= m_start;
-        m_scanned -= m_start;
+        for (Search &search : m_searches) {
+            for (qsizetype &at : search.open)
+                at -= m_start;
+            search.scanned -= m_start;
+        }
+        m_lineScanned -= m_start;
         m_start = 0;
     }
 }
@@ -47,74 +56,130 @@ void ExpectBuffer::append(const QByteArray &bytes)
 void ExpectBuffer::discard()
 {
     m_start = size();
-    m_open.clear();
-    m_scanned = m_start;
+    for (Search &search : m_searches) {
+        search.open.clear();
+        search.scanned = m_start;
+    }
+    m_lineScanned = m_start;
+}
+
+QByteArray ExpectBuffer::recent() const
+{
+    return m_bytes.mid(int(qMax(m_start, size() - contextSize)));
 }
 
 QString ExpectBuffer::expect(const Query &query)
 {
+    return expect(QVector<Query> { query });
+}
+
+QString ExpectBuffer::expect(const QVector<Query> &alternatives, int *refused)
+{
     cancel();
-    if (query.pattern) {
-        auto pattern = std::make_unique<LuaPattern>(query.text);
-        if (!pattern->error().isEmpty())
-            return pattern->error();
-        const QByteArray body = query.text.mid(pattern->anchored() ? 1 : 0);
+    if (alternatives.isEmpty())
+        return QStringLiteral("nothing to expect");
+    std::vector<Search> searches(size_t(alternatives.size()));
+    for (int i = 0; i < alternatives.size(); ++i) {
+        Search &search = searches[size_t(i)];
+        search.query = alternatives.at(i);
+        search.scanned = m_start;
+        if (!search.query.pattern)
+            continue;
+        search.pattern = std::make_unique<LuaPattern>(search.query.text);
+        if (!search.pattern->error().isEmpty()) {
+            if (refused)
+                *refused = i;
+            return search.pattern->error();
+        }
+        const QByteArray body = search.query.text.mid(search.pattern->anchored() ? 1 : 0);
         const int prefix = body.startsWith("(.-)") ? 4 : body.startsWith(".-") ? 2 : 0;
         if (prefix && !hasBackReference(body)) {
-            m_rest = std::make_unique<LuaPattern>(body.mid(prefix), false);
-            m_lazyCapture = prefix == 4;
+            search.rest = std::make_unique<LuaPattern>(body.mid(prefix), false);
+            search.lazyCapture = prefix == 4;
         }
-        m_pattern = std::move(pattern);
     }
-    m_query = query;
+    m_searches = std::move(searches);
     return {};
+}
+
+void ExpectBuffer::expectLine()
+{
+    cancel();
+    m_line = true;
 }
 
 void ExpectBuffer::cancel()
 {
-    m_query.reset();
-    m_pattern.reset();
-    m_rest.reset();
-    m_lazyCapture = false;
-    m_open.clear();
-    m_scanned = m_start;
+    m_searches.clear();
+    m_line = false;
+    m_lineScanned = m_start;
     m_tooComplex = false;
 }
 
 std::optional<ExpectBuffer::Match> ExpectBuffer::match()
 {
-    if (!m_query)
+    m_tooComplex = false;
+    if (m_line)
+        return findLine();
+    std::optional<Hit> best;
+    int winner = -1;
+    for (int i = 0; i < int(m_searches.size()); ++i) {
+        // A later query wins only with a match that ends sooner, so it must start sooner too.
+        const qsizetype last = best ? best->end - 1 : size();
+        if (last < m_start)
+            break;
+        std::optional<Hit> hit = find(m_searches[size_t(i)], last);
+        if (m_tooComplex)
+            return std::nullopt;
+        if (hit && (!best || hit->end < best->end)) {
+            best = std::move(hit);
+            winner = i;
+        }
+    }
+    if (!best)
         return std::nullopt;
-    if (!m_query->pattern) {
-        const std::optional<qsizetype> at = findText();
+    Match found = take(best->end, best->pattern ? &best->attempt : nullptr);
+    found.alternative = winner;
+    return found;
+}
+
+// Once another query has matched in this look, the search stops early and its state is left
+// behind: the match ends every search.
+std::optional<ExpectBuffer::Hit> ExpectBuffer::find(Search &search, qsizetype last)
+{
+    if (!search.query.pattern) {
+        const std::optional<qsizetype> at = findText(search, last);
         if (!at)
             return std::nullopt;
-        return take(*at + m_query->text.size(), nullptr);
+        return Hit { *at + search.query.text.size(), {}, false };
     }
-    LuaPattern::Attempt found;
-    std::optional<qsizetype> at = findPattern(m_rest ? *m_rest : *m_pattern, &found);
+    Hit hit;
+    hit.pattern = true;
+    const std::optional<qsizetype> at
+        = findPattern(search, search.rest ? *search.rest : *search.pattern, last, &hit.attempt);
     if (!at)
         return std::nullopt;
     // ".-" took everything from the first byte kept up to where the rest matched.
-    if (m_rest && m_lazyCapture)
-        found.captures.prepend({ 0, *at - m_start, false });
-    return take(m_start + found.end, &found);
+    if (search.rest && search.lazyCapture)
+        hit.attempt.captures.prepend({ 0, *at - m_start, false });
+    hit.end = m_start + hit.attempt.end;
+    return hit;
 }
 
-std::optional<qsizetype> ExpectBuffer::findText()
+std::optional<qsizetype> ExpectBuffer::findText(Search &search, qsizetype last)
 {
-    const QByteArray &needle = m_query->text;
+    const QByteArray &needle = search.query.text;
     // A match may have begun in the last bytes of the previous look.
-    const qsizetype from = qMax(m_start, m_scanned - qMax<qsizetype>(needle.size() - 1, 0));
+    const qsizetype from = qMax(m_start, search.scanned - qMax<qsizetype>(needle.size() - 1, 0));
     const qsizetype at = m_bytes.indexOf(needle, int(from));
-    m_scanned = size();
-    if (at < 0)
+    search.scanned = size();
+    if (at < 0 || at > last)
         return std::nullopt;
     return at;
 }
 
-std::optional<qsizetype> ExpectBuffer::findPattern(const LuaPattern &pattern,
-                                                   LuaPattern::Attempt *found)
+std::optional<qsizetype> ExpectBuffer::findPattern(Search &search, const LuaPattern &pattern,
+                                                   qsizetype last, LuaPattern::Attempt *found)
 {
     const char *data = m_bytes.constData() + m_start;
     const qsizetype length = size() - m_start;
@@ -126,32 +191,56 @@ std::optional<qsizetype> ExpectBuffer::findPattern(const LuaPattern &pattern,
             *found = attempt;
             hit = at;
         } else if (attempt.reachedEnd) {
-            m_open.append(at);
+            search.open.append(at);
         }
         return hit || m_tooComplex;
     };
     // The places that were waiting for more bytes come first: they lie before the new ones, and
     // the leftmost match is the one string.find would give.
-    const QVector<qsizetype> open = std::exchange(m_open, {});
+    const QVector<qsizetype> open = std::exchange(search.open, {});
     for (qsizetype at : open) {
+        if (at > last)
+            return std::nullopt;
         if (matchesAt(at))
             return hit;
     }
-    const qsizetype last = pattern.anchored() ? m_start : size();
-    for (qsizetype at = qMax(m_scanned, m_start); at <= last; ++at) {
-        // Where the first byte is not the one every match starts with, no match starts.
+    const qsizetype stop = qMin(pattern.anchored() ? m_start : size(), last);
+    for (qsizetype at = qMax(search.scanned, m_start); at <= stop; ++at) {
+        // Where the first byte is not one a match can start with, no match starts.
         if (pattern.firstByte() >= 0 && at < size()) {
             const void *next
                 = std::memchr(m_bytes.constData() + at, pattern.firstByte(), size_t(size() - at));
             at = next ? static_cast<const char *>(next) - m_bytes.constData() : size();
-            if (at > last)
-                break;
+        } else {
+            while (at < size() && !pattern.canStart(m_bytes.at(at)))
+                ++at;
         }
+        if (at > stop)
+            break;
         if (matchesAt(at))
             return hit;
     }
-    m_scanned = qMax(m_scanned, last + 1);
+    search.scanned = qMax(search.scanned, stop + 1);
     return std::nullopt;
+}
+
+std::optional<ExpectBuffer::Match> ExpectBuffer::findLine()
+{
+    const qsizetype from = qMax(m_lineScanned, m_start);
+    const char *data = m_bytes.constData();
+    const void *feed = std::memchr(data + from, '\n', size_t(size() - from));
+    if (!feed) {
+        m_lineScanned = size();
+        return std::nullopt;
+    }
+    const qsizetype at = static_cast<const char *>(feed) - data;
+    qsizetype end = at;
+    while (end > m_start && data[end - 1] == '\r')
+        --end;
+    Match line { m_bytes.mid(int(m_start), int(end - m_start)), {}, 0 };
+    m_start = at + 1;
+    cancel();
+    return line;
 }
 
 ExpectBuffer::Match ExpectBuffer::take(qsizetype end, const LuaPattern::Attempt *found)
@@ -170,4 +259,45 @@ ExpectBuffer::Match ExpectBuffer::take(qsizetype end, const LuaPattern::Attempt 
     m_start = end;
     cancel();
     return match;
+}
+
+QString escapedBytes(const QByteArray &bytes)
+{
+    QString text;
+    text.reserve(int(bytes.size()));
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        switch (c) {
+        case '\r':
+            text += QLatin1String("\\r");
+            break;
+        case '\n':
+            text += QLatin1String("\\n");
+            break;
+        case '\t':
+            text += QLatin1String("\\t");
+            break;
+        case '\\':
+        case '"':
+            text += QLatin1Char('\\');
+            text += QLatin1Char(c);
+            break;
+        default:
+            if (byte < 0x20 || byte >= 0x7f)
+                text += QStringLiteral("\\x%1").arg(byte, 2, 16, QLatin1Char('0'));
+            else
+                text += QLatin1Char(c);
+        }
+    }
+    return text;
+}
+
+QString describeQueries(const QVector<ExpectBuffer::Query> &queries)
+{
+    QStringList alternatives;
+    for (const ExpectBuffer::Query &query : queries)
+        alternatives << QStringLiteral("%1\"%2\"")
+                            .arg(query.pattern ? QStringLiteral("pattern ") : QString(),
+                                 escapedBytes(query.text));
+    return alternatives.join(QLatin1String(" or "));
 }

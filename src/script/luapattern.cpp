@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <functional>
 
 // The matcher follows Lua 5.4's own (lstrlib.c) step by step, so that a script's pattern means
 // here what it means to string.find; what it adds is the note of every look past the subject's
@@ -53,6 +54,9 @@ bool matchClass(int c, int cl)
         break;
     case 'x':
         res = std::isxdigit(c);
+        break;
+    case 'z': // the zero byte: deprecated, but Lua 5.4 still takes it
+        res = c == 0;
         break;
     default:
         return cl == c;
@@ -360,9 +364,47 @@ LuaPattern::LuaPattern(const QByteArray &pattern, bool anchorable)
         m_anchored = true;
         m_pattern.remove(0, 1);
     }
+    m_starts.fill(true);
     m_error = validate();
-    if (m_error.isEmpty())
+    if (m_error.isEmpty()) {
         m_firstByte = findFirstByte();
+        findStarts();
+    }
+}
+
+void LuaPattern::findStarts()
+{
+    const char *p = m_pattern.constData();
+    const char *end = p + m_pattern.size();
+    while (p < end && *p == '(')
+        p += p + 1 < end && *(p + 1) == ')' ? 2 : 1;
+    // Any byte, or none at all, may start a match of these.
+    if (p == end || *p == '.' || (*p == '$' && p + 1 == end))
+        return;
+    const char *ep = p + 1;
+    std::function<bool(int)> starts = [p](int c) { return byteOf(*p) == c; };
+    if (*p == escape) {
+        const char what = *(p + 1);
+        if (what == 'f' || (what >= '0' && what <= '9'))
+            return;
+        if (what == 'b') {
+            // A balance has no suffix: what follows it is an item of its own.
+            starts = [p](int c) { return byteOf(*(p + 2)) == c; };
+            ep = end;
+        } else {
+            starts = [what](int c) { return matchClass(c, byteOf(what)); };
+            ep = p + 2;
+        }
+    } else if (*p == '[') {
+        QString ignored;
+        ep = classEnd(p, &ignored);
+        starts = [p, ep](int c) { return matchBracketClass(c, p, ep - 1); };
+    }
+    // An item that may occur no times rules nothing out.
+    if (ep < end && (*ep == '*' || *ep == '?' || *ep == '-'))
+        return;
+    for (int c = 0; c < 256; ++c)
+        m_starts[size_t(c)] = starts(c);
 }
 
 int LuaPattern::findFirstByte() const

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QVector>
 
+#include <array>
+
 // A Lua 5.4 pattern, matched exactly as string.find matches it, with one thing more: an attempt
 // that fails says whether it looked past the last byte of the subject. Only such an attempt can
 // succeed once more bytes arrive, so a search over a growing subject need not look at the others
@@ -28,6 +30,9 @@ public:
     // The byte every match starts with, when the pattern tells one (it begins with a plain
     // character that must be there); -1 otherwise. A search skips to it.
     int firstByte() const { return m_firstByte; }
+    // Whether a match may start with this byte; false only where the first item of the pattern
+    // rules the byte out (a class or a set that must be there). A search skips such bytes.
+    bool canStart(char byte) const { return m_starts[static_cast<unsigned char>(byte)]; }
 
     // Tries a match starting at `start` (0 to size) of the subject. The end of the match, or -1
     // when there is none, with `reachedEnd` set when the attempt looked past the last byte, and
@@ -43,10 +48,12 @@ public:
 private:
     QString validate() const;
     int findFirstByte() const;
+    void findStarts();
     const char *classEnd(const char *p, QString *error) const;
 
     QByteArray m_pattern; // without the anchor
     bool m_anchored = false;
     int m_firstByte = -1;
+    std::array<bool, 256> m_starts;
     QString m_error;
 };

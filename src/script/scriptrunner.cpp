@@ -215,6 +215,7 @@ void ScriptRunner::finish(const QString &error, bool stopped)
     m_connections.clear();
     const double seconds = double(m_clock.nsecsElapsed()) / 1e9;
     m_outcome.seconds = seconds;
+    m_outcome.ended = true;
     m_outcome.error = error;
     m_outcome.errorSeconds = seconds - m_lastCheckSeconds;
     if (!error.isEmpty() && !stopped)
@@ -263,7 +264,7 @@ void ScriptRunner::recordCheck(bool passed, const char *name, const char *source
     const QString named
         = name ? QString::fromUtf8(name) : QStringLiteral("check at line %1").arg(line);
     const double now = double(m_clock.nsecsElapsed()) / 1e9;
-    m_outcome.checks.append({ named, passed, now - m_lastCheckSeconds, where });
+    m_outcome.addCheck(named, passed, now, where);
     m_lastCheckSeconds = now;
     writeLine(QStringLiteral("--- check \"%1\": %2 ---")
                   .arg(named, passed ? QStringLiteral("passed") : QStringLiteral("failed")));
