@@ -63,6 +63,7 @@ struct Run {
             path, source, ScriptRunner::Channels { &fixture.serial(), { &fixture.network() } },
             &statusBar);
         runner->log().open(fixture.env.workPath() + QStringLiteral("/script.txt"));
+        runner->setTimestamps(Timestamps::Log);
         runner->setReportPath(report);
         runner->start();
         return !wait || QTest::qWaitFor([this] { return runner->ended(); }, 30000);
@@ -230,6 +231,11 @@ void ScriptTest::runs()
     QCOMPARE(run.runner->exitStatus(), status);
     QCOMPARE(readReport(run.report), report);
     const QString log = QString::fromUtf8(run.log());
+    // Every line of the log carries its stamp, whatever a note or an error held.
+    const QRegularExpression stamped(
+        QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} "));
+    for (const QString &line : log.split('\n', Qt::SkipEmptyParts))
+        QVERIFY2(stamped.match(line).hasMatch(), qPrintable(line));
     int at = 0;
     for (const QString &line : logged) {
         const int found = log.indexOf(line.contains("%1") ? line.arg(run.path) : line, at);

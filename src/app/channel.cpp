@@ -91,7 +91,12 @@ bool Channel::send(const QString &command, QString *why, std::optional<bool> hex
     // A command that cannot be sent whole, or a write that fails, never left: it is neither
     // counted nor shown.
     const qint64 waiting = linkDevice()->bytesToWrite();
-    if (problem.isEmpty() && waiting + bytes.size() > maxBytesWaiting)
+    if (problem.isEmpty() && bytes.size() > maxBytesWaiting)
+        problem = windowText("the command is %1 bytes, more than the %2 bytes (1 MiB) that may "
+                             "wait to be sent")
+                      .arg(bytes.size())
+                      .arg(maxBytesWaiting);
+    else if (problem.isEmpty() && waiting + bytes.size() > maxBytesWaiting)
         problem = windowText("%1 is not reading (%2 bytes waiting)").arg(otherEnd()).arg(waiting);
     if (problem.isEmpty())
         writeToLink(bytes, &problem);

@@ -6,6 +6,7 @@
 
 #include <QFileInfo>
 #include <QLabel>
+#include <QRegularExpression>
 #include <QStatusBar>
 #include <QTimer>
 
@@ -257,9 +258,18 @@ int ScriptRunner::exitStatus() const
 
 void ScriptRunner::writeLine(const QString &line)
 {
+    // Each line of a note or an error is a line of the log, stamped like every other; the line
+    // break that ends a note adds none.
+    static const QRegularExpression lineBreak(QStringLiteral("\r\n|\r|\n"));
+    QStringList lines = line.split(lineBreak);
+    if (lines.size() > 1 && lines.constLast().isEmpty())
+        lines.removeLast();
     const QString stamp
         = m_timestamps == Timestamps::Off ? QString() : m_log.stamp() + QLatin1Char(' ');
-    m_log.write(stamp + line + QLatin1Char('\n'));
+    QString text;
+    for (const QString &one : qAsConst(lines))
+        text += stamp + one + QLatin1Char('\n');
+    m_log.write(text);
 }
 
 void ScriptRunner::showProgress()
