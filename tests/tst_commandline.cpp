@@ -68,16 +68,45 @@ void CommandLineTest::parse_data()
           "DURATION must be 1 second to 7 days, as 90, 90s, 15m or 8h, or script" },
         { "--script no-such.lua", "FILE", "FILE cannot be read: No such file or directory" },
         { "--script /", "FILE", "FILE is a folder" },
+        // A value for each channel, once: a second one would silently win.
+        { "--command 1=AT --command 1=ATZ", "CH=TEXT", "CH 1 was given one already" },
+        { "--every serial=500 --every serial=1000", "CH=MS", "CH serial was given one already" },
+        { "--mode 2=hex --mode 2=ascii", "CH=ascii|hex", "CH 2 was given one already" },
+        { "--quit-after 8h --quit-after 90", "DURATION|script", "a DURATION was given already" },
     };
     for (const auto &[mistake, valueName, why] : mistakes) {
         const QString arguments = QString::fromLatin1(mistake);
         QTest::addRow("%s", mistake)
             << arguments << 2
             << QStringLiteral("Bad value '%1' for %2 (%3): %4.")
-                   .arg(arguments.section(' ', 1), arguments.section(' ', 0, 0),
+                   .arg(arguments.section(' ', -1), arguments.section(' ', -2, -2),
                         QLatin1String(valueName), QLatin1String(why))
             << tryHelp;
     }
+    // An option of one value given twice is refused, not decided by its place on the line.
+    const std::pair<const char *, const char *> twice[] = {
+        { "--log-dir logs --log-dir /tmp/logs",
+          "--log-dir takes one DIR, and was given 2: 'logs', "
+          "'/tmp/logs'." },
+        { "--timestamps log --timestamps view --timestamps off",
+          "--timestamps takes one off|log|view, and was given 3: 'log', 'view', 'off'." },
+        { "--host a --host b", "--host takes one HOST, and was given 2: 'a', 'b'." },
+        { "--port 1 --port 1", "--port takes one PORT, and was given 2: '1', '1'." },
+        { "--baud 9600 --baud 115200", "--baud takes one N, and was given 2: '9600', '115200'." },
+        { "--dtr on --dtr off", "--dtr takes one on|off, and was given 2: 'on', 'off'." },
+        { "--script a.lua --script b.lua",
+          "--script takes one FILE, and was given 2: 'a.lua', 'b.lua'." },
+    };
+    for (const auto &[arguments, refusal] : twice)
+        QTest::addRow("%s", arguments) << arguments << 2 << refusal << tryHelp;
+    // What the README lets repeat: a value for each channel, all of them a second time, one
+    // end by time beside the end of the script.
+    QTest::newRow("the repeatable options open the window")
+        << "-platform offscreen --serial-port a --serial-port b --line-ending all=CRLF "
+           "--line-ending serial=CR --line-ending serial=None --connect 1 --connect 2,3 "
+           "--connect 1 --command serial=AT --command 1=PING --mode serial=hex --mode 1=ascii "
+           "--every serial=1000 --every 1=500 --quit-after 8h"
+        << -1 << QString() << QStringList();
     QTest::newRow("--report without a script")
         << "--report r.xml" << 2 << "--report needs --script." << tryHelp;
     QTest::newRow("--quit-after script without a script")
@@ -158,6 +187,9 @@ void CommandLineTest::run_data()
                                << QStringLiteral("TeskManager ")
             + QLatin1String(teskManagerVersion);
     QTest::newRow("a mistake") << "--bogus" << 2 << "Unknown option 'bogus'.";
+    QTest::newRow("an option of one value given twice")
+        << "--report a.xml --report b.xml" << 2
+        << "--report takes one FILE, and was given 2: 'a.xml', 'b.xml'.";
     QTest::newRow("-platform offscreen and options open the window")
         << "-platform offscreen --serial-port /dev/ttyV0 -style fusion --serial-port /dev/ttyV1 "
            "--line-ending all=CRLF --timestamps view --dtr on --baud 250000"

@@ -55,7 +55,8 @@ QString into(std::optional<T> &target, std::optional<T> value, const char *probl
     return {};
 }
 
-// CH=VALUE: the value goes to the channel CH names ("all" only where `all` allows it).
+// CH=VALUE: the value goes to the channel CH names. With `all`, "all" names every channel and a
+// later value wins; without it, a channel takes one value.
 template<class T, class Parse>
 QString perChannel(const QString &text, std::array<std::optional<T>, channelCount> &target,
                    bool all, Parse parse, const char *valueProblem)
@@ -63,6 +64,9 @@ QString perChannel(const QString &text, std::array<std::optional<T>, channelCoun
     const QList<int> channels = channelsFromText(text.section(QLatin1Char('='), 0, 0));
     if (!text.contains(QLatin1Char('=')) || channels.isEmpty() || (!all && channels.size() > 1))
         return all ? QStringLiteral("CH must be serial, 1, 2, 3 or all") : serialOrNetwork;
+    if (!all && target[channels.first()])
+        return QStringLiteral("CH %1 was given one already")
+            .arg(text.section(QLatin1Char('='), 0, 0));
     const std::optional<T> value = parse(text.section(QLatin1Char('='), 1));
     if (!value)
         return QLatin1String(valueProblem);
@@ -103,7 +107,13 @@ CommandLineOption option(const char *name, const char *valueName, const char *de
                          std::function<QString(const QString &, O &)> read)
 {
     return { QStringList { QLatin1String(name) }, QLatin1String(valueName),
-             QLatin1String(description), std::move(read) };
+             QLatin1String(description), std::move(read), false };
+}
+
+CommandLineOption repeatable(CommandLineOption option)
+{
+    option.repeatable = true;
+    return option;
 }
 
 // A switch: given, it sets its field.
@@ -124,20 +134,21 @@ QList<CommandLineOption> benchOptions()
         };
     };
     return {
-        { { "h", "help" }, {}, "Show this help and exit.", {} },
-        { { "v", "version" }, {}, "Show the version and exit.", {} },
-        option("serial-port", "path", "Add <path> to the serial ports; the first is selected.",
-               [](const QString &v, O &o) {
-                   o.serialPorts << v;
-                   return QString();
-               }),
-        option("line-ending", "CH=VALUE",
-               "End ASCII commands of channel CH (serial, 1, 2, 3 or all) with LF (the default), "
-               "CR, CRLF or None. Repeatable.",
-               [](const QString &v, O &o) {
-                   return perChannel(v, o.lineEndings, true, lineEndingFromText,
-                                     "VALUE must be LF, CR, CRLF or None");
-               }),
+        { { "h", "help" }, {}, "Show this help and exit.", {}, false },
+        { { "v", "version" }, {}, "Show the version and exit.", {}, false },
+        repeatable(option("serial-port", "path",
+                          "Add <path> to the serial ports; the first is selected.",
+                          [](const QString &v, O &o) {
+                              o.serialPorts << v;
+                              return QString();
+                          })),
+        repeatable(option("line-ending", "CH=VALUE",
+                          "End ASCII commands of channel CH (serial, 1, 2, 3 or all) with LF (the "
+                          "default), CR, CRLF or None. Repeatable.",
+                          [](const QString &v, O &o) {
+                              return perChannel(v, o.lineEndings, true, lineEndingFromText,
+                                                "VALUE must be LF, CR, CRLF or None");
+                          })),
         option("timestamps", "off|log|view",
                "Start every line with its time and RX or TX: off (the default), in the logs, or "
                "in the logs and the views.",
@@ -171,24 +182,24 @@ QList<CommandLineOption> unattendedOptions()
                    return networkPortFromText(v) ? notEmpty(v, o.port, "")
                                                  : QStringLiteral("PORT must be 1 to 65535");
                }),
-        option("connect", "N",
-               "Connect network channel N (1, 2 or 3) at start. Repeatable, or 1,2,3.",
-               connectChannels),
-        option(
+        repeatable(option("connect", "N",
+                          "Connect network channel N (1, 2 or 3) at start. Repeatable, or 1,2,3.",
+                          connectChannels)),
+        repeatable(option(
             "command", "CH=TEXT", "Put TEXT in the command line of channel CH (serial, 1, 2, 3).",
-            [text](const QString &v, O &o) { return perChannel(v, o.commands, false, text, ""); }),
-        option("mode", "CH=ascii|hex", "Send and show channel CH in ascii or hex.",
-               [hexMode](const QString &v, O &o) {
-                   return perChannel(v, o.hexModes, false, hexMode,
-                                     "the mode must be ascii or hex");
-               }),
-        option("every", "CH=MS",
-               "Send channel CH's command every MS milliseconds (100 to 10000) as soon as its link "
-               "is open.",
-               [](const QString &v, O &o) {
-                   return perChannel(v, o.periodsMs, false, periodFromText,
-                                     "MS must be 100 to 10000");
-               }),
+            [text](const QString &v, O &o) { return perChannel(v, o.commands, false, text, ""); })),
+        repeatable(option("mode", "CH=ascii|hex", "Send and show channel CH in ascii or hex.",
+                          [hexMode](const QString &v, O &o) {
+                              return perChannel(v, o.hexModes, false, hexMode,
+                                                "the mode must be ascii or hex");
+                          })),
+        repeatable(option("every", "CH=MS",
+                          "Send channel CH's command every MS milliseconds (100 to 10000) as soon "
+                          "as its link is open.",
+                          [](const QString &v, O &o) {
+                              return perChannel(v, o.periodsMs, false, periodFromText,
+                                                "MS must be 100 to 10000");
+                          })),
         option("reconnect", "",
                "Reopen a lost serial port every second and reconnect a lost network channel after "
                "1, 2, 4 ... 30 s, resuming its periodic send; no boxes.",
@@ -209,18 +220,24 @@ QList<CommandLineOption> endingOptions()
                setting(&O::keepLogs, std::optional<bool>(true))),
         option("discard-logs", "", "Delete this run's logs at exit without asking.",
                setting(&O::keepLogs, std::optional<bool>(false))),
-        option("quit-after", "DURATION|script",
-               "Close the window after DURATION (90, 90s, 15m, 8h), or when the script ends, as "
-               "File > Exit does. Both may be given: the first to come closes it.",
-               [](const QString &v, O &o) {
-                   if (v.trimmed().toLower() == QLatin1String("script")) {
-                       o.quitAfterScript = true;
-                       return QString();
-                   }
-                   return into(o.quitAfterMs, durationFromText(v),
-                               "DURATION must be 1 second to 7 days, as 90, 90s, 15m or 8h, or "
-                               "script");
-               }),
+        // Once with a duration and once with script at most.
+        repeatable(option(
+            "quit-after", "DURATION|script",
+            "Close the window after DURATION (90, 90s, 15m, 8h), or when the script ends, as File "
+            "> Exit does. Both may be given: the first to come closes it.",
+            [](const QString &v, O &o) {
+                const bool script = v.trimmed().toLower() == QLatin1String("script");
+                if (script ? o.quitAfterScript : o.quitAfterMs.has_value())
+                    return script ? QStringLiteral("script was given already")
+                                  : QStringLiteral("a DURATION was given already");
+                if (script) {
+                    o.quitAfterScript = true;
+                    return QString();
+                }
+                return into(o.quitAfterMs, durationFromText(v),
+                            "DURATION must be 1 second to 7 days, as 90, 90s, 15m or 8h, or "
+                            "script");
+            })),
     };
 }
 
@@ -279,6 +296,13 @@ CommandLine exitWith(int code, const QString &text)
 CommandLine mistake(const QString &line)
 {
     return exitWith(2, line + QLatin1Char('\n') + QLatin1String(tryHelp));
+}
+
+CommandLine badValue(const QString &value, const QString &name, const QString &valueName,
+                     const QString &problem)
+{
+    return mistake(
+        QStringLiteral("Bad value '%1' for --%2 (%3): %4.").arg(value, name, valueName, problem));
 }
 
 void declareOptions(QCommandLineParser &parser)
@@ -353,13 +377,17 @@ CommandLine parseCommandLine(const QStringList &arguments)
             continue;
         const QStringList values
             = option.valueName.isEmpty() ? QStringList { QString() } : parser.values(name);
+        if (values.size() > 1 && !option.repeatable)
+            return mistake(QStringLiteral("--%1 takes one %2, and was given %3: '%4'.")
+                               .arg(name, option.valueName)
+                               .arg(values.size())
+                               .arg(values.join(QStringLiteral("', '"))));
         for (const QString &value : values) {
             if (value.isEmpty() && !option.valueName.isEmpty())
                 return mistake(QStringLiteral("Missing value after '--%1'.").arg(name));
             const QString problem = option.read(value, result.options);
             if (!problem.isEmpty())
-                return mistake(QStringLiteral("Bad value '%1' for --%2 (%3): %4.")
-                                   .arg(value, name, option.valueName, problem));
+                return badValue(value, name, option.valueName, problem);
         }
     }
     if (std::optional<CommandLine> refusal = checkScript(result.options))
