@@ -19,7 +19,30 @@ private slots:
     void endsCleanly();
     void scripted_data();
     void scripted();
+    void recordIsSafe_data();
+    void recordIsSafe();
 };
+
+namespace {
+// The built program, offscreen, in the test's folder and home.
+bool startProgram(QProcess &program, const TestEnvironment &env, const QStringList &arguments)
+{
+    program.setWorkingDirectory(env.workPath());
+    program.start(qEnvironmentVariable("TESKMANAGER"),
+                  QStringList { "-platform", "offscreen" } + arguments);
+    return program.waitForStarted();
+}
+
+// False, with the program killed, when it does not end within the time.
+bool endsWithin(QProcess &program, int ms)
+{
+    if (program.waitForFinished(ms))
+        return true;
+    program.kill();
+    program.waitForFinished();
+    return false;
+}
+} // namespace
 
 void CommandLineTest::parse_data()
 {
@@ -327,6 +350,94 @@ void CommandLineTest::scripted()
                 .match(QString::fromUtf8(lines.last()))
                 .hasMatch());
     QVERIFY(fileContents(env.workPath() + "/report.xml").contains("<testsuite name=\"test\""));
+}
+
+void CommandLineTest::recordIsSafe_data()
+{
+    // The working folder holds the script A.lua, somebody's notes.txt, an earlier report old.xml
+    // and a plain file; WORK and HOME are the folders.
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<bool>("noDocuments"); // a plain file takes the place of ~/Documents
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("said"); // a line of standard error
+    auto refused = [](const char *option, const char *value, const char *why) {
+        const QString valueName = QLatin1String(option) == QLatin1String("report") ? "FILE" : "DIR";
+        return QStringLiteral("Bad value '%1' for --%2 (%3): %4.")
+            .arg(QLatin1String(value), QLatin1String(option), valueName, QLatin1String(why));
+    };
+    QTest::newRow("--report naming the script") << "--script A.lua --report A.lua" << false << 2
+                                                << refused("report", "A.lua", "FILE is the script");
+    QTest::newRow("--report naming the script another way")
+        << "--script A.lua --report WORK/A.lua" << false << 2
+        << refused("report", "WORK/A.lua", "FILE is the script");
+    QTest::newRow("--report naming the settings file")
+        << "--script A.lua --report demosettings.ini" << false << 2
+        << refused("report", "demosettings.ini", "FILE is the settings file");
+    QTest::newRow("--report over a file that is no report")
+        << "--script A.lua --report notes.txt" << false << 2
+        << refused("report", "notes.txt", "FILE exists and is not a JUnit report");
+    QTest::newRow("--report naming a folder") << "--script A.lua --report WORK" << false << 2
+                                              << refused("report", "WORK", "FILE is a folder");
+    QTest::newRow("--report in a folder that is not there")
+        << "--script A.lua --report gone/r.xml" << false << 2
+        << refused("report", "gone/r.xml", "the folder of FILE does not exist");
+    QTest::newRow("--report over an earlier report")
+        << "--script A.lua --report old.xml --quit-after script" << false << 0 << QString();
+    QTest::newRow("--log-dir under a plain file")
+        << "--log-dir file/logs" << false << 2
+        << refused("log-dir", "file/logs", "DIR cannot be made: Not a directory");
+    QTest::newRow("--log-dir where nothing can be made")
+        << "--log-dir /proc/nope" << false << 2
+        << refused("log-dir", "/proc/nope", "DIR cannot be made: No such file or directory");
+    QTest::newRow("the home's log folder cannot be made, a script")
+        << "--script A.lua --quit-after script" << true << 3
+        << "teskmanager: The logs cannot be written: the folder HOME/Documents/TeskManager "
+           "cannot be made: Not a directory.";
+    QTest::newRow("the home's log folder cannot be made, an end on time")
+        << "--quit-after 1" << true << 0
+        << "teskmanager: The logs cannot be written: the folder HOME/Documents/TeskManager "
+           "cannot be made: Not a directory.";
+}
+
+// Nothing the run reads or keeps is written over, and a record that cannot be kept is said:
+// before any window when the command line named it, else on standard error and in the verdict.
+void CommandLineTest::recordIsSafe()
+{
+    QFETCH(QString, arguments);
+    QFETCH(bool, noDocuments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, said);
+    TestEnvironment env;
+    const QString work = env.workPath();
+    const QByteArray script = "check(true, 'fine')\n";
+    const QByteArray notes = "somebody's notes\n";
+    QVERIFY(writeFile(work + "/A.lua", script) && writeFile(work + "/notes.txt", notes)
+            && writeFile(work + "/file", "")
+            && writeFile(work + "/old.xml",
+                         "<?xml version=\"1.0\"?>\n<testsuites name=\"earlier\" tests=\"0\"/>\n"));
+    if (noDocuments)
+        QVERIFY(writeFile(env.homePath() + "/Documents", notes));
+    auto filled
+        = [&](QString text) { return text.replace("WORK", work).replace("HOME", env.homePath()); };
+    QProcess program;
+    QVERIFY2(startProgram(program, env, filled(arguments).split(' ')),
+             "TESKMANAGER names no program");
+    QVERIFY2(endsWithin(program, 30000), "the run did not end on its own");
+    QCOMPARE(program.exitCode(), exitCode);
+    const QStringList errors = QString::fromLocal8Bit(program.readAllStandardError()).split('\n');
+    if (exitCode == 2)
+        QCOMPARE(errors.constFirst(), filled(said));
+    else if (!said.isEmpty())
+        QVERIFY2(errors.contains(filled(said)), qPrintable(errors.join('\n')));
+    QCOMPARE(fileContents(work + "/A.lua"), script);
+    QCOMPARE(fileContents(work + "/notes.txt"), notes);
+    if (exitCode == 2)
+        QCOMPARE(env.logFiles(), QStringList());
+    if (arguments.contains("old.xml"))
+        QVERIFY(fileContents(work + "/old.xml").contains("<testsuite name=\"A\""));
+    // The report was written whole, beside where it goes, and renamed: nothing else is left.
+    QCOMPARE(QDir(work).entryList(QDir::Files | QDir::Hidden).filter(".xml"),
+             QStringList { "old.xml" });
 }
 
 QTEST_MAIN(CommandLineTest)

@@ -7,8 +7,10 @@
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QXmlStreamReader>
 
 namespace {
 
@@ -211,7 +213,9 @@ QList<CommandLineOption> unattendedOptions()
 QList<CommandLineOption> endingOptions()
 {
     return {
-        option("log-dir", "DIR", "Write the logs into DIR (made if missing).",
+        option("log-dir", "DIR",
+               "Write the logs into DIR (made if missing; refused if it cannot be made or "
+               "written).",
                [](const QString &v, O &o) {
                    o.logDir = v;
                    return QString();
@@ -263,7 +267,9 @@ QList<CommandLineOption> scriptOptions()
                "(see Scripted tests in the README); exit status 0 when every check passed, 1 "
                "when one failed, 3 when the script stopped on an error.",
                readScript),
-        option("report", "FILE", "Write the script's checks to FILE as a JUnit XML report.",
+        option("report", "FILE",
+               "Write the script's checks to FILE as a JUnit XML report, only over an earlier "
+               "report.",
                [](const QString &v, O &o) {
                    o.reportPath = v;
                    return QString();
@@ -335,15 +341,70 @@ const QList<CommandLineOption> &commandLineOptions()
 }
 
 namespace {
-// What only the whole command line tells: options that need --script, and whether the script
-// compiles. A script that does not is named on one line, file, line and Lua's message, as a
-// compiler names a mistake; --help would not help with it.
+// The path as the system will find it: links resolved, of the folder where the file is not there
+// yet.
+QString resolvedPath(const QString &path)
+{
+    const QFileInfo file(path);
+    if (file.exists())
+        return file.canonicalFilePath();
+    const QString folder = QFileInfo(file.absolutePath()).canonicalFilePath();
+    return folder.isEmpty() ? file.absoluteFilePath() : folder + QLatin1Char('/') + file.fileName();
+}
+
+// An earlier run's report may be written over; a file that begins otherwise is somebody's work.
+bool isJUnitReport(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    QXmlStreamReader xml(&file);
+    while (!xml.atEnd() && !xml.isStartElement())
+        xml.readNext();
+    return xml.isStartElement()
+        && (xml.name() == QLatin1String("testsuites") || xml.name() == QLatin1String("testsuite"));
+}
+
+// The report is written at the end of the run, over whatever the path holds: never over what the
+// run reads, nor over anything but an earlier report.
+QString reportProblem(const RunOptions &o)
+{
+    const QString report = resolvedPath(o.reportPath);
+    const QFileInfo file(o.reportPath);
+    if (report == resolvedPath(o.scriptPath))
+        return QStringLiteral("FILE is the script");
+    if (report == resolvedPath(QDir::currentPath() + QStringLiteral("/demosettings.ini")))
+        return QStringLiteral("FILE is the settings file");
+    for (const QString &port : o.serialPorts)
+        if (report == resolvedPath(port))
+            return QStringLiteral("FILE is a serial port");
+    if (file.isDir())
+        return QStringLiteral("FILE is a folder");
+    if (file.exists() && !file.isFile())
+        return QStringLiteral("FILE is not a plain file");
+    if (file.exists() && !isJUnitReport(o.reportPath))
+        return QStringLiteral("FILE exists and is not a JUnit report");
+    if (!QFileInfo(file.absolutePath()).isDir())
+        return QStringLiteral("the folder of FILE does not exist");
+    return {};
+}
+
+// What only the whole command line tells: where the run's record goes, options that need
+// --script, and whether the script compiles. A script that does not is named on one line, file,
+// line and Lua's message, as a compiler names a mistake; --help would not help with it.
 std::optional<CommandLine> checkScript(const RunOptions &o)
 {
     if (o.scriptPath.isEmpty() && !o.reportPath.isEmpty())
         return mistake(QStringLiteral("--report needs --script."));
     if (o.scriptPath.isEmpty() && o.quitAfterScript)
         return mistake(QStringLiteral("--quit-after script needs --script."));
+    if (const QString problem = o.reportPath.isEmpty() ? QString() : reportProblem(o);
+        !problem.isEmpty())
+        return badValue(o.reportPath, QStringLiteral("report"), QStringLiteral("FILE"), problem);
+    if (const QString problem = o.logDir.isEmpty() ? QString() : logFolderProblem(o.logDir);
+        !problem.isEmpty())
+        return badValue(o.logDir, QStringLiteral("log-dir"), QStringLiteral("DIR"),
+                        QStringLiteral("DIR ") + problem);
     const QString error = o.scriptPath.isEmpty()
         ? QString()
         : ScriptRunner::compileError(o.scriptPath, o.scriptSource);

@@ -22,6 +22,8 @@
 #include <QTextEdit>
 #include <QTimer>
 
+#include <cstdio>
+
 namespace {
 
 // The slots through which the form and the links reach one channel.
@@ -153,7 +155,9 @@ void MainWindow::startScriptWhenLinksSettle()
 
 int MainWindow::exitStatus() const
 {
-    return script ? script->exitStatus() : 0;
+    if (!script)
+        return 0;
+    return logsLost ? 3 : script->exitStatus();
 }
 
 void MainWindow::closeUnattended()
@@ -236,9 +240,17 @@ void MainWindow::createChannelLogs()
 {
     const QString folder = commandLineOptions.logDir.isEmpty() ? ChannelLog::folderPath()
                                                                : commandLineOptions.logDir;
-    QDir dir(folder);
-    if (!dir.exists())
-        dir.mkpath(QStringLiteral("."));
+    // A folder named on the command line was checked before the window; one from the home is
+    // told here, where a person sees it and a run nobody watches leaves a word of it.
+    const QString folderProblem = logFolderProblem(folder);
+    if (!folderProblem.isEmpty()) {
+        logsLost = true;
+        const QString text = tr("The logs cannot be written: the folder %1 %2.")
+                                 .arg(QDir::toNativeSeparators(folder), folderProblem);
+        ui->statusBar->showMessage(text);
+        std::fprintf(stderr, "teskmanager: %s\n", qPrintable(text));
+        return;
+    }
 
     QStringList suffixes;
     for (const auto &[suffix, log] : runLogs())
@@ -251,8 +263,10 @@ void MainWindow::createChannelLogs()
             firstFailure = log;
     }
     // The status bar holds one message: the first failure stands for all of them.
-    if (firstFailure)
+    if (firstFailure) {
+        logsLost = true;
         firstFailure->reportError();
+    }
 }
 
 QList<QPair<QString, ChannelLog *>> MainWindow::runLogs() const

@@ -54,7 +54,8 @@ public:
     // them: nobody is there to answer (a signal, the end of an unattended run), so a box that
     // is up or comes up on the way is dismissed.
     void closeUnattended();
-    // 0 unless a script ran: then its verdict (0 passed, 1 a check failed, 3 an error).
+    // 0 unless a script ran: then its verdict (0 passed, 1 a check failed, 3 an error, or its
+    // logs could not be written).
     int exitStatus() const;
     // The script of --script, or null.
     ScriptRunner *scriptRunner() const { return script; }
@@ -144,6 +145,8 @@ private:
     QTimer *unattendedClose = nullptr;
     // The close has been accepted: the links and logs are closed.
     bool closed = false;
+    // The run's logs could not be created: whatever a script finds is not on record.
+    bool logsLost = false;
     ChannelLog::Clock clock;
     LayoutBudget layoutBudget;
 

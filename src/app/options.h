@@ -44,6 +44,9 @@ std::optional<qint64> durationFromText(const QString &text);
 // The channels a command-line CH names: "serial" is 0, "1" to "3" the network channels, "all"
 // every one; empty for anything else.
 QList<int> channelsFromText(const QString &text);
+// Makes the folder where it is missing and tries a file in it: what keeps logs from being
+// written there ("cannot be made: Not a directory", "cannot be written: ..."), or nothing.
+QString logFolderProblem(const QString &path);
 
 constexpr int channelCount = 4;
 
