@@ -19,6 +19,8 @@ private slots:
     void endsCleanly();
     void scripted_data();
     void scripted();
+    void neverWaits_data();
+    void neverWaits();
     void recordIsSafe_data();
     void recordIsSafe();
 };
@@ -350,6 +352,57 @@ void CommandLineTest::scripted()
                 .match(QString::fromUtf8(lines.last()))
                 .hasMatch());
     QVERIFY(fileContents(env.workPath() + "/report.xml").contains("<testsuite name=\"test\""));
+}
+
+void CommandLineTest::neverWaits_data()
+{
+    // WORK: the working folder, UNUSED: a port on 127.0.0.1 nobody listens on.
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<QString>("said"); // a line of standard error: what the box would have said
+    QTest::addColumn<QString>("log"); // the log that notes it too
+    const QString noPort = QStringLiteral("teskmanager: Error: WORK/no-such-tty: No such file or "
+                                          "directory");
+    QTest::newRow("a port that does not open, and an end on time")
+        << "--serial-port WORK/no-such-tty --open --quit-after 2" << noPort << "-serial.txt";
+    QTest::newRow("a connect refused, and an end on time")
+        << "--host 127.0.0.1 --port UNUSED --connect 1 --quit-after 2"
+        << "teskmanager: Client: 127.0.0.1:UNUSED: The connection was refused by the peer. Make "
+           "sure the server is running, and check that the host name and port settings are "
+           "correct."
+        << "-network1.txt";
+    QTest::newRow("a port that does not open, and a script")
+        << "--serial-port WORK/no-such-tty --open --script WORK/closed.lua --quit-after script"
+        << noPort << "-serial.txt";
+}
+
+// A run nobody watches shows no box: what it would say is on standard error and in the log, and
+// the run ends when it was told to, its logs kept, its settings saved.
+void CommandLineTest::neverWaits()
+{
+    QFETCH(QString, arguments);
+    QFETCH(QString, said);
+    QFETCH(QString, log);
+    TestEnvironment env;
+    QVERIFY(writeFile(env.workPath() + "/closed.lua",
+                      "check(serial:state() == 'closed', 'the port is closed')\n"));
+    const QString unused = QString::number(LinkEnds::unusedPort());
+    auto filled = [&](QString text) {
+        return text.replace("WORK", env.workPath()).replace("UNUSED", unused);
+    };
+    QProcess program;
+    QVERIFY2(startProgram(program, env, filled(arguments).split(' ')),
+             "TESKMANAGER names no program");
+    // Two seconds, and the time to start and to close: a box that waited would hold it for good.
+    QVERIFY2(endsWithin(program, 20000), "the run did not end on its own");
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    const QStringList errors = QString::fromLocal8Bit(program.readAllStandardError()).split('\n');
+    QVERIFY2(errors.contains(filled(said)), qPrintable(errors.join('\n')));
+    const QString noted = "--- " + filled(said).mid(int(qstrlen("teskmanager: "))) + " ---\n";
+    QVERIFY2(fileContents(env.logPath(log)).contains(noted.toLocal8Bit()),
+             fileContents(env.logPath(log)).constData());
+    QCOMPARE(env.logFiles().size(), arguments.contains("--script") ? 5 : 4);
+    QVERIFY(QFileInfo::exists(env.settingsPath()));
 }
 
 void CommandLineTest::recordIsSafe_data()

@@ -164,10 +164,11 @@ void TestNetworkTraffic::receive_data()
         << 1 << false << unfinished << "disconnect"
         << "x\ufffd"
         << "x\ufffd";
+    // Shown before the loss that ended it.
+    const QString lost
+        = QStringLiteral("x\ufffd\n--- link lost: the peer closed the connection ---\n");
     QTest::newRow("Network2 unfinished character when the peer closes")
-        << 2 << false << unfinished << "peer closes"
-        << "x\ufffd"
-        << "x\ufffd";
+        << 2 << false << unfinished << "peer closes" << lost << lost;
 }
 
 void TestNetworkTraffic::receive()
@@ -253,8 +254,9 @@ void TestNetworkTraffic::periodicSendStopsWhenLinkEnds_data()
     QTest::addColumn<QString>("status");
     QTest::newRow("user disconnects") << "disconnect"
                                       << "disconnected Network2.";
+    // Told as the loss it is, not as the user's own Disconnect.
     QTest::newRow("peer closes") << "peer"
-                                 << "disconnected Network2.";
+                                 << "Network2 lost its link: the peer closed the connection.";
     // The command stops being one the channel can send whole.
     QTest::newRow("hex command without a digit")
         << "hex"
@@ -295,7 +297,8 @@ void TestNetworkTraffic::periodicSendStopsWhenLinkEnds()
     QVERIFY(loopUntil([&] { return fixture.periodicSend(2) == QLatin1String("Start"); }));
     QVERIFY2(fixture.status().startsWith(status), qPrintable(fixture.status()));
     QCOMPARE(fixture.dialogs.count(), 0);
-    QCOMPARE(fixture.log(2).count('\n'), fixture.sent(2));
+    QCOMPARE(fixture.log(2).count("t\n"), fixture.sent(2));
+    QCOMPARE(fixture.log(2).count("--- link lost: "), how == "peer" ? 1 : 0);
     if (how == "full") {
         // Refused just before the send that would have left more than 1 MiB waiting.
         const qint64 waiting = fixture.status().section('(', 1).section(' ', 0, 0).toLongLong();
@@ -308,39 +311,57 @@ void TestNetworkTraffic::periodicSendStopsWhenLinkEnds()
 void TestNetworkTraffic::sendOnLostLinkIsNotCounted_data()
 {
     QTest::addColumn<int>("channel");
-    QTest::addColumn<bool>("periodic");
-    QTest::newRow("Network1 Send button") << 1 << false;
-    QTest::newRow("Network2 Send button") << 2 << false;
-    QTest::newRow("Network3 periodic send") << 3 << true;
+    QTest::addColumn<QString>("closedBy"); // "peer" or "user"
+    QTest::addColumn<QString>("send"); // "button", "periodic" or "code"
+    QTest::newRow("Network1 peer closed, Send button") << 1 << "peer"
+                                                       << "button";
+    QTest::newRow("Network2 peer closed, a script's send") << 2 << "peer"
+                                                           << "code";
+    QTest::newRow("Network2 disconnected, a script's send") << 2 << "user"
+                                                            << "code";
+    QTest::newRow("Network3 peer closed, periodic send") << 3 << "peer"
+                                                         << "periodic";
 }
 
+// A link that has ended is closed, whatever ended it: a send on it is refused as on any closed
+// link, in the same words, and nothing is counted, shown or logged.
 void TestNetworkTraffic::sendOnLostLinkIsNotCounted()
 {
     QFETCH(int, channel);
-    QFETCH(bool, periodic);
+    QFETCH(QString, closedBy);
+    QFETCH(QString, send);
     ChannelFixture fixture;
     QVERIFY(fixture.open(channel));
-    fixture.peer(channel)->close();
+    if (closedBy == "peer")
+        fixture.peer(channel)->close();
+    else
+        fixture.press(channel, ChannelFixture::Button::Link);
     QTRY_VERIFY(!fixture.linkButton(channel)->isChecked());
-    // A socket whose peer has gone still counts as open.
-    QVERIFY(fixture.socket(channel)->isOpen());
     const int sentBefore = fixture.sent(channel);
+    const QByteArray logBefore = fixture.log(channel);
 
-    if (periodic) {
+    QString why;
+    if (send == "periodic")
         fixture.startPeriodicSend(channel, QStringLiteral("lost"), 100);
-        QCOMPARE(fixture.periodicSend(channel), QStringLiteral("Stop checked running"));
-    } else {
+    else if (send == "button")
         fixture.send(channel, QStringLiteral("lost"));
-    }
+    else
+        QVERIFY(!fixture.channel(channel).send(QStringLiteral("lost"), &why));
 
-    const QString failure
-        = QStringLiteral("Send failed on Network%1: Socket is not connected").arg(channel);
-    QTRY_COMPARE(fixture.status(), failure);
+    if (send == "code") {
+        QCOMPARE(why, QStringLiteral("Network%1 is not connected").arg(channel));
+        QCOMPARE(fixture.dialogs.count(), 0);
+    } else {
+        QCOMPARE(
+            fixture.dialogs.texts(),
+            QStringList { send == "periodic"
+                              ? QStringLiteral("Please, First Connect network%1.").arg(channel)
+                              : QStringLiteral("Please, First Connect Network%1!").arg(channel) });
+    }
     QCOMPARE(fixture.sent(channel), sentBefore);
-    QVERIFY(fixture.shown(channel).isEmpty());
-    QVERIFY(fixture.log(channel).isEmpty());
+    QVERIFY(!fixture.shown(channel).contains("lost\n"));
+    QCOMPARE(fixture.log(channel), logBefore);
     QCOMPARE(fixture.periodicSend(channel), QStringLiteral("Start"));
-    QCOMPARE(fixture.dialogs.count(), 0);
 }
 
 void TestNetworkTraffic::commandHistory_data()

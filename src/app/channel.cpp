@@ -29,8 +29,8 @@ Channel::Channel(const QString &name, const Widgets &widgets, const Context &con
     : QObject(context.window)
     , m_name(name)
     , m_widgets(widgets)
-    , m_window(context.window)
     , m_statusBar(context.statusBar)
+    , m_boxes(context.boxes)
     , m_log(context.clock)
     , m_traffic(new TrafficView(widgets.view, m_log, context.layoutBudget))
     , m_counters(widgets.sentCount, widgets.receivedCount)
@@ -174,10 +174,14 @@ void Channel::startPeriodicSendWhenOpen()
         m_periodicSend = PeriodicSend::AwaitingLink;
 }
 
-void Channel::setLinkState(LinkState state)
+void Channel::setLinkState(LinkState state, const QString &lossReason)
 {
     const LinkState was = m_linkState;
     m_linkState = state;
+    if (!lossReason.isEmpty())
+        m_lossReason = lossReason;
+    else if (state != LinkState::Lost)
+        m_lossReason.clear();
     switch (state) {
     case LinkState::Open:
         if (m_periodicSend == PeriodicSend::AwaitingLink)
@@ -191,7 +195,6 @@ void Channel::setLinkState(LinkState state)
         }
         break;
     case LinkState::Closed:
-    case LinkState::Closing:
         stopPeriodicSend();
         break;
     case LinkState::Opening:
@@ -200,6 +203,23 @@ void Channel::setLinkState(LinkState state)
     showLinkState(was);
     if (state != was)
         emit linkStateChanged(state);
+}
+
+void Channel::loseLink(const QString &reason, LinkState state)
+{
+    // A character left unfinished will not be finished; the loss follows what had arrived.
+    showIncompleteText();
+    noteLine(QStringLiteral("--- link lost: %1 ---").arg(reason));
+    setLinkState(state, reason);
+}
+
+void Channel::tell(QMessageBox::Icon icon, const QString &title, const QString &text,
+                   const QString &status, bool noted)
+{
+    MessageBoxes::Note note;
+    if (noted)
+        note = [this](const QString &line) { noteLine(line); };
+    m_boxes.tell(icon, title, text, note, status);
 }
 
 void Channel::shutDown()

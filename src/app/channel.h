@@ -2,6 +2,7 @@
 
 #include "channelcounters.h"
 #include "channellog.h"
+#include "messageboxes.h"
 #include "options.h"
 #include "rendering.h"
 
@@ -38,7 +39,6 @@ enum class LinkState {
     Opening, // a connect asked for by the user waits for its answer
     Open,
     Lost, // gone without the user asking; tried again until it is back or the user closes it
-    Closing, // gone, and the user is being told before it is closed
 };
 Q_DECLARE_METATYPE(LinkState)
 
@@ -68,10 +68,11 @@ public:
 
     // What the channels of one window share.
     struct Context {
-        QWidget *window; // parent of the boxes
+        QWidget *window; // the channels' parent, and the boxes'
         QStatusBar *statusBar;
         LayoutBudget &layoutBudget;
         ChannelLog::Clock clock;
+        const MessageBoxes &boxes;
     };
 
     Channel(const QString &name, const Widgets &widgets, const Context &context);
@@ -86,6 +87,9 @@ public:
     QTimer *sendTimer() const { return m_sendTimer; }
     bool hexMode() const { return m_hexMode; }
     LinkState linkState() const { return m_linkState; }
+    // Why the link last went without the user asking, while it is still gone; empty once the
+    // user closed it or it is open again.
+    QString lossReason() const { return m_lossReason; }
     int sentCount() const { return m_counters.sent(); }
     int receivedCount() const { return m_counters.received(); }
 
@@ -159,7 +163,10 @@ protected:
     virtual void show(const QString &text, const QColor &colour, const QString &logged);
 
     // The one place where the link changes state: the periodic send follows, then the controls.
-    void setLinkState(LinkState state);
+    // A link gone without the user asking gives the reason; a Lost one keeps its first.
+    void setLinkState(LinkState state, const QString &lossReason = {});
+    // The loss line in the log, then the state: Lost while it is tried again, else Closed.
+    void loseLink(const QString &reason, LinkState state);
     // Shows what arrived, rendered by the mode, and counts the arrival.
     void appendReceived(const QByteArray &bytes);
     // What is still waiting for the rest of its character is shown, since the rest will not
@@ -175,8 +182,10 @@ protected:
     // Whether the system holds input for the descriptor that the link has not read yet. Asked
     // before a wait for it, since a wait that times out is reported as the link's error.
     static bool inputWaiting(qintptr descriptor);
-    QWidget *window() const { return m_window; }
     QStatusBar *statusBar() const { return m_statusBar; }
+    // A box about this channel: in a run nobody watches, `noted` puts its text in the log too.
+    void tell(QMessageBox::Icon icon, const QString &title, const QString &text,
+              const QString &status = {}, bool noted = true);
 
 private:
     enum class PeriodicSend { Off, On, AwaitingLink };
@@ -186,8 +195,8 @@ private:
 
     QString m_name;
     Widgets m_widgets;
-    QWidget *m_window;
     QStatusBar *m_statusBar;
+    const MessageBoxes &m_boxes;
     QColor m_inputColour;
     QColor m_outputColour;
     ChannelLog m_log;
@@ -201,6 +210,7 @@ private:
     Timestamps m_timestamps = Timestamps::Off;
     bool m_reconnect = false;
     LinkState m_linkState = LinkState::Closed;
+    QString m_lossReason;
     PeriodicSend m_periodicSend = PeriodicSend::Off;
     // The line the stamped log is in: open once it has its stamp, until its line feed.
     bool m_lineOpen = false;

@@ -27,6 +27,10 @@ const char epilogue[] = R"(
 Qt's own options, such as -platform, -style, -stylesheet or -reverse, work
 as usual.
 
+With --quit-after or --script nobody is expected to watch: no box is shown,
+what it would say goes to the status bar, the channel's log and standard
+error, and the logs are kept at exit unless --discard-logs is given.
+
 Files:
   ~/Documents/TeskManager/<date>_<time>-serial.txt, -network1.txt, -network2.txt,
   -network3.txt

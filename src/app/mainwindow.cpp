@@ -3,6 +3,7 @@
 #include "aboutdialog.h"
 #include "accessiblenames.h"
 #include "console.h"
+#include "messageboxes.h"
 #include "ui_mainwindow.h"
 
 #include "networkchannel.h"
@@ -60,6 +61,11 @@ MainWindow::MainWindow(QWidget *parent, const RunOptions &options, ChannelLog::C
     scrollArea->setWidget(takeCentralWidget());
     setCentralWidget(scrollArea);
     aboutDialog = new AboutDialog(this);
+    boxes = std::make_unique<MessageBoxes>(this, ui->statusBar);
+    boxes->setUnattended(commandLineOptions.unattended());
+    // Nothing that comes later may hold back the end on time.
+    if (commandLineOptions.quitAfterMs)
+        QTimer::singleShot(*commandLineOptions.quitAfterMs, this, &MainWindow::closeUnattended);
 
     makeChannels();
     nameAccessibleControls(ui);
@@ -110,8 +116,6 @@ void MainWindow::startAsTold()
         serialChannel->openAtStart();
     for (int number : o.connect)
         networkChannels[number - 1]->connectLink(true);
-    if (o.quitAfterMs)
-        QTimer::singleShot(*o.quitAfterMs, this, &MainWindow::closeUnattended);
     if (script)
         startScriptWhenLinksSettle();
 }
@@ -205,7 +209,7 @@ MainWindow::~MainWindow()
 
 void MainWindow::makeChannels()
 {
-    const Channel::Context context { this, ui->statusBar, layoutBudget, clock };
+    const Channel::Context context { this, ui->statusBar, layoutBudget, clock, *boxes };
     const Ui::MainWindow &f = *ui;
     serialChannel = new SerialChannel({ f.TE_SerialPort, f.LE_SerialPortCmd, f.PB_SendSerialPort,
                                         f.PB_ClearSerialPort, f.PB_SerialTimerStart,
@@ -295,15 +299,12 @@ void MainWindow::closeEvent(QCloseEvent *event)
     // Only an explicit No deletes a run's logs: Return, Escape and the window's close button
     // all keep them.
     bool keep = keepLogsAtExit.value_or(true);
-    if (!keepLogsAtExit) {
-        QMessageBox question(QMessageBox::Question, QStringLiteral("TeskManager"),
-                             QStringLiteral("Do you want to save log file into your Documents "
-                                            "directory?"),
-                             QMessageBox::Yes | QMessageBox::No, this);
-        question.setDefaultButton(QMessageBox::Yes);
-        question.setEscapeButton(QMessageBox::Yes);
-        keep = question.exec() != QMessageBox::No;
-    }
+    if (!keepLogsAtExit)
+        keep = boxes->ask(QStringLiteral("TeskManager"),
+                          QStringLiteral("Do you want to save log file into your Documents "
+                                         "directory?"),
+                          QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes)
+            != QMessageBox::No;
     // Every byte on a link is in its log: the periodic sends stop before any link closes, and
     // the links close, taking in what they still hold, before any log does.
     for (Channel *channel : channels)

@@ -25,9 +25,11 @@
 #include <QStringList>
 
 #include <array>
+#include <memory>
 
 class AboutDialog;
 class Channel;
+class MessageBoxes;
 class NetworkChannel;
 class QCloseEvent;
 class QEvent;
@@ -132,6 +134,7 @@ private:
 
     Ui::MainWindow *ui;
     AboutDialog *aboutDialog;
+    std::unique_ptr<MessageBoxes> boxes;
     // Invalid until the user picks one: the defaults follow the palette (colourInUse).
     QColor serialInputColor;
     QColor serialOutputColor;

@@ -78,6 +78,9 @@ struct RunOptions {
     QString reportPath;
     bool quitAfterScript = false;
 
+    // Nobody is there to answer a box: the run ends on its own, or a script drives it.
+    bool unattended() const { return quitAfterMs || quitAfterScript || !scriptPath.isEmpty(); }
+
     // The other's settings where it has them.
     void overrideWith(const RunOptions &other);
 };

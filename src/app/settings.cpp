@@ -1,4 +1,5 @@
 #include "mainwindow.h"
+#include "messageboxes.h"
 #include "networkchannel.h"
 #include "serialchannel.h"
 #include "settingsformat.h"
@@ -7,7 +8,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QSaveFile>
 #include <QSettings>
 
@@ -155,7 +155,7 @@ void MainWindow::saveSettings()
 
 void MainWindow::warnSettingsNotSaved(const QString &reason)
 {
-    QMessageBox::warning(this, tr("Settings"),
-                         tr("The settings could not be saved to %1: %2.")
-                             .arg(QDir::toNativeSeparators(settingsFilePath), reason));
+    boxes->tell(QMessageBox::Warning, tr("Settings"),
+                tr("The settings could not be saved to %1: %2.")
+                    .arg(QDir::toNativeSeparators(settingsFilePath), reason));
 }

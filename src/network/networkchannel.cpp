@@ -1,7 +1,6 @@
 #include "networkchannel.h"
 
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTcpSocket>
@@ -67,10 +66,11 @@ void NetworkChannel::connectLink(bool connect)
     const quint16 port = networkPortFromText(m_link.port->text());
     if (port == 0) {
         // Rather no connection than one to a port the user did not name.
-        QMessageBox::information(window(), windowText("Client"),
-                                 windowText("The port must be a number from 1 to 65535."));
         m_link.connectButton->setChecked(false);
         m_link.connectButton->setText(QStringLiteral("Connect"));
+        tell(QMessageBox::Information, windowText("Client"),
+             windowText("The port must be a number from 1 to 65535, not '%1'.")
+                 .arg(m_link.port->text()));
         return;
     }
     beginConnect(m_link.address->text(), port, true);
@@ -107,10 +107,10 @@ void NetworkChannel::startConnect()
 void NetworkChannel::retryLater(const QString &reason)
 {
     // Nobody may be there to answer a box: the same peer is tried again, less and less often.
-    showIncompleteText();
     if (linkState() != LinkState::Lost)
-        noteLine(QStringLiteral("--- link lost: %1 ---").arg(reason));
-    setLinkState(LinkState::Lost);
+        loseLink(reason, LinkState::Lost);
+    else
+        setLinkState(LinkState::Lost);
     m_retryTimer->start(m_retryDelayMs);
     m_retryDelayMs = qMin(2 * m_retryDelayMs, maxRetryDelayMs);
 }
@@ -139,7 +139,7 @@ void NetworkChannel::failConnect(const QString &text)
     }
     setLinkState(LinkState::Closed);
     if (m_userConnects)
-        QMessageBox::information(window(), windowText("Client"), text);
+        tell(QMessageBox::Information, windowText("Client"), text);
 }
 
 void NetworkChannel::showPeer(const QString &peer)
@@ -155,11 +155,9 @@ void NetworkChannel::showLinkState(LinkState was)
     QPushButton *button = m_link.connectButton;
     const bool up = linkState() != LinkState::Closed;
     // While a connect waits or the link is lost, the button offers to give up.
-    if (linkState() != LinkState::Closing) {
-        button->setChecked(up);
-        button->setText(up ? QStringLiteral("Disconnect") : QStringLiteral("Connect"));
-        showPeer(linkState() == LinkState::Open ? m_peer : QString());
-    }
+    button->setChecked(up);
+    button->setText(up ? QStringLiteral("Disconnect") : QStringLiteral("Connect"));
+    showPeer(linkState() == LinkState::Open ? m_peer : QString());
     switch (linkState()) {
     case LinkState::Open:
         statusBar()->showMessage(windowText("connected Network%1.").arg(m_number));
@@ -170,12 +168,19 @@ void NetworkChannel::showLinkState(LinkState was)
                                      .arg(m_retryDelayMs / 1000));
         break;
     case LinkState::Closed:
-        // A connect that failed is told by its box, not as a link that ended.
-        if (was != LinkState::Opening || m_connectFailure.isEmpty())
+        // A link that ended tells why; a connect that failed is told by its box, not as a link
+        // that ended.
+        if (!lossReason().isEmpty()) {
+            QString reason = lossReason();
+            if (reason.endsWith(QLatin1Char('.')))
+                reason.chop(1);
+            statusBar()->showMessage(
+                windowText("Network%1 lost its link: %2.").arg(m_number).arg(reason));
+        } else if (was != LinkState::Opening || m_connectFailure.isEmpty()) {
             statusBar()->showMessage(windowText("disconnected Network%1.").arg(m_number));
+        }
         break;
     case LinkState::Opening:
-    case LinkState::Closing:
         break;
     }
 }
@@ -209,32 +214,36 @@ void NetworkChannel::reportError(QAbstractSocket::SocketError error)
         text = windowText("The following error occurred: %1.").arg(m_socket->errorString());
         break;
     }
+    // The system's words do not say which peer they are about; three channels may have one each.
+    if (!text.isEmpty())
+        text = QStringLiteral("%1: %2").arg(m_peer, text);
     if (m_connectTimer->isActive()) {
-        failConnect(text.isEmpty() ? windowText(hostNotFound) : text);
+        failConnect(text.isEmpty() ? m_peer + QStringLiteral(": ") + windowText(hostNotFound)
+                                   : text);
         return;
     }
+    const QString reason = text.isEmpty() ? windowText("the peer closed the connection") : text;
     if (reconnects()) {
-        retryLater(text.isEmpty() ? windowText("the peer closed the connection") : text);
+        retryLater(reason);
         return;
     }
     // The window shows the ended link before any box, and the box's nested event loop must not
-    // go on ticking into a dead link.
-    endLink();
+    // go on ticking into a dead link. A link already ended has nothing more to lose; its log
+    // gets the box's text instead.
+    const bool lost = linkState() == LinkState::Open;
+    if (lost)
+        loseLink(reason, LinkState::Closed);
+    else
+        setLinkState(LinkState::Closed);
     if (!text.isEmpty())
-        QMessageBox::information(window(), windowText("Client"), text);
-}
-
-void NetworkChannel::endLink()
-{
-    showIncompleteText();
-    setLinkState(LinkState::Closed);
+        tell(QMessageBox::Information, windowText("Client"), text, {}, !lost);
 }
 
 bool NetworkChannel::linkOpen() const
 {
-    // A socket is open from the start of a connect, but nothing is sent before the peer answers.
-    return m_socket->isOpen() && linkState() != LinkState::Opening
-        && linkState() != LinkState::Lost;
+    // A socket is open from the start of a connect, but nothing is sent before the peer answers,
+    // and a socket whose peer has gone stays open: only the link's state tells.
+    return m_socket->isOpen() && linkState() == LinkState::Open;
 }
 
 QString NetworkChannel::notOpenReason() const
@@ -250,15 +259,15 @@ void NetworkChannel::refuseSend()
     if (sendTimer()->isActive())
         stopPeriodicSend();
     else
-        QMessageBox::critical(window(), windowText("Error"),
-                              QStringLiteral("Please, First Connect Network%1!").arg(m_number));
+        tell(QMessageBox::Critical, windowText("Error"),
+             QStringLiteral("Please, First Connect Network%1!").arg(m_number));
 }
 
 void NetworkChannel::refusePeriodicSend()
 {
     widgets().timerButton->setChecked(false);
-    QMessageBox::critical(window(), windowText("Error"),
-                          QStringLiteral("Please, First Connect network%1.").arg(m_number));
+    tell(QMessageBox::Critical, windowText("Error"),
+         QStringLiteral("Please, First Connect network%1.").arg(m_number));
 }
 
 bool NetworkChannel::writeToLink(const QByteArray &bytes, QString *problem)

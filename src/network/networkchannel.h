@@ -78,8 +78,6 @@ private:
     // A connect that ended without a link: one box when the user asked for it.
     void failConnect(const QString &text);
     void showPeer(const QString &peer);
-    // The link has ended without the user asking (the peer closed, a socket error).
-    void endLink();
 
     int m_number;
     LinkWidgets m_link;

@@ -12,7 +12,7 @@ namespace {
 const char serialType[] = "TeskManager serial channel";
 const char networkType[] = "TeskManager network channel";
 const char *const globalNames[] = { "serial", "net1", "net2", "net3" };
-const char *const linkStateNames[] = { "closed", "opening", "open", "lost", "closing" };
+const char *const linkStateNames[] = { "closed", "opening", "open", "lost" };
 constexpr qint64 defaultTimeoutMs = 5000;
 constexpr qint64 maxWaitMs = qint64(24) * 3600 * 1000;
 const char refusal[] = "%s is not available to a script: a script cannot read or write files or "

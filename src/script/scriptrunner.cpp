@@ -374,7 +374,20 @@ void ScriptRunner::expired()
 
 void ScriptRunner::linkChanged(int index)
 {
-    const LinkState state = channel(index)->linkState();
+    Channel *link = channel(index);
+    const LinkState state = link->linkState();
+    // A link lost for good is a fact of the run, and nothing more can arrive on a closed one:
+    // an expect on it ends now, with why.
+    if (state == LinkState::Closed && !link->lossReason().isEmpty())
+        writeLine(
+            QStringLiteral("--- link lost on %1: %2 ---").arg(link->name(), link->lossReason()));
+    if (m_wait == Wait::Expect && m_waitChannel == index && state == LinkState::Closed) {
+        m_buffers[size_t(index)].cancel();
+        wake({ QVariant(),
+               link->lossReason().isEmpty() ? QStringLiteral("%1 was closed").arg(link->name())
+                                            : link->lossReason() });
+        return;
+    }
     if (m_wait != Wait::Connect || m_waitChannel != index || state == LinkState::Opening)
         return;
     if (state == LinkState::Open)

@@ -3,11 +3,12 @@
 #include "trafficview.h"
 
 #include <QComboBox>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTextEdit>
 #include <QTimer>
+
+#include <utility>
 
 SerialChannel::SerialChannel(const Widgets &widgets, const LineWidgets &line,
                              const Context &context)
@@ -90,8 +91,8 @@ void SerialChannel::refuseSend()
 void SerialChannel::refusePeriodicSend()
 {
     widgets().timerButton->setChecked(false);
-    QMessageBox::critical(window(), windowText("Error"),
-                          QStringLiteral("Please, First Open the Serial Port!"), QMessageBox::Ok);
+    tell(QMessageBox::Critical, windowText("Error"),
+         QStringLiteral("Please, First Open the Serial Port!"));
 }
 
 bool SerialChannel::writeToLink(const QByteArray &bytes, QString *problem)
@@ -156,9 +157,8 @@ void SerialChannel::openFromForm()
         return;
     }
     // A failed open leaves the button released, so that one click tries again.
-    QMessageBox::critical(window(), windowText("Error"), why, QMessageBox::Ok);
-    statusBar()->showMessage(status);
     m_line.openButton->setChecked(false);
+    tell(QMessageBox::Critical, windowText("Error"), why, status);
 }
 
 void SerialChannel::openAtStart()
@@ -178,10 +178,16 @@ bool SerialChannel::openPort(QString *why, QString *status)
 {
     readSettings();
     const SerialSettings p = m_settings;
+    // A port that is gone may still be open, when its loss is being handled.
+    if (std::exchange(m_closeAfterLoss, false))
+        m_port->close();
     m_port->setPortName(p.portName);
     auto fail = [&](const char *word) {
+        // The system's reason alone does not say which port it is about.
         if (why)
-            *why = m_port->errorString();
+            *why = QStringLiteral("%1: %2").arg(
+                p.portName.isEmpty() ? windowText("no port selected") : p.portName,
+                m_port->errorString());
         if (status)
             *status = windowText(word);
         return false;
@@ -227,8 +233,7 @@ bool SerialChannel::setControlLine(bool dtr, bool on, QString *why)
 
 void SerialChannel::waitForPort(const QString &reason)
 {
-    noteLine(QStringLiteral("--- link lost: %1 ---").arg(reason));
-    setLinkState(LinkState::Lost);
+    loseLink(reason, LinkState::Lost);
     m_reopenTimer->start();
 }
 
@@ -268,8 +273,6 @@ void SerialChannel::showLinkState(LinkState was)
         statusBar()->showMessage(windowText("Disconnected"));
         break;
     case LinkState::Opening:
-    case LinkState::Closing:
-        // The user is told first; the controls change when the port is closed.
         break;
     }
 }
@@ -293,6 +296,7 @@ void SerialChannel::closePort()
         emit received(rest);
         m_block.append(rest);
     }
+    m_closeAfterLoss = false;
     m_port->close();
     endBlock();
 }
@@ -310,45 +314,44 @@ void SerialChannel::handleError(QSerialPort::SerialPortError error)
     // A device that goes away (a USB adapter pulled, a pty whose other end closed) is reported
     // as a ResourceError by some drivers and as an endless run of ReadErrors by others; the
     // first report is taken, the rest fall on a loss already in hand.
-    const LinkState state = linkState();
-    if ((error == QSerialPort::ResourceError && state != LinkState::Closing
-         && state != LinkState::Lost)
-        || (error == QSerialPort::ReadError && state == LinkState::Open && m_port->isOpen()))
+    if (linkState() == LinkState::Open && m_port->isOpen()
+        && (error == QSerialPort::ResourceError || error == QSerialPort::ReadError))
         handleLoss();
 }
 
 void SerialChannel::handleLoss()
 {
-    // The periodic send stops now: the box's event loop would otherwise let it be refused with a
-    // box of its own at every tick. With reconnection on it resumes when the port is back.
-    setLinkState(reconnects() ? LinkState::Lost : LinkState::Closing);
-    // Closing the port from inside its own report would delete the notifier that is delivering
-    // it, so the rest happens on a clean stack.
-    QTimer::singleShot(0, this, [this] {
-        if (linkState() == LinkState::Closed)
-            return; // the user closed it meanwhile
+    // The error code tells the loss; what the system says beside it is often an error left
+    // over from an earlier call ("Resource temporarily unavailable" for a vanished pty).
+    const QString port = m_settings.portName;
+    const QString reason
+        = windowText("the device on %1 was disconnected or stopped responding").arg(port);
+    // The loss is a fact at once, for the controls and for whoever waits on the port, and the
+    // log has what had arrived before it. Closing the port from inside its own report would
+    // delete the notifier that is delivering it, so that waits for a clean stack.
+    const QByteArray rest = m_port->readAll();
+    emit received(rest);
+    m_block.append(rest);
+    endBlock();
+    m_closeAfterLoss = true;
+    loseLink(reason, reconnects() ? LinkState::Lost : LinkState::Closed);
+    QTimer::singleShot(0, this, [this, port] {
         // Closed before anything else: the port's reports would otherwise go on spinning.
-        closePort();
-        showIncompleteText();
-        const QString port = m_settings.portName;
+        if (std::exchange(m_closeAfterLoss, false))
+            m_port->close();
+        // The user closed or opened the port meanwhile: the loss is no longer the news.
+        if (lossReason().isEmpty())
+            return;
         if (linkState() == LinkState::Lost) {
             // Nobody may be there to answer a box: the port is tried again until it is back.
-            noteLine(QStringLiteral("--- link lost: %1 ---")
-                         .arg(windowText("the device on %1 was disconnected or stopped "
-                                         "responding")
-                                  .arg(port)));
             m_reopenTimer->start();
             return;
         }
-        // The user reads the box beside everything that had arrived by then. The error code
-        // tells the loss; what the system says beside it is often an error left over from an
-        // earlier call ("Resource temporarily unavailable" for a vanished pty).
+        // The user reads the box beside everything that had arrived by then.
         traffic().flush();
-        QMessageBox::critical(
-            window(), windowText("Critical Error"),
-            windowText("The device on %1 was disconnected or stopped responding.").arg(port),
-            QMessageBox::Ok);
-        close();
+        tell(QMessageBox::Critical, windowText("Critical Error"),
+             windowText("The device on %1 was disconnected or stopped responding.").arg(port), {},
+             false);
     });
 }
 

@@ -70,7 +70,8 @@ public:
     void readNow();
 
 protected:
-    bool linkOpen() const override { return m_port->isOpen(); }
+    // A port whose device is gone stays open until its report is over.
+    bool linkOpen() const override { return m_port->isOpen() && !m_closeAfterLoss; }
     QString notOpenReason() const override;
     void refuseSend() override;
     void refusePeriodicSend() override;
@@ -108,4 +109,6 @@ private:
     QString m_openStatus;
     std::optional<bool> m_dtr;
     std::optional<bool> m_rts;
+    // The device is gone, but its port is closed only once its report is over.
+    bool m_closeAfterLoss = false;
 };

@@ -24,7 +24,8 @@ ChannelFixture::ChannelFixture(ChannelLog::Clock clock)
     m_statusBar = new QStatusBar(m_window.get());
     m_statusBar->setObjectName(QStringLiteral("statusBar"));
     dialogs.setScope(m_window.get());
-    const Channel::Context context { m_window.get(), m_statusBar, m_budget, clock };
+    m_boxes = std::make_unique<MessageBoxes>(m_window.get(), m_statusBar);
+    const Channel::Context context { m_window.get(), m_statusBar, m_budget, clock, *m_boxes };
     // Each channel on a panel of its own, so that its two mode buttons exclude only each other.
     auto *panels = new QHBoxLayout(m_window.get());
     auto panel = [panels] {
@@ -60,7 +61,6 @@ ChannelFixture::ChannelFixture(ChannelLog::Clock clock)
     for (int i = 0; i < int(m_channels.size()); ++i)
         channel(i).log().open(env.logDirPath() + QStringLiteral("/run")
                               + TestEnvironment::logSuffixes[i]);
-
     // The links, the send timers and the console reach the channels as the window's slots pass
     // them on.
     QObject::connect(serialChannel->quietTimer(), &QTimer::timeout, serialChannel,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "linkends.h"
+#include "messageboxes.h"
 #include "networkchannel.h"
 #include "serialchannel.h"
 #include "trafficview.h"
@@ -29,6 +30,8 @@ public:
 
     SerialChannel &serial() const { return serialChannel(); }
     NetworkChannel &network(int number = 1) const { return networkChannel(number); }
+    // Where the channels' boxes go; set unattended, as a script run sets them.
+    MessageBoxes &boxes() const { return *m_boxes; }
     // The channels side by side at a size that fits them; false when they never came up.
     bool show();
 
@@ -63,6 +66,8 @@ private:
     int indexOf(const Channel &channel) const;
     Channel::Widgets makeWidgets(QWidget *panel, QTextEdit *view);
 
+    // Outlives the window and the channels in it.
+    std::unique_ptr<MessageBoxes> m_boxes;
     std::unique_ptr<QWidget> m_window;
     LayoutBudget m_budget;
     QLineEdit *m_address;
