@@ -19,7 +19,32 @@ private slots:
     void endsCleanly();
     void scripted_data();
     void scripted();
+    void neverWaits_data();
+    void neverWaits();
+    void recordIsSafe_data();
+    void recordIsSafe();
 };
+
+namespace {
+// The built program, offscreen, in the test's folder and home.
+bool startProgram(QProcess &program, const TestEnvironment &env, const QStringList &arguments)
+{
+    program.setWorkingDirectory(env.workPath());
+    program.start(qEnvironmentVariable("TESKMANAGER"),
+                  QStringList { "-platform", "offscreen" } + arguments);
+    return program.waitForStarted();
+}
+
+// False, with the program killed, when it does not end within the time.
+bool endsWithin(QProcess &program, int ms)
+{
+    if (program.waitForFinished(ms))
+        return true;
+    program.kill();
+    program.waitForFinished();
+    return false;
+}
+} // namespace
 
 void CommandLineTest::parse_data()
 {
@@ -68,16 +93,45 @@ void CommandLineTest::parse_data()
           "DURATION must be 1 second to 7 days, as 90, 90s, 15m or 8h, or script" },
         { "--script no-such.lua", "FILE", "FILE cannot be read: No such file or directory" },
         { "--script /", "FILE", "FILE is a folder" },
+        // A value for each channel, once: a second one would silently win.
+        { "--command 1=AT --command 1=ATZ", "CH=TEXT", "CH 1 was given one already" },
+        { "--every serial=500 --every serial=1000", "CH=MS", "CH serial was given one already" },
+        { "--mode 2=hex --mode 2=ascii", "CH=ascii|hex", "CH 2 was given one already" },
+        { "--quit-after 8h --quit-after 90", "DURATION|script", "a DURATION was given already" },
     };
     for (const auto &[mistake, valueName, why] : mistakes) {
         const QString arguments = QString::fromLatin1(mistake);
         QTest::addRow("%s", mistake)
             << arguments << 2
             << QStringLiteral("Bad value '%1' for %2 (%3): %4.")
-                   .arg(arguments.section(' ', 1), arguments.section(' ', 0, 0),
+                   .arg(arguments.section(' ', -1), arguments.section(' ', -2, -2),
                         QLatin1String(valueName), QLatin1String(why))
             << tryHelp;
     }
+    // An option of one value given twice is refused, not decided by its place on the line.
+    const std::pair<const char *, const char *> twice[] = {
+        { "--log-dir logs --log-dir /tmp/logs",
+          "--log-dir takes one DIR, and was given 2: 'logs', "
+          "'/tmp/logs'." },
+        { "--timestamps log --timestamps view --timestamps off",
+          "--timestamps takes one off|log|view, and was given 3: 'log', 'view', 'off'." },
+        { "--host a --host b", "--host takes one HOST, and was given 2: 'a', 'b'." },
+        { "--port 1 --port 1", "--port takes one PORT, and was given 2: '1', '1'." },
+        { "--baud 9600 --baud 115200", "--baud takes one N, and was given 2: '9600', '115200'." },
+        { "--dtr on --dtr off", "--dtr takes one on|off, and was given 2: 'on', 'off'." },
+        { "--script a.lua --script b.lua",
+          "--script takes one FILE, and was given 2: 'a.lua', 'b.lua'." },
+    };
+    for (const auto &[arguments, refusal] : twice)
+        QTest::addRow("%s", arguments) << arguments << 2 << refusal << tryHelp;
+    // What the README lets repeat: a value for each channel, all of them a second time, one
+    // end by time beside the end of the script.
+    QTest::newRow("the repeatable options open the window")
+        << "-platform offscreen --serial-port a --serial-port b --line-ending all=CRLF "
+           "--line-ending serial=CR --line-ending serial=None --connect 1 --connect 2,3 "
+           "--connect 1 --command serial=AT --command 1=PING --mode serial=hex --mode 1=ascii "
+           "--every serial=1000 --every 1=500 --quit-after 8h"
+        << -1 << QString() << QStringList();
     QTest::newRow("--report without a script")
         << "--report r.xml" << 2 << "--report needs --script." << tryHelp;
     QTest::newRow("--quit-after script without a script")
@@ -158,6 +212,9 @@ void CommandLineTest::run_data()
                                << QStringLiteral("TeskManager ")
             + QLatin1String(teskManagerVersion);
     QTest::newRow("a mistake") << "--bogus" << 2 << "Unknown option 'bogus'.";
+    QTest::newRow("an option of one value given twice")
+        << "--report a.xml --report b.xml" << 2
+        << "--report takes one FILE, and was given 2: 'a.xml', 'b.xml'.";
     QTest::newRow("-platform offscreen and options open the window")
         << "-platform offscreen --serial-port /dev/ttyV0 -style fusion --serial-port /dev/ttyV1 "
            "--line-ending all=CRLF --timestamps view --dtr on --baud 250000"
@@ -295,6 +352,145 @@ void CommandLineTest::scripted()
                 .match(QString::fromUtf8(lines.last()))
                 .hasMatch());
     QVERIFY(fileContents(env.workPath() + "/report.xml").contains("<testsuite name=\"test\""));
+}
+
+void CommandLineTest::neverWaits_data()
+{
+    // WORK: the working folder, UNUSED: a port on 127.0.0.1 nobody listens on.
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<QString>("said"); // a line of standard error: what the box would have said
+    QTest::addColumn<QString>("log"); // the log that notes it too
+    const QString noPort = QStringLiteral("teskmanager: Error: WORK/no-such-tty: No such file or "
+                                          "directory");
+    QTest::newRow("a port that does not open, and an end on time")
+        << "--serial-port WORK/no-such-tty --open --quit-after 2" << noPort << "-serial.txt";
+    QTest::newRow("a connect refused, and an end on time")
+        << "--host 127.0.0.1 --port UNUSED --connect 1 --quit-after 2"
+        << "teskmanager: Client: 127.0.0.1:UNUSED: The connection was refused by the peer. Make "
+           "sure the server is running, and check that the host name and port settings are "
+           "correct."
+        << "-network1.txt";
+    QTest::newRow("a port that does not open, and a script")
+        << "--serial-port WORK/no-such-tty --open --script WORK/closed.lua --quit-after script"
+        << noPort << "-serial.txt";
+}
+
+// A run nobody watches shows no box: what it would say is on standard error and in the log, and
+// the run ends when it was told to, its logs kept, its settings saved.
+void CommandLineTest::neverWaits()
+{
+    QFETCH(QString, arguments);
+    QFETCH(QString, said);
+    QFETCH(QString, log);
+    TestEnvironment env;
+    QVERIFY(writeFile(env.workPath() + "/closed.lua",
+                      "check(serial:state() == 'closed', 'the port is closed')\n"));
+    const QString unused = QString::number(LinkEnds::unusedPort());
+    auto filled = [&](QString text) {
+        return text.replace("WORK", env.workPath()).replace("UNUSED", unused);
+    };
+    QProcess program;
+    QVERIFY2(startProgram(program, env, filled(arguments).split(' ')),
+             "TESKMANAGER names no program");
+    // Two seconds, and the time to start and to close: a box that waited would hold it for good.
+    QVERIFY2(endsWithin(program, 20000), "the run did not end on its own");
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    const QStringList errors = QString::fromLocal8Bit(program.readAllStandardError()).split('\n');
+    QVERIFY2(errors.contains(filled(said)), qPrintable(errors.join('\n')));
+    const QString noted = "--- " + filled(said).mid(int(qstrlen("teskmanager: "))) + " ---\n";
+    QVERIFY2(fileContents(env.logPath(log)).contains(noted.toLocal8Bit()),
+             fileContents(env.logPath(log)).constData());
+    QCOMPARE(env.logFiles().size(), arguments.contains("--script") ? 5 : 4);
+    QVERIFY(QFileInfo::exists(env.settingsPath()));
+}
+
+void CommandLineTest::recordIsSafe_data()
+{
+    // The working folder holds the script A.lua, somebody's notes.txt, an earlier report old.xml
+    // and a plain file; WORK and HOME are the folders.
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<bool>("noDocuments"); // a plain file takes the place of ~/Documents
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("said"); // a line of standard error
+    auto refused = [](const char *option, const char *value, const char *why) {
+        const QString valueName = QLatin1String(option) == QLatin1String("report") ? "FILE" : "DIR";
+        return QStringLiteral("Bad value '%1' for --%2 (%3): %4.")
+            .arg(QLatin1String(value), QLatin1String(option), valueName, QLatin1String(why));
+    };
+    QTest::newRow("--report naming the script") << "--script A.lua --report A.lua" << false << 2
+                                                << refused("report", "A.lua", "FILE is the script");
+    QTest::newRow("--report naming the script another way")
+        << "--script A.lua --report WORK/A.lua" << false << 2
+        << refused("report", "WORK/A.lua", "FILE is the script");
+    QTest::newRow("--report naming the settings file")
+        << "--script A.lua --report demosettings.ini" << false << 2
+        << refused("report", "demosettings.ini", "FILE is the settings file");
+    QTest::newRow("--report over a file that is no report")
+        << "--script A.lua --report notes.txt" << false << 2
+        << refused("report", "notes.txt", "FILE exists and is not a JUnit report");
+    QTest::newRow("--report naming a folder") << "--script A.lua --report WORK" << false << 2
+                                              << refused("report", "WORK", "FILE is a folder");
+    QTest::newRow("--report in a folder that is not there")
+        << "--script A.lua --report gone/r.xml" << false << 2
+        << refused("report", "gone/r.xml", "the folder of FILE does not exist");
+    QTest::newRow("--report over an earlier report")
+        << "--script A.lua --report old.xml --quit-after script" << false << 0 << QString();
+    QTest::newRow("--log-dir under a plain file")
+        << "--log-dir file/logs" << false << 2
+        << refused("log-dir", "file/logs", "DIR cannot be made: Not a directory");
+    QTest::newRow("--log-dir where nothing can be made")
+        << "--log-dir /proc/nope" << false << 2
+        << refused("log-dir", "/proc/nope", "DIR cannot be made: No such file or directory");
+    QTest::newRow("the home's log folder cannot be made, a script")
+        << "--script A.lua --quit-after script" << true << 3
+        << "teskmanager: The logs cannot be written: the folder HOME/Documents/TeskManager "
+           "cannot be made: Not a directory.";
+    QTest::newRow("the home's log folder cannot be made, an end on time")
+        << "--quit-after 1" << true << 0
+        << "teskmanager: The logs cannot be written: the folder HOME/Documents/TeskManager "
+           "cannot be made: Not a directory.";
+}
+
+// Nothing the run reads or keeps is written over, and a record that cannot be kept is said:
+// before any window when the command line named it, else on standard error and in the verdict.
+void CommandLineTest::recordIsSafe()
+{
+    QFETCH(QString, arguments);
+    QFETCH(bool, noDocuments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, said);
+    TestEnvironment env;
+    const QString work = env.workPath();
+    const QByteArray script = "check(true, 'fine')\n";
+    const QByteArray notes = "somebody's notes\n";
+    QVERIFY(writeFile(work + "/A.lua", script) && writeFile(work + "/notes.txt", notes)
+            && writeFile(work + "/file", "")
+            && writeFile(work + "/old.xml",
+                         "<?xml version=\"1.0\"?>\n<testsuites name=\"earlier\" tests=\"0\"/>\n"));
+    if (noDocuments)
+        QVERIFY(writeFile(env.homePath() + "/Documents", notes));
+    auto filled
+        = [&](QString text) { return text.replace("WORK", work).replace("HOME", env.homePath()); };
+    QProcess program;
+    QVERIFY2(startProgram(program, env, filled(arguments).split(' ')),
+             "TESKMANAGER names no program");
+    QVERIFY2(endsWithin(program, 30000), "the run did not end on its own");
+    QCOMPARE(program.exitCode(), exitCode);
+    const QStringList errors = QString::fromLocal8Bit(program.readAllStandardError()).split('\n');
+    if (exitCode == 2)
+        QCOMPARE(errors.constFirst(), filled(said));
+    else if (!said.isEmpty())
+        QVERIFY2(errors.contains(filled(said)), qPrintable(errors.join('\n')));
+    QCOMPARE(fileContents(work + "/A.lua"), script);
+    QCOMPARE(fileContents(work + "/notes.txt"), notes);
+    if (exitCode == 2)
+        QCOMPARE(env.logFiles(), QStringList());
+    if (arguments.contains("old.xml"))
+        QVERIFY(fileContents(work + "/old.xml").contains("<testsuite name=\"A\""));
+    // The report was written whole, beside where it goes, and renamed: nothing else is left.
+    QCOMPARE(QDir(work).entryList(QDir::Files | QDir::Hidden).filter(".xml"),
+             QStringList { "old.xml" });
 }
 
 QTEST_MAIN(CommandLineTest)

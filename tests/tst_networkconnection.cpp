@@ -11,7 +11,8 @@ const QString hostNotFound
 const QString refused = QStringLiteral(
     "The connection was refused by the peer. Make sure the server is running, and check that "
     "the host name and port settings are correct.");
-const QString badPort = QStringLiteral("The port must be a number from 1 to 65535.");
+// Each names what it is about: the peer tried, the port typed.
+const QString badPort = QStringLiteral("The port must be a number from 1 to 65535, not '%1'.");
 
 } // namespace
 
@@ -114,17 +115,20 @@ void TestNetworkConnection::failedConnect_data()
     QTest::addColumn<QString>("box"); // "%1": the host and port tried
     // One box each, with the reason the socket gave.
     QTest::newRow("nothing listens") << "127.0.0.1"
-                                     << "<closed>" << refused;
+                                     << "<closed>"
+                                     << "%1: " + refused;
     QTest::newRow("server answers too late") << "127.0.0.1"
                                              << "<late>"
                                              << "No answer from %1 within 1 second.";
     QTest::newRow("attempt abandoned") << "127.0.0.1"
                                        << "<abandoned>" << QString();
     QTest::newRow("unknown host") << "no-such-host.invalid"
-                                  << "<closed>" << hostNotFound;
+                                  << "<closed>"
+                                  << "%1: " + hostNotFound;
     // Ports that name no port are not tried at all.
     for (const char *port : { "70000", "-1", "0", "abc", "" })
-        QTest::addRow("port \"%s\"", port) << "127.0.0.1" << port << badPort;
+        QTest::addRow("port \"%s\"", port)
+            << "127.0.0.1" << port << badPort.arg(QLatin1String(port));
 }
 
 void TestNetworkConnection::failedConnect()
@@ -145,12 +149,14 @@ void TestNetworkConnection::failedConnect()
     else if (port == QLatin1String("<closed>"))
         target = QString::number(ChannelFixture::unusedPort());
     fixture.setTarget(target, address);
-    box = box.arg(address + QLatin1Char(':') + target);
+    const bool portRefused = box.startsWith(badPort.left(20));
+    if (!portRefused)
+        box = box.arg(address + QLatin1Char(':') + target);
     QPushButton *connect = fixture.linkButton(2);
     QSignalSpy attempts(fixture.socket(2), &QTcpSocket::stateChanged);
 
     fixture.press(2, ChannelFixture::Button::Link);
-    if (box != badPort) {
+    if (!portRefused) {
         // Waiting, the channel goes on and offers to abandon the attempt.
         QVERIFY(connect->isChecked());
         QCOMPARE(connect->text(), QStringLiteral("Disconnect"));
@@ -164,7 +170,7 @@ void TestNetworkConnection::failedConnect()
     QCOMPARE(fixture.dialogs.titles(), box.isEmpty() ? QStringList() : QStringList { "Client" });
     QCOMPARE(connect->text(), QStringLiteral("Connect"));
     QCOMPARE(connect->toolTip(), QString());
-    if (box == badPort)
+    if (portRefused)
         QCOMPARE(attempts.count(), 0);
 
     // The next request starts afresh (the old attempt is aborted) and may succeed.
@@ -176,18 +182,18 @@ void TestNetworkConnection::errorAffectsOnlyItsChannel_data()
 {
     QTest::addColumn<int>("channel");
     QTest::addColumn<int>("error"); // -1: the peer really closes
-    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("box"); // "PEER: ": the host and port of the link
     const int peerCloses = -1;
     QTest::newRow("Network1 peer closes") << 1 << peerCloses << QString();
     QTest::newRow("Network2 peer closes") << 2 << peerCloses << QString();
     QTest::newRow("Network3 peer closes") << 3 << peerCloses << QString();
     QTest::newRow("Network1 other error")
         << 1 << int(QAbstractSocket::NetworkError)
-        << QStringLiteral("The following error occurred: Unknown error.");
+        << QStringLiteral("PEER: The following error occurred: Unknown error.");
     QTest::newRow("Network2 host not found")
-        << 2 << int(QAbstractSocket::HostNotFoundError) << hostNotFound;
+        << 2 << int(QAbstractSocket::HostNotFoundError) << "PEER: " + hostNotFound;
     QTest::newRow("Network3 refused")
-        << 3 << int(QAbstractSocket::ConnectionRefusedError) << refused;
+        << 3 << int(QAbstractSocket::ConnectionRefusedError) << "PEER: " + refused;
 }
 
 void TestNetworkConnection::errorAffectsOnlyItsChannel()
@@ -214,10 +220,18 @@ void TestNetworkConnection::errorAffectsOnlyItsChannel()
         emit fixture.socket(channel)->errorOccurred(QAbstractSocket::SocketError(error));
 
     QTRY_VERIFY(!fixture.linkButton(channel)->isChecked());
+    box.replace("PEER", QStringLiteral("127.0.0.1:%1").arg(fixture.server.serverPort()));
     QCOMPARE(fixture.dialogs.texts(), box.isEmpty() ? QStringList() : QStringList { box });
     // The channel tells the truth: the link is down, and the next click connects.
     QCOMPARE(fixture.linkButton(channel)->text(), QStringLiteral("Connect"));
-    QCOMPARE(fixture.status(), QStringLiteral("disconnected Network%1.").arg(channel));
+    QCOMPARE(fixture.channel(channel).linkState(), LinkState::Closed);
+    // The loss is told as one, in the log and on the status bar, not as the user's Disconnect.
+    QString reason = box.isEmpty() ? QStringLiteral("the peer closed the connection") : box;
+    QCOMPARE(fixture.log(channel), "--- link lost: " + reason.toLocal8Bit() + " ---\n");
+    if (reason.endsWith('.'))
+        reason.chop(1);
+    QCOMPARE(fixture.status(),
+             QStringLiteral("Network%1 lost its link: %2.").arg(channel).arg(reason));
     for (int n = 1; n <= 3; ++n) {
         QCOMPARE(fixture.linkButton(n)->isChecked(), n != channel);
         QCOMPARE(fixture.periodicSend(n), n == channel ? "Start" : "Stop checked running");

@@ -1,6 +1,5 @@
 #include "channelfixture.h"
 #include "responsiveness.h"
-#include "testdata.h"
 
 #include <QtTest>
 
@@ -165,11 +164,11 @@ void TestNetworkTraffic::receive_data()
         << 1 << false << unfinished << "disconnect"
         << "x\ufffd"
         << "x\ufffd";
-    // The loss is noted where people look.
+    // Shown before the loss that ended it.
+    const QString lost
+        = QStringLiteral("x\ufffd\n--- link lost: the peer closed the connection ---\n");
     QTest::newRow("Network2 unfinished character when the peer closes")
-        << 2 << false << unfinished << "peer closes"
-        << "x\ufffd\n--- link lost: the peer closed the connection ---\n"
-        << "x\ufffd\n--- link lost: the peer closed the connection ---\n";
+        << 2 << false << unfinished << "peer closes" << lost << lost;
 }
 
 void TestNetworkTraffic::receive()
@@ -255,16 +254,18 @@ void TestNetworkTraffic::periodicSendStopsWhenLinkEnds_data()
     QTest::addColumn<QString>("status");
     QTest::newRow("user disconnects") << "disconnect"
                                       << "disconnected Network2.";
+    // Told as the loss it is, not as the user's own Disconnect.
     QTest::newRow("peer closes") << "peer"
-                                 << "disconnected Network2.";
+                                 << "Network2 lost its link: the peer closed the connection.";
     // The command stops being one the channel can send whole.
     QTest::newRow("hex command without a digit")
         << "hex"
         << "Send failed on Network2: the command holds 't' at position 1, which is neither a "
            "hexadecimal digit nor a separator";
-    // Closed behind the channel's back: no socket error, only the next tick notices.
-    QTest::newRow("socket closed under it") << "close"
-                                            << "disconnected Network2.";
+    // Closed behind the channel's back: the link has ended as if the peer had closed it.
+    QTest::newRow("socket closed under it")
+        << "close"
+        << "Network2 lost its link: the peer closed the connection.";
     // What the peer does not take must not pile up in the program without end.
     QTest::newRow("peer stops reading") << "full"
                                         << "Send failed on Network2: the peer is not reading (";
@@ -297,8 +298,8 @@ void TestNetworkTraffic::periodicSendStopsWhenLinkEnds()
     QVERIFY(loopUntil([&] { return fixture.periodicSend(2) == QLatin1String("Start"); }));
     QVERIFY2(fixture.status().startsWith(status), qPrintable(fixture.status()));
     QCOMPARE(fixture.dialogs.count(), 0);
-    // Every line a send, but the note of a loss.
-    QCOMPARE(fixture.log(2).count('\n') - fixture.log(2).count("--- link lost: "), fixture.sent(2));
+    QCOMPARE(fixture.log(2).count("t\n"), fixture.sent(2));
+    QCOMPARE(fixture.log(2).count("--- link lost: "), how == "peer" || how == "close" ? 1 : 0);
     if (how == "full") {
         // Refused just before the send that would have left more than 1 MiB waiting.
         const qint64 waiting = fixture.status().section('(', 1).section(' ', 0, 0).toLongLong();
@@ -311,40 +312,57 @@ void TestNetworkTraffic::periodicSendStopsWhenLinkEnds()
 void TestNetworkTraffic::sendOnLostLinkIsNotCounted_data()
 {
     QTest::addColumn<int>("channel");
-    QTest::addColumn<bool>("periodic");
-    QTest::newRow("Network1 Send button") << 1 << false;
-    QTest::newRow("Network2 Send button") << 2 << false;
-    QTest::newRow("Network3 periodic send") << 3 << true;
+    QTest::addColumn<QString>("closedBy"); // "peer" or "user"
+    QTest::addColumn<QString>("send"); // "button", "periodic" or "code"
+    QTest::newRow("Network1 peer closed, Send button") << 1 << "peer"
+                                                       << "button";
+    QTest::newRow("Network2 peer closed, a script's send") << 2 << "peer"
+                                                           << "code";
+    QTest::newRow("Network2 disconnected, a script's send") << 2 << "user"
+                                                            << "code";
+    QTest::newRow("Network3 peer closed, periodic send") << 3 << "peer"
+                                                         << "periodic";
 }
 
+// A link that has ended is closed, whatever ended it: a send on it is refused as on any closed
+// link, in the same words, and nothing is counted, shown or logged.
 void TestNetworkTraffic::sendOnLostLinkIsNotCounted()
 {
     QFETCH(int, channel);
-    QFETCH(bool, periodic);
+    QFETCH(QString, closedBy);
+    QFETCH(QString, send);
     ChannelFixture fixture;
     QVERIFY(fixture.open(channel));
-    fixture.peer(channel)->close();
+    if (closedBy == "peer")
+        fixture.peer(channel)->close();
+    else
+        fixture.press(channel, ChannelFixture::Button::Link);
     QTRY_VERIFY(!fixture.linkButton(channel)->isChecked());
     const int sentBefore = fixture.sent(channel);
-    const QByteArray lost = lossNoted({}, "the peer closed the connection");
-    QTRY_COMPARE(fixture.log(channel), lost);
+    const QByteArray logBefore = fixture.log(channel);
 
-    // A link its peer ended is closed, as one the user ended: a send is refused as there.
-    if (periodic)
-        fixture.startPeriodicSend(channel, QStringLiteral("lost"), 100);
-    else
-        fixture.send(channel, QStringLiteral("lost"));
-    QTRY_COMPARE(fixture.dialogs.count(), 1);
-    QCOMPARE(fixture.dialogs.texts().constFirst(),
-             periodic ? QStringLiteral("Please, First Connect network%1.").arg(channel)
-                      : QStringLiteral("Please, First Connect Network%1!").arg(channel));
-    QCOMPARE(fixture.sent(channel), sentBefore);
-    QCOMPARE(fixture.shown(channel), QString::fromLatin1(lost));
-    QCOMPARE(fixture.log(channel), lost);
-    QCOMPARE(fixture.periodicSend(channel), QStringLiteral("Start"));
     QString why;
-    QVERIFY(!fixture.channel(channel).send(QStringLiteral("lost"), &why));
-    QCOMPARE(why, QStringLiteral("Network%1 is not connected").arg(channel));
+    if (send == "periodic")
+        fixture.startPeriodicSend(channel, QStringLiteral("lost"), 100);
+    else if (send == "button")
+        fixture.send(channel, QStringLiteral("lost"));
+    else
+        QVERIFY(!fixture.channel(channel).send(QStringLiteral("lost"), &why));
+
+    if (send == "code") {
+        QCOMPARE(why, QStringLiteral("Network%1 is not connected").arg(channel));
+        QCOMPARE(fixture.dialogs.count(), 0);
+    } else {
+        QCOMPARE(
+            fixture.dialogs.texts(),
+            QStringList { send == "periodic"
+                              ? QStringLiteral("Please, First Connect network%1.").arg(channel)
+                              : QStringLiteral("Please, First Connect Network%1!").arg(channel) });
+    }
+    QCOMPARE(fixture.sent(channel), sentBefore);
+    QVERIFY(!fixture.shown(channel).contains("lost\n"));
+    QCOMPARE(fixture.log(channel), logBefore);
+    QCOMPARE(fixture.periodicSend(channel), QStringLiteral("Start"));
 }
 
 void TestNetworkTraffic::commandHistory_data()

@@ -42,18 +42,29 @@ QByteArray answer(QByteArray &pending, const QByteArray &bytes)
     return replies;
 }
 
-// A script run to its end on the fixture's two channels.
+// A script run to its end on the fixture's two channels, as a run nobody watches. HANGUP makes
+// the device go away, CLOSE the peer close the link.
 struct Run {
     Run()
     {
+        fixture.boxes().setUnattended(true);
         fixture.server.setMaxPendingConnections(1);
         QObject::connect(&fixture.server, &QTcpServer::newConnection, [this] {
             QTcpSocket *peer = fixture.server.nextPendingConnection();
-            QObject::connect(peer, &QTcpSocket::readyRead, peer,
-                             [this, peer] { peer->write(answer(fromChannel, peer->readAll())); });
+            QObject::connect(peer, &QTcpSocket::readyRead, peer, [this, peer] {
+                const QByteArray bytes = peer->readAll();
+                peer->write(answer(fromChannel, bytes));
+                if (bytes.contains("CLOSE\n"))
+                    peer->disconnectFromHost();
+            });
         });
         QObject::connect(&device, &QSocketNotifier::activated, [this] {
-            fixture.pty.write(answer(fromSerial, fixture.pty.readAvailable()));
+            const QByteArray bytes = fixture.pty.readAvailable();
+            fixture.pty.write(answer(fromSerial, bytes));
+            if (bytes.contains("HANGUP\n")) {
+                device.setEnabled(false);
+                fixture.pty.closeMaster();
+            }
         });
     }
     // Runs the script (PORT: the server's) until it ends; false when it never does.
@@ -65,6 +76,7 @@ struct Run {
             ScriptRunner::Channels { &fixture.serial(), { &fixture.network(), nullptr, nullptr } });
         status = std::make_unique<ScriptStatus>(*runner, &statusBar);
         runner->log().open(fixture.env.workPath() + QStringLiteral("/script.txt"));
+        runner->setTimestamps(Timestamps::Log);
         runner->setReportPath(report);
         runner->start();
         return !wait || QTest::qWaitFor([this] { return runner->ended(); }, 30000);
@@ -158,17 +170,69 @@ void ScriptTest::runs_data()
                       "ok, why = net1:sendhex('00')\n"
                       "check(not ok and why == 'Network1 is not connected', why)\n"
                       "ok, why = net1:connect('127.0.0.1', UNUSED)\n"
-                      "check(not ok and why:find('refused') ~= nil, why)\n"
+                      "check(not ok and why == '127.0.0.1:UNUSED: The connection was refused by "
+                      "the peer. Make sure the server is running, and check that the host name "
+                      "and port settings are correct.', 'refused, naming the peer')\n"
                       "ok, why = net1:connect('127.0.0.1', 'http')\n"
                       "check(not ok and why:find('1 to 65535') ~= nil, why)\n")
         << 0
         << QStringList { "the serial port is not open: passed", "Network1 is not connected: passed",
-                         "The connection was refused by the peer. Make sure the server is "
-                         "running, and check that the host name and port settings are correct.: "
-                         "passed",
+                         "refused, naming the peer: passed",
                          "The port must be a number from 1 to 65535.: passed",
                          "4 tests, 0 failures, 0 errors" }
         << QStringList();
+    // Lost for good (no --reconnect): closed at once, and an expect on it ends at once, with why,
+    // not after its time-out, which is longer than the run may take.
+    QTest::newRow("the device goes away while an expect waits")
+        << QByteArray("check(serial:open(), 'open')\n"
+                      "serial:send('HANGUP')\n"
+                      "local got, why = serial:expect('NEVER', 600000)\n"
+                      "check(got == nil and why:find('^link lost: the device on .* was "
+                      "disconnected or stopped responding$') ~= nil, 'the expect ends with the "
+                      "loss')\n"
+                      "check(serial:state() == 'closed', 'closed')\n"
+                      "local ok, again = serial:send('AT')\n"
+                      "check(not ok and again == 'the serial port is not open', again)\n")
+        << 0
+        << QStringList { "open: passed", "the expect ends with the loss: passed", "closed: passed",
+                         "the serial port is not open: passed", "4 tests, 0 failures, 0 errors" }
+        << QStringList { "--- link lost on Serial: the device on ",
+                         "--- check \"the expect ends with the loss\": passed ---" };
+    QTest::newRow("the peer closes while an expect waits")
+        << QByteArray("check(net1:connect('127.0.0.1', PORT), 'connected')\n"
+                      "net1:send('CLOSE')\n"
+                      "local got, why = net1:expect('NEVER', 600000)\n"
+                      "check(got == nil and why == 'link lost: the peer closed the connection', "
+                      "why)\n"
+                      "check(net1:state() == 'closed', 'closed')\n"
+                      "local ok, again = net1:send('PING')\n"
+                      "check(not ok and again == 'Network1 is not connected', again)\n")
+        << 0
+        << QStringList { "connected: passed", "link lost: the peer closed the connection: passed",
+                         "closed: passed", "Network1 is not connected: passed",
+                         "4 tests, 0 failures, 0 errors" }
+        << QStringList { "--- link lost on Network1: the peer closed the connection ---",
+                         "--- check \"link lost: the peer closed the connection\": passed ---" };
+    // A command that could never wait whole to be sent says so, not that the peer is slow.
+    QTest::newRow("a command over the cap says so")
+        << QByteArray("net1:connect('127.0.0.1', PORT)\n"
+                      "local ok, why = net1:send(string.rep('x', 1048576))\n"
+                      "check(not ok and why == 'the command is 1048577 bytes, more than the "
+                      "1048576 bytes (1 MiB) that may wait to be sent', why)\n")
+        << 0
+        << QStringList { "the command is 1048577 bytes, more than the 1048576 bytes (1 MiB) that "
+                         "may wait to be sent: passed",
+                         "1 tests, 0 failures, 0 errors" }
+        << QStringList();
+    // Lua's load with text alone, and each line of a note stamped as a line of its own.
+    QTest::newRow("load with one argument, a note of three lines")
+        << QByteArray("check(load('return 1')() == 1, 'load(text)')\n"
+                      "check(load('return x', 'chunk', 't', { x = 2 })() == 2, 'load with all')\n"
+                      "note('first\\r\\nsecond\\nthird')\n")
+        << 0
+        << QStringList { "load(text): passed", "load with all: passed",
+                         "2 tests, 0 failures, 0 errors" }
+        << QStringList { " first\n", " second\n", " third\n" };
     QTest::newRow("an expect that times out, on time")
         << QByteArray("serial:open()\n"
                       "local before = elapsed()\n"
@@ -233,6 +297,11 @@ void ScriptTest::runs()
     QCOMPARE(run.runner->exitStatus(), status);
     QCOMPARE(readReport(run.report), report);
     const QString log = QString::fromUtf8(run.log());
+    // Every line of the log carries its stamp, whatever a note or an error held.
+    const QRegularExpression stamped(
+        QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} "));
+    for (const QString &line : log.split('\n', Qt::SkipEmptyParts))
+        QVERIFY2(stamped.match(line).hasMatch(), qPrintable(line));
     int at = 0;
     for (const QString &line : logged) {
         const int found = log.indexOf(line.contains("%1") ? line.arg(run.path) : line, at);

@@ -153,7 +153,11 @@ void TestSerialLink::openFails()
 
     QCOMPARE(fixture.dialogs.titles(), QStringList { "Error" });
     QVERIFY(!fixture.dialogs.texts().constFirst().isEmpty());
-    QCOMPARE(fixture.dialogs.texts().constFirst(), fixture.serialPort()->errorString());
+    // The box names the port, since the system's reason does not.
+    const QString named = (portName == QLatin1String("<none>") ? QStringLiteral("no port selected")
+                                                               : line.port->currentText())
+        + QStringLiteral(": ") + fixture.serialPort()->errorString();
+    QCOMPARE(fixture.dialogs.texts().constFirst(), named);
     QCOMPARE(fixture.status(), expectedStatus);
     QVERIFY(!fixture.serialPort()->isOpen());
     QVERIFY(!open->isChecked());
@@ -164,7 +168,7 @@ void TestSerialLink::openFails()
     fixture.dialogs.clear();
     fixture.press(serial, ChannelFixture::Button::Link);
     QCOMPARE(fixture.dialogs.titles(), QStringList { "Error" });
-    QCOMPARE(fixture.dialogs.texts().constFirst(), fixture.serialPort()->errorString());
+    QCOMPARE(fixture.dialogs.texts().constFirst(), named);
     QCOMPARE(fixture.status(), expectedStatus);
     QVERIFY(!open->isChecked());
 }
@@ -248,9 +252,11 @@ void TestSerialLink::deviceLoss()
     fixture.dialogs.setAnswerDelay(100);
     QString statusAtBox;
     QString captionAtBox;
+    bool openAtBox = true;
     connect(&fixture.dialogs, &ModalDialogHelper::answered, this, [&] {
         statusAtBox = fixture.status();
         captionAtBox = open->text();
+        openAtBox = fixture.serialPort()->isOpen();
     });
 
     if (hangUp)
@@ -265,9 +271,13 @@ void TestSerialLink::deviceLoss()
     QCOMPARE(fixture.dialogs.texts().constFirst(),
              QStringLiteral("The device on %1 was disconnected or stopped responding.")
                  .arg(fixture.pty.slavePath()));
-    // The loss is a fact before anyone is told: the port is closed under the box already.
+    // The loss is a fact before the user is told: the port is closed, and the log says why.
     QCOMPARE(statusAtBox, QStringLiteral("Disconnected"));
     QCOMPARE(captionAtBox, QStringLiteral("Open"));
+    QVERIFY(!openAtBox);
+    QVERIFY(fixture.log(serial).endsWith("--- link lost: the device on "
+                                         + fixture.pty.slavePath().toLocal8Bit()
+                                         + " was disconnected or stopped responding ---\n"));
 
     QVERIFY(!fixture.serialPort()->isOpen());
     QCOMPARE(fixture.status(), QStringLiteral("Disconnected"));

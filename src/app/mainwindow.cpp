@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
+#include <QDir>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -25,6 +26,8 @@
 #include <QSpinBox>
 #include <QTextEdit>
 #include <QTimer>
+
+#include <cstdio>
 
 namespace {
 
@@ -50,7 +53,6 @@ MainWindow::MainWindow(QWidget *parent, const RunOptions &options, ChannelLog::C
     , aboutDialog(nullptr)
     , commandLineOptions(options)
     , m_session(nullptr)
-    , boxes(nullptr)
 {
     ui->setupUi(this);
     setWindowTitle(tr("TeskManager"));
@@ -64,10 +66,11 @@ MainWindow::MainWindow(QWidget *parent, const RunOptions &options, ChannelLog::C
     setCentralWidget(scrollArea);
     m_session = new Session(std::move(clock), this);
     aboutDialog = new AboutDialog(this);
-    boxes = new MessageBoxes(this, ui->statusBar);
-    // Nobody may be there to answer a box.
-    boxes->setUnattended(!options.scriptPath.isEmpty() || options.quitAfterMs
-                         || options.quitAfterScript);
+    boxes = std::make_unique<MessageBoxes>(this, ui->statusBar);
+    boxes->setUnattended(commandLineOptions.unattended());
+    // Nothing that comes later may hold back the end on time.
+    if (commandLineOptions.quitAfterMs)
+        QTimer::singleShot(*commandLineOptions.quitAfterMs, this, &MainWindow::closeUnattended);
 
     makePanels();
     nameAccessibleControls(ui);
@@ -131,8 +134,6 @@ void MainWindow::startAsTold()
         serialPanel->openAtStart();
     for (int number : o.connect)
         networkPanels[size_t(number) - 1]->connectLink(true);
-    if (o.quitAfterMs)
-        QTimer::singleShot(*o.quitAfterMs, this, &MainWindow::closeUnattended);
     if (ScriptRunner *script = m_session->script()) {
         // A connect() that names no host or port goes where the form says when it is called.
         auto handOver = [this, script] {
@@ -159,7 +160,9 @@ void MainWindow::makeScript()
 
 int MainWindow::exitStatus() const
 {
-    return m_session->exitStatus();
+    if (!m_session->script())
+        return 0;
+    return logsLost ? 3 : m_session->exitStatus();
 }
 
 void MainWindow::closeUnattended()
@@ -240,8 +243,20 @@ void MainWindow::makePanels()
 
 void MainWindow::createChannelLogs()
 {
-    m_session->createLogs(commandLineOptions.logDir.isEmpty() ? ChannelLog::folderPath()
-                                                              : commandLineOptions.logDir);
+    const QString folder = commandLineOptions.logDir.isEmpty() ? ChannelLog::folderPath()
+                                                               : commandLineOptions.logDir;
+    // A folder named on the command line was checked before the window; one from the home is
+    // told here, where a person sees it and a run nobody watches leaves a word of it.
+    const QString folderProblem = logFolderProblem(folder);
+    if (!folderProblem.isEmpty()) {
+        logsLost = true;
+        const QString text = tr("The logs cannot be written: the folder %1 %2.")
+                                 .arg(QDir::toNativeSeparators(folder), folderProblem);
+        ui->statusBar->showMessage(text);
+        std::fprintf(stderr, "teskmanager: %s\n", qPrintable(text));
+        return;
+    }
+    logsLost = !m_session->createLogs(folder);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
@@ -256,7 +271,15 @@ void MainWindow::closeEvent(QCloseEvent *event)
         const QSignalBlocker quiet(script);
         script->stop(tr("the window was closed before the script ended"));
     }
-    const bool keep = keepLogsAtExit ? *keepLogsAtExit : boxes->askKeepLogs();
+    // Only an explicit No deletes a run's logs: Return, Escape and the window's close button
+    // all keep them.
+    const bool keep = keepLogsAtExit
+        ? *keepLogsAtExit
+        : boxes->ask(QStringLiteral("TeskManager"),
+                     QStringLiteral("Do you want to save log file into your Documents "
+                                    "directory?"),
+                     QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes)
+            != QMessageBox::No;
     m_session->shutDown(keep);
     closed = true;
     saveSettings();

@@ -19,6 +19,7 @@
 #include <QStringList>
 
 #include <array>
+#include <memory>
 #include <optional>
 
 class AboutDialog;
@@ -133,7 +134,9 @@ private:
     LayoutBudget layoutBudget;
 
     Session *m_session;
-    MessageBoxes *boxes;
+    std::unique_ptr<MessageBoxes> boxes;
+    // The run's logs could not be created: whatever a script finds is not on record.
+    bool logsLost = false;
     SerialPanel *serialPanel = nullptr;
     std::array<NetworkPanel *, 3> networkPanels {};
     // All four, serial first, for whatever every channel has.

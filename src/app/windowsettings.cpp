@@ -84,7 +84,7 @@ void MainWindow::saveSettings()
 
 void MainWindow::warnSettingsNotSaved(const QString &reason)
 {
-    boxes->tell(MessageBoxes::Kind::Warning, tr("Settings"),
+    boxes->tell(QMessageBox::Warning, tr("Settings"),
                 tr("The settings could not be saved to %1: %2.")
                     .arg(QDir::toNativeSeparators(settingsFilePath), reason));
 }

@@ -47,7 +47,12 @@ bool Channel::transmit(const QString &command, QString *why, std::optional<bool>
     // A command that cannot be sent whole, or a write that fails, never left: it is neither
     // counted nor shown.
     const qint64 waiting = link()->bytesToWrite();
-    if (problem.isEmpty() && waiting + bytes.size() > maxBytesWaiting)
+    if (problem.isEmpty() && bytes.size() > maxBytesWaiting)
+        problem = windowText("the command is %1 bytes, more than the %2 bytes (1 MiB) that may "
+                             "wait to be sent")
+                      .arg(bytes.size())
+                      .arg(maxBytesWaiting);
+    else if (problem.isEmpty() && waiting + bytes.size() > maxBytesWaiting)
         problem = windowText("%1 is not reading (%2 bytes waiting)").arg(otherEnd()).arg(waiting);
     if (problem.isEmpty())
         link()->write(bytes, &problem);
@@ -152,6 +157,8 @@ void Channel::tick()
 void Channel::setLinkState(LinkState state)
 {
     m_linkState = state;
+    if (state == LinkState::Open || state == LinkState::Opening)
+        m_lossReason.clear();
     switch (state) {
     case LinkState::Open:
         if (m_periodicSend == PeriodicSend::AwaitingLink)
@@ -192,6 +199,7 @@ void Channel::noteLine(const QString &line)
 
 void Channel::noteLoss(const QString &reason)
 {
+    m_lossReason = reason;
     noteLine(QStringLiteral("--- link lost: %1 ---").arg(reason));
     emit linkLost(reason);
 }

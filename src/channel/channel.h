@@ -56,6 +56,9 @@ public:
     // Why the link last failed to open or ended on an error, as a person is told; empty while
     // none did, and for a peer that closed.
     QString lastFailure() const { return m_lastFailure; }
+    // Why the link last went without being asked to, while it is still gone; empty once it was
+    // closed on purpose or is open again.
+    QString lossReason() const { return m_lossReason; }
     int sentCount() const { return m_sent; }
     int receivedCount() const { return m_received; }
     QTimer *sendTimer() const { return m_sendTimer; }
@@ -133,6 +136,8 @@ protected:
     // Renders, logs and hands on what arrived, and counts the arrival.
     void appendReceived(const QByteArray &bytes);
     void setLastFailure(const QString &failure) { m_lastFailure = failure; }
+    // The link is closed on purpose: its loss is no longer the news.
+    void forgetLoss() { m_lossReason.clear(); }
     // The loss line in the log and the traffic: "--- link lost: reason ---".
     void noteLoss(const QString &reason);
     // What is still waiting for the rest of its character is shown, since the rest will not
@@ -157,6 +162,7 @@ private:
     QString m_command;
     int m_periodMs = 1000;
     QString m_lastFailure;
+    QString m_lossReason;
     int m_sent = 0;
     int m_received = 0;
     ReceivedText m_receivedText;

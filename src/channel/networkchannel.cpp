@@ -133,6 +133,7 @@ void NetworkChannel::disconnectFromPeer()
     m_retryTimer->stop();
     m_connectTimer->stop();
     setLastFailure({});
+    forgetLoss();
     m_link->close();
     showIncompleteText();
     setLinkState(LinkState::Closed);

@@ -162,6 +162,7 @@ bool SerialChannel::setControlLine(bool dtr, bool on, QString *why)
 void SerialChannel::close()
 {
     m_reopenTimer->stop();
+    forgetLoss();
     m_lossPending = false;
     m_opening = false;
     closePort();

@@ -1,6 +1,14 @@
 #include "options.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryFile>
+
+#include <cerrno>
+#include <cstring>
 #include <limits>
+#include <sys/stat.h>
 
 std::optional<qint64> decimalFromText(const QString &digits)
 {
@@ -90,6 +98,25 @@ QList<int> channelsFromText(const QString &text)
     for (int n = 1; n < channelCount; ++n)
         if (word == QString::number(n))
             return { n };
+    return {};
+}
+
+QString logFolderProblem(const QString &path)
+{
+    // Made a level at a time, so that the level that cannot be made tells why.
+    const QString folder = QDir::cleanPath(QDir(path).absolutePath());
+    QString level;
+    for (const QString &name : folder.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        level += QLatin1Char('/') + name;
+        if (QFileInfo(level).isDir())
+            continue;
+        if (::mkdir(QFile::encodeName(level).constData(), 0777) != 0)
+            return QStringLiteral("cannot be made: %1")
+                .arg(QString::fromLocal8Bit(std::strerror(errno == EEXIST ? ENOTDIR : errno)));
+    }
+    QTemporaryFile probe(folder + QStringLiteral("/.teskmanager-XXXXXX"));
+    if (!probe.open())
+        return QStringLiteral("cannot be written: %1").arg(probe.errorString());
     return {};
 }
 

@@ -47,6 +47,9 @@ quint16 portFromText(const QString &text);
 // The channels a command-line CH names: "serial" is 0, "1" to "3" the network channels, "all"
 // every one; empty for anything else.
 QList<int> channelsFromText(const QString &text);
+// Makes the folder where it is missing and tries a file in it: what keeps logs from being
+// written there ("cannot be made: Not a directory", "cannot be written: ..."), or nothing.
+QString logFolderProblem(const QString &path);
 
 constexpr int channelCount = 4;
 
@@ -77,6 +80,9 @@ struct RunOptions {
     QByteArray scriptSource;
     QString reportPath;
     bool quitAfterScript = false;
+
+    // Nobody is there to answer a box: the run ends on its own, or a script drives it.
+    bool unattended() const { return quitAfterMs || quitAfterScript || !scriptPath.isEmpty(); }
 
     // The other's settings where it has them.
     void overrideWith(const RunOptions &other);

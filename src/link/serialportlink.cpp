@@ -28,18 +28,24 @@ void SerialPortLink::open()
 {
     const SerialSettings &s = m_settings;
     m_port->setPortName(s.portName);
+    // The system's reason alone does not say which port it is about.
+    auto reason = [this, &s] {
+        return QStringLiteral("%1: %2").arg(s.portName.isEmpty() ? windowText("no port selected")
+                                                                 : s.portName,
+                                            m_port->errorString());
+    };
     if (!m_port->open(QIODevice::ReadWrite)) {
         m_failureStatus = windowText("Open serial error");
-        emit failed(m_port->errorString());
+        emit failed(reason());
         return;
     }
     if (!(m_port->setBaudRate(s.baudRate, QSerialPort::AllDirections)
           && m_port->setDataBits(s.dataBits) && m_port->setParity(s.parity)
           && m_port->setStopBits(s.stopBits) && m_port->setFlowControl(s.flowControl))) {
         m_failureStatus = windowText("Configure error");
-        const QString reason = m_port->errorString();
+        const QString why = reason();
         m_port->close();
-        emit failed(reason);
+        emit failed(why);
         return;
     }
     // Room for a fast device's bytes while the window is busy for a moment; the pty or UART

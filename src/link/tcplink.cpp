@@ -134,11 +134,15 @@ void TcpLink::reportError(QAbstractSocket::SocketError error)
         text = windowText("The following error occurred: %1.").arg(m_socket->errorString());
         break;
     }
+    // The system's words do not say which peer they are about; three channels may have one each.
+    if (!text.isEmpty())
+        text = QStringLiteral("%1: %2").arg(peer(), text);
     if (std::exchange(m_connecting, false)) {
         // A socket that has given up on its attempt is left as it is.
         if (m_socket->state() != QAbstractSocket::UnconnectedState)
             m_socket->abort();
-        emit failed(text.isEmpty() ? windowText(hostNotFound) : text);
+        emit failed(text.isEmpty() ? peer() + QStringLiteral(": ") + windowText(hostNotFound)
+                                   : text);
     } else if (error != QAbstractSocket::SocketTimeoutError || !isOpen()) {
         // A wait of ours that timed out is reported as an error too; the link is still there.
         emit lost(text);

@@ -7,8 +7,10 @@
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QXmlStreamReader>
 
 namespace {
 
@@ -33,6 +35,10 @@ const char runOptionNames[]
 const char windowEpilogue[] = R"(
 Qt's own options, such as -platform, -style, -stylesheet or -reverse, work
 as usual.
+
+With --quit-after or --script nobody is expected to watch: no box is shown,
+what it would say goes to the status bar, the channel's log and standard
+error, and the logs are kept at exit unless --discard-logs is given.
 
 Files:
   ~/Documents/TeskManager/<date>_<time>-serial.txt, -network1.txt, -network2.txt,
@@ -84,7 +90,8 @@ QString into(std::optional<T> &target, std::optional<T> value, const char *probl
     return {};
 }
 
-// CH=VALUE: the value goes to the channel CH names ("all" only where `all` allows it).
+// CH=VALUE: the value goes to the channel CH names. With `all`, "all" names every channel and a
+// later value wins; without it, a channel takes one value.
 template<class T, class Parse>
 QString perChannel(const QString &text, std::array<std::optional<T>, channelCount> &target,
                    bool all, Parse parse, const char *valueProblem)
@@ -92,6 +99,9 @@ QString perChannel(const QString &text, std::array<std::optional<T>, channelCoun
     const QList<int> channels = channelsFromText(text.section(QLatin1Char('='), 0, 0));
     if (!text.contains(QLatin1Char('=')) || channels.isEmpty() || (!all && channels.size() > 1))
         return all ? QStringLiteral("CH must be serial, 1, 2, 3 or all") : serialOrNetwork;
+    if (!all && target[channels.first()])
+        return QStringLiteral("CH %1 was given one already")
+            .arg(text.section(QLatin1Char('='), 0, 0));
     const std::optional<T> value = parse(text.section(QLatin1Char('='), 1));
     if (!value)
         return QLatin1String(valueProblem);
@@ -132,7 +142,13 @@ CommandLineOption option(const char *name, const char *valueName, const char *de
                          std::function<QString(const QString &, O &)> read)
 {
     return { QStringList { QLatin1String(name) }, QLatin1String(valueName),
-             QLatin1String(description), std::move(read) };
+             QLatin1String(description), std::move(read), false };
+}
+
+CommandLineOption repeatable(CommandLineOption option)
+{
+    option.repeatable = true;
+    return option;
 }
 
 // A switch: given, it sets its field.
@@ -153,20 +169,21 @@ QList<CommandLineOption> benchOptions()
         };
     };
     return {
-        { { "h", "help" }, {}, "Show this help and exit.", {} },
-        { { "v", "version" }, {}, "Show the version and exit.", {} },
-        option("serial-port", "path", "Add <path> to the serial ports; the first is selected.",
-               [](const QString &v, O &o) {
-                   o.serialPorts << v;
-                   return QString();
-               }),
-        option("line-ending", "CH=VALUE",
-               "End ASCII commands of channel CH (serial, 1, 2, 3 or all) with LF (the default), "
-               "CR, CRLF or None. Repeatable.",
-               [](const QString &v, O &o) {
-                   return perChannel(v, o.lineEndings, true, lineEndingFromText,
-                                     "VALUE must be LF, CR, CRLF or None");
-               }),
+        { { "h", "help" }, {}, "Show this help and exit.", {}, false },
+        { { "v", "version" }, {}, "Show the version and exit.", {}, false },
+        repeatable(option("serial-port", "path",
+                          "Add <path> to the serial ports; the first is selected.",
+                          [](const QString &v, O &o) {
+                              o.serialPorts << v;
+                              return QString();
+                          })),
+        repeatable(option("line-ending", "CH=VALUE",
+                          "End ASCII commands of channel CH (serial, 1, 2, 3 or all) with LF (the "
+                          "default), CR, CRLF or None. Repeatable.",
+                          [](const QString &v, O &o) {
+                              return perChannel(v, o.lineEndings, true, lineEndingFromText,
+                                                "VALUE must be LF, CR, CRLF or None");
+                          })),
         option("timestamps", "off|log|view",
                "Start every line with its time and RX or TX: off (the default), in the logs, or "
                "in the logs and the views.",
@@ -200,24 +217,24 @@ QList<CommandLineOption> unattendedOptions()
                    return portFromText(v) ? notEmpty(v, o.port, "")
                                           : QStringLiteral("PORT must be 1 to 65535");
                }),
-        option("connect", "N",
-               "Connect network channel N (1, 2 or 3) at start. Repeatable, or 1,2,3.",
-               connectChannels),
-        option(
+        repeatable(option("connect", "N",
+                          "Connect network channel N (1, 2 or 3) at start. Repeatable, or 1,2,3.",
+                          connectChannels)),
+        repeatable(option(
             "command", "CH=TEXT", "Put TEXT in the command line of channel CH (serial, 1, 2, 3).",
-            [text](const QString &v, O &o) { return perChannel(v, o.commands, false, text, ""); }),
-        option("mode", "CH=ascii|hex", "Send and show channel CH in ascii or hex.",
-               [hexMode](const QString &v, O &o) {
-                   return perChannel(v, o.hexModes, false, hexMode,
-                                     "the mode must be ascii or hex");
-               }),
-        option("every", "CH=MS",
-               "Send channel CH's command every MS milliseconds (100 to 10000) as soon as its link "
-               "is open.",
-               [](const QString &v, O &o) {
-                   return perChannel(v, o.periodsMs, false, periodFromText,
-                                     "MS must be 100 to 10000");
-               }),
+            [text](const QString &v, O &o) { return perChannel(v, o.commands, false, text, ""); })),
+        repeatable(option("mode", "CH=ascii|hex", "Send and show channel CH in ascii or hex.",
+                          [hexMode](const QString &v, O &o) {
+                              return perChannel(v, o.hexModes, false, hexMode,
+                                                "the mode must be ascii or hex");
+                          })),
+        repeatable(option("every", "CH=MS",
+                          "Send channel CH's command every MS milliseconds (100 to 10000) as soon "
+                          "as its link is open.",
+                          [](const QString &v, O &o) {
+                              return perChannel(v, o.periodsMs, false, periodFromText,
+                                                "MS must be 100 to 10000");
+                          })),
         option("reconnect", "",
                "Reopen a lost serial port every second and reconnect a lost network channel after "
                "1, 2, 4 ... 30 s, resuming its periodic send; no boxes.",
@@ -229,7 +246,9 @@ QList<CommandLineOption> unattendedOptions()
 QList<CommandLineOption> endingOptions()
 {
     return {
-        option("log-dir", "DIR", "Write the logs into DIR (made if missing).",
+        option("log-dir", "DIR",
+               "Write the logs into DIR (made if missing; refused if it cannot be made or "
+               "written).",
                [](const QString &v, O &o) {
                    o.logDir = v;
                    return QString();
@@ -238,18 +257,24 @@ QList<CommandLineOption> endingOptions()
                setting(&O::keepLogs, std::optional<bool>(true))),
         option("discard-logs", "", "Delete this run's logs at exit without asking.",
                setting(&O::keepLogs, std::optional<bool>(false))),
-        option("quit-after", "DURATION|script",
-               "Close the window after DURATION (90, 90s, 15m, 8h), or when the script ends, as "
-               "File > Exit does. Both may be given: the first to come closes it.",
-               [](const QString &v, O &o) {
-                   if (v.trimmed().toLower() == QLatin1String("script")) {
-                       o.quitAfterScript = true;
-                       return QString();
-                   }
-                   return into(o.quitAfterMs, durationFromText(v),
-                               "DURATION must be 1 second to 7 days, as 90, 90s, 15m or 8h, or "
-                               "script");
-               }),
+        // Once with a duration and once with script at most.
+        repeatable(option(
+            "quit-after", "DURATION|script",
+            "Close the window after DURATION (90, 90s, 15m, 8h), or when the script ends, as File "
+            "> Exit does. Both may be given: the first to come closes it.",
+            [](const QString &v, O &o) {
+                const bool script = v.trimmed().toLower() == QLatin1String("script");
+                if (script ? o.quitAfterScript : o.quitAfterMs.has_value())
+                    return script ? QStringLiteral("script was given already")
+                                  : QStringLiteral("a DURATION was given already");
+                if (script) {
+                    o.quitAfterScript = true;
+                    return QString();
+                }
+                return into(o.quitAfterMs, durationFromText(v),
+                            "DURATION must be 1 second to 7 days, as 90, 90s, 15m or 8h, or "
+                            "script");
+            })),
     };
 }
 
@@ -275,7 +300,9 @@ QList<CommandLineOption> scriptOptions()
                "the README); exit status 0 when every check passed, 1 when one failed, 3 when "
                "the script stopped on an error.",
                readScript),
-        option("report", "FILE", "Write the script's checks to FILE as a JUnit XML report.",
+        option("report", "FILE",
+               "Write the script's checks to FILE as a JUnit XML report, only over an earlier "
+               "report.",
                [](const QString &v, O &o) {
                    o.reportPath = v;
                    return QString();
@@ -312,6 +339,14 @@ CommandLine mistake(const QString &line, Program program)
                     line
                         + QStringLiteral("\nTry '%1 --help' for more information.\n")
                               .arg(programName(program)));
+}
+
+CommandLine badValue(const QString &value, const QString &name, const QString &valueName,
+                     const QString &problem, Program program)
+{
+    return mistake(
+        QStringLiteral("Bad value '%1' for --%2 (%3): %4.").arg(value, name, valueName, problem),
+        program);
 }
 
 void declareOptions(QCommandLineParser &parser, Program program)
@@ -358,9 +393,57 @@ QList<CommandLineOption> commandLineOptions(Program program)
 }
 
 namespace {
-// What only the whole command line tells: options that need --script, and whether the script
-// compiles. A script that does not is named on one line, file, line and Lua's message, as a
-// compiler names a mistake; --help would not help with it.
+// The path as the system will find it: links resolved, of the folder where the file is not there
+// yet.
+QString resolvedPath(const QString &path)
+{
+    const QFileInfo file(path);
+    if (file.exists())
+        return file.canonicalFilePath();
+    const QString folder = QFileInfo(file.absolutePath()).canonicalFilePath();
+    return folder.isEmpty() ? file.absoluteFilePath() : folder + QLatin1Char('/') + file.fileName();
+}
+
+// An earlier run's report may be written over; a file that begins otherwise is somebody's work.
+bool isJUnitReport(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    QXmlStreamReader xml(&file);
+    while (!xml.atEnd() && !xml.isStartElement())
+        xml.readNext();
+    return xml.isStartElement()
+        && (xml.name() == QLatin1String("testsuites") || xml.name() == QLatin1String("testsuite"));
+}
+
+// The report is written at the end of the run, over whatever the path holds: never over what the
+// run reads, nor over anything but an earlier report.
+QString reportProblem(const RunOptions &o)
+{
+    const QString report = resolvedPath(o.reportPath);
+    const QFileInfo file(o.reportPath);
+    if (report == resolvedPath(o.scriptPath))
+        return QStringLiteral("FILE is the script");
+    if (report == resolvedPath(QDir::currentPath() + QStringLiteral("/demosettings.ini")))
+        return QStringLiteral("FILE is the settings file");
+    for (const QString &port : o.serialPorts)
+        if (report == resolvedPath(port))
+            return QStringLiteral("FILE is a serial port");
+    if (file.isDir())
+        return QStringLiteral("FILE is a folder");
+    if (file.exists() && !file.isFile())
+        return QStringLiteral("FILE is not a plain file");
+    if (file.exists() && !isJUnitReport(o.reportPath))
+        return QStringLiteral("FILE exists and is not a JUnit report");
+    if (!QFileInfo(file.absolutePath()).isDir())
+        return QStringLiteral("the folder of FILE does not exist");
+    return {};
+}
+
+// What only the whole command line tells: where the run's record goes, options that need
+// --script, and whether the script compiles. A script that does not is named on one line, file,
+// line and Lua's message, as a compiler names a mistake; --help would not help with it.
 std::optional<CommandLine> checkScript(const RunOptions &o, Program program)
 {
     if (o.scriptPath.isEmpty() && program == Program::Run)
@@ -369,6 +452,14 @@ std::optional<CommandLine> checkScript(const RunOptions &o, Program program)
         return mistake(QStringLiteral("--report needs --script."), program);
     if (o.scriptPath.isEmpty() && o.quitAfterScript)
         return mistake(QStringLiteral("--quit-after script needs --script."), program);
+    if (const QString problem = o.reportPath.isEmpty() ? QString() : reportProblem(o);
+        !problem.isEmpty())
+        return badValue(o.reportPath, QStringLiteral("report"), QStringLiteral("FILE"), problem,
+                        program);
+    if (const QString problem = o.logDir.isEmpty() ? QString() : logFolderProblem(o.logDir);
+        !problem.isEmpty())
+        return badValue(o.logDir, QStringLiteral("log-dir"), QStringLiteral("DIR"),
+                        QStringLiteral("DIR ") + problem, program);
     const QString error = o.scriptPath.isEmpty()
         ? QString()
         : ScriptRunner::compileError(o.scriptPath, o.scriptSource);
@@ -410,14 +501,18 @@ CommandLine parseCommandLine(const QStringList &arguments, Program program)
             continue;
         const QStringList values
             = option.valueName.isEmpty() ? QStringList { QString() } : parser.values(name);
+        if (values.size() > 1 && !option.repeatable)
+            return mistake(QStringLiteral("--%1 takes one %2, and was given %3: '%4'.")
+                               .arg(name, option.valueName)
+                               .arg(values.size())
+                               .arg(values.join(QStringLiteral("', '"))),
+                           program);
         for (const QString &value : values) {
             if (value.isEmpty() && !option.valueName.isEmpty())
                 return mistake(QStringLiteral("Missing value after '--%1'.").arg(name), program);
             const QString problem = option.read(value, result.options);
             if (!problem.isEmpty())
-                return mistake(QStringLiteral("Bad value '%1' for --%2 (%3): %4.")
-                                   .arg(value, name, option.valueName, problem),
-                               program);
+                return badValue(value, name, option.valueName, problem, program);
         }
     }
     if (std::optional<CommandLine> refusal = checkScript(result.options, program))

@@ -17,6 +17,9 @@ struct CommandLineOption {
     QString description;
     // Takes one value (an empty one for a switch); what is wrong with it, or nothing.
     std::function<QString(const QString &value, RunOptions &options)> read;
+    // May be given more than once (each value says what it is for); else a second value is
+    // refused rather than silently winning.
+    bool repeatable;
 };
 
 // The two programs that read a command line: the window, and the run of scripts without one.

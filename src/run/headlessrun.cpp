@@ -52,8 +52,9 @@ void tellFailures(Session &session)
         });
     }
     SerialChannel *serial = &session.serial();
-    QObject::connect(serial, &SerialChannel::errorOccurred, serial,
-                     [serial] { tell(serial->name() + QStringLiteral(": ") + serial->lastFailure()); });
+    QObject::connect(serial, &SerialChannel::errorOccurred, serial, [serial] {
+        tell(serial->name() + QStringLiteral(": ") + serial->lastFailure());
+    });
     for (int number = 1; number <= 3; ++number) {
         NetworkChannel *network = &session.network(number);
         QObject::connect(network, &NetworkChannel::errorOccurred, network, [network] {
@@ -84,12 +85,21 @@ int runWithoutWindow(const RunOptions &options)
     const QString host = options.host.value_or(file.networkAddress());
     const QString port = options.port.value_or(file.networkPort());
 
-    ScriptRunner *script = session.makeScript(options.scriptPath, options.scriptSource,
-                                              options.reportPath);
+    ScriptRunner *script
+        = session.makeScript(options.scriptPath, options.scriptSource, options.reportPath);
     script->setDefaultPeer(host, port);
     session.configure(merged);
     tellFailures(session);
-    session.createLogs(options.logDir.isEmpty() ? ChannelLog::folderPath() : options.logDir);
+    // A folder named on the command line was checked with it; the one in the home is told here.
+    const QString folder = options.logDir.isEmpty() ? ChannelLog::folderPath() : options.logDir;
+    bool logsLost = false;
+    if (const QString problem = logFolderProblem(folder); !problem.isEmpty()) {
+        tell(QStringLiteral("The logs cannot be written: the folder %1 %2.")
+                 .arg(QDir::toNativeSeparators(folder), problem));
+        logsLost = true;
+    } else {
+        logsLost = !session.createLogs(folder);
+    }
 
     // Queued: a script that ends before the event loop runs must still end it.
     QObject::connect(script, &ScriptRunner::finished, qApp, &QCoreApplication::quit,
@@ -101,5 +111,6 @@ int runWithoutWindow(const RunOptions &options)
     session.startScriptWhenLinksSettle();
     QCoreApplication::exec();
     session.shutDown(options.keepLogs.value_or(true));
-    return session.exitStatus();
+    // Whatever the script found is not on record.
+    return logsLost ? 3 : session.exitStatus();
 }

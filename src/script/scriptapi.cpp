@@ -137,6 +137,8 @@ int ScriptApi::refuseField(lua_State *lua)
 int ScriptApi::load(lua_State *lua)
 {
     const int given = lua_gettop(lua);
+    // Arguments not given are nil, as Lua's load takes them, not what is pushed above them.
+    lua_settop(lua, 4);
     if (lua_type(lua, 1) == LUA_TSTRING && lua_tostring(lua, 1)[0] == LUA_SIGNATURE[0])
         return luaL_error(lua, "binary chunks are not allowed in a script");
     lua_pushvalue(lua, lua_upvalueindex(1));

@@ -5,6 +5,7 @@
 #include "serialchannel.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include <lua.hpp>
@@ -253,9 +254,18 @@ int ScriptRunner::exitStatus() const
 
 void ScriptRunner::writeLine(const QString &line)
 {
+    // Each line of a note or an error is a line of the log, stamped like every other; the line
+    // break that ends a note adds none.
+    static const QRegularExpression lineBreak(QStringLiteral("\r\n|\r|\n"));
+    QStringList lines = line.split(lineBreak);
+    if (lines.size() > 1 && lines.constLast().isEmpty())
+        lines.removeLast();
     const QString stamp
         = m_timestamps == Timestamps::Off ? QString() : m_log.stamp() + QLatin1Char(' ');
-    m_log.write(stamp + line + QLatin1Char('\n'));
+    QString text;
+    for (const QString &one : qAsConst(lines))
+        text += stamp + one + QLatin1Char('\n');
+    m_log.write(text);
 }
 
 void ScriptRunner::recordCheck(bool passed, const char *name, const char *source, int line)
@@ -356,8 +366,9 @@ void ScriptRunner::linkChanged(int index)
         // its time-out.
         m_buffers[size_t(index)].cancel();
         const QString lost = std::exchange(m_lossReasons[size_t(index)], QString());
-        const QString reason = lost.isEmpty() ? QStringLiteral("link closed")
-                                              : QStringLiteral("link lost: %1").arg(lost);
+        const QString reason = lost.isEmpty()
+            ? QStringLiteral("%1 was closed").arg(channel(index)->name())
+            : QStringLiteral("link lost: %1").arg(lost);
         writeLine(QStringLiteral("--- %1 on %2: %3 ---")
                       .arg(m_waitingFor, channel(index)->name(), reason));
         wake({ QVariant(), reason });
@@ -366,7 +377,7 @@ void ScriptRunner::linkChanged(int index)
 
 void ScriptRunner::linkLost(int index, const QString &reason)
 {
-    writeLine(QStringLiteral("--- %1: link lost: %2 ---").arg(channel(index)->name(), reason));
+    writeLine(QStringLiteral("--- link lost on %1: %2 ---").arg(channel(index)->name(), reason));
     m_lossReasons[size_t(index)] = reason;
 }
 

@@ -2,6 +2,7 @@
 
 #include "colorselection.h"
 #include "commandhistory.h"
+#include "messageboxes.h"
 #include "sendstatus.h"
 #include "trafficview.h"
 
@@ -95,6 +96,15 @@ void ChannelPanel::setPeriodicSend(bool start)
         m_channel.startPeriodicSend();
     else
         m_channel.stopPeriodicSend();
+}
+
+void ChannelPanel::tell(QMessageBox::Icon icon, const QString &title, const QString &text,
+                        const QString &status, bool noted) const
+{
+    MessageBoxes::Note note;
+    if (noted)
+        note = [this](const QString &line) { m_channel.noteLine(line); };
+    m_boxes.tell(icon, title, text, note, status);
 }
 
 void ChannelPanel::showArrivals()

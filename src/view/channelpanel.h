@@ -4,6 +4,7 @@
 #include "channelcounters.h"
 
 #include <QColor>
+#include <QMessageBox>
 #include <QObject>
 #include <QString>
 
@@ -24,7 +25,7 @@ struct PanelContext {
     QWidget *window; // in front of which boxes are shown
     QStatusBar *statusBar;
     LayoutBudget &layoutBudget;
-    MessageBoxes &boxes;
+    const MessageBoxes &boxes;
 };
 
 // Binds one channel to its controls: the view shows its traffic, the fields its counters, the
@@ -80,7 +81,10 @@ protected:
 
     QWidget *window() const { return m_window; }
     QStatusBar *statusBar() const { return m_statusBar; }
-    MessageBoxes &boxes() const { return m_boxes; }
+    // A box about this channel: in a run nobody watches, `noted` puts its text in the log too;
+    // `status` is what the status bar says once it has been read.
+    void tell(QMessageBox::Icon icon, const QString &title, const QString &text,
+              const QString &status = {}, bool noted = true) const;
     void showCounts();
 
 private:
@@ -94,7 +98,7 @@ private:
     Widgets m_widgets;
     QWidget *m_window;
     QStatusBar *m_statusBar;
-    MessageBoxes &m_boxes;
+    const MessageBoxes &m_boxes;
     TrafficView *m_traffic;
     ChannelCounters m_counters;
     CommandHistory *m_history;

@@ -1,52 +1,49 @@
 #include "messageboxes.h"
 
-#include "channel.h"
-
-#include <QMessageBox>
+#include <QApplication>
 #include <QStatusBar>
 
 #include <cstdio>
 
 MessageBoxes::MessageBoxes(QWidget *window, QStatusBar *statusBar)
-    : QObject(window)
-    , m_window(window)
+    : m_window(window)
     , m_statusBar(statusBar)
 {
-    setObjectName(QStringLiteral("messageBoxes"));
 }
 
-void MessageBoxes::tell(Kind kind, const QString &title, const QString &text, Channel *about)
+bool MessageBoxes::unattended() const
 {
-    if (m_unattended) {
-        if (m_statusBar)
-            m_statusBar->showMessage(title + QStringLiteral(": ") + text);
-        if (about)
-            about->noteLine(QStringLiteral("--- %1: %2 ---").arg(title, text));
-        std::fprintf(stderr, "teskmanager: %s: %s\n", qPrintable(title), qPrintable(text));
-        emit toldUnattended(title, text);
+    return m_unattended || !qobject_cast<QApplication *>(QCoreApplication::instance());
+}
+
+void MessageBoxes::tell(QMessageBox::Icon icon, const QString &title, const QString &text,
+                        const Note &note, const QString &status) const
+{
+    if (!unattended()) {
+        QMessageBox box(icon, title, text, QMessageBox::Ok, m_window);
+        box.exec();
+        if (m_statusBar && !status.isEmpty())
+            m_statusBar->showMessage(status);
         return;
     }
-    switch (kind) {
-    case Kind::Critical:
-        QMessageBox::critical(m_window, title, text, QMessageBox::Ok);
-        break;
-    case Kind::Information:
-        QMessageBox::information(m_window, title, text);
-        break;
-    case Kind::Warning:
-        QMessageBox::warning(m_window, title, text);
-        break;
-    }
+    const QString line = (status.isEmpty() ? title : status) + QStringLiteral(": ") + text;
+    if (m_statusBar)
+        m_statusBar->showMessage(line);
+    if (note)
+        note(QStringLiteral("--- %1: %2 ---").arg(title, text));
+    // Whoever reads the run's output afterwards learns it even where no log could be written.
+    std::fprintf(stderr, "teskmanager: %s\n", qPrintable(title + QStringLiteral(": ") + text));
+    std::fflush(stderr);
 }
 
-bool MessageBoxes::askKeepLogs()
+QMessageBox::StandardButton MessageBoxes::ask(const QString &title, const QString &text,
+                                              QMessageBox::StandardButtons buttons,
+                                              QMessageBox::StandardButton defaultAnswer) const
 {
-    // Return, Escape and the window's close button all keep them.
-    QMessageBox question(QMessageBox::Question, QStringLiteral("TeskManager"),
-                         QStringLiteral("Do you want to save log file into your Documents "
-                                        "directory?"),
-                         QMessageBox::Yes | QMessageBox::No, m_window);
-    question.setDefaultButton(QMessageBox::Yes);
-    question.setEscapeButton(QMessageBox::Yes);
-    return question.exec() != QMessageBox::No;
+    if (unattended())
+        return defaultAnswer;
+    QMessageBox question(QMessageBox::Question, title, text, buttons, m_window);
+    question.setDefaultButton(defaultAnswer);
+    question.setEscapeButton(defaultAnswer);
+    return QMessageBox::StandardButton(question.exec());
 }

@@ -1,39 +1,39 @@
 #pragma once
 
-#include <QObject>
-#include <QPointer>
+#include <QMessageBox>
 #include <QString>
 
-class Channel;
+#include <functional>
+
 class QStatusBar;
 class QWidget;
 
-// Every box the program shows goes through here, so that a run nobody watches never waits for
-// one: in such a run (--script, --quit-after) what a box would say goes to the status bar, to
-// the log of the channel it is about as a noted line, and to standard error as one line, and
-// the run goes on. A person's run gets its boxes.
-class MessageBoxes : public QObject {
-    Q_OBJECT
-
+// Every box the program shows comes from here. In a person's run a box waits for its answer, as
+// boxes do. A run nobody watches (a script, an end on time) must never wait for one: there the
+// box's text goes to the status bar, to the log of the channel it is about and to standard error,
+// one line each, and the run goes on.
+class MessageBoxes {
 public:
-    enum class Kind { Critical, Information, Warning };
+    // Writes a line of its own into the log of the channel a box is about.
+    using Note = std::function<void(const QString &line)>;
 
     MessageBoxes(QWidget *window, QStatusBar *statusBar);
 
     void setUnattended(bool unattended) { m_unattended = unattended; }
-    bool unattended() const { return m_unattended; }
+    // As the run was set up, and always without a widget application: nobody could answer.
+    bool unattended() const;
 
-    // A box with one Ok button, in front of the window; `about` is the channel it concerns.
-    void tell(Kind kind, const QString &title, const QString &text, Channel *about = nullptr);
-    // The question at exit: whether the run's logs stay. Only an explicit No deletes them.
-    bool askKeepLogs();
-
-signals:
-    // A box was told without being shown, as it was told.
-    void toldUnattended(const QString &title, const QString &text);
+    // A box with a single Ok. `status`, when given, is what the status bar says once the user has
+    // read the box; in a run nobody watches it leads the box's text there, in place of the title.
+    void tell(QMessageBox::Icon icon, const QString &title, const QString &text,
+              const Note &note = {}, const QString &status = {}) const;
+    // A question; in a run nobody watches, its default answer at once.
+    QMessageBox::StandardButton ask(const QString &title, const QString &text,
+                                    QMessageBox::StandardButtons buttons,
+                                    QMessageBox::StandardButton defaultAnswer) const;
 
 private:
-    QPointer<QWidget> m_window;
-    QPointer<QStatusBar> m_statusBar;
+    QWidget *m_window;
+    QStatusBar *m_statusBar;
     bool m_unattended = false;
 };

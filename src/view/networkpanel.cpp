@@ -24,10 +24,11 @@ void NetworkPanel::connectLink(bool connect)
     const quint16 port = portFromText(m_link.port->text());
     if (port == 0) {
         // Rather no connection than one to a port the user did not name.
-        boxes().tell(MessageBoxes::Kind::Information, windowText("Client"),
-                     windowText("The port must be a number from 1 to 65535."), &m_network);
         m_link.connectButton->setChecked(false);
         m_link.connectButton->setText(QStringLiteral("Connect"));
+        tell(QMessageBox::Information, windowText("Client"),
+             windowText("The port must be a number from 1 to 65535, not '%1'.")
+                 .arg(m_link.port->text()));
         return;
     }
     m_connecting = true;
@@ -40,21 +41,22 @@ void NetworkPanel::reportError(QAbstractSocket::SocketError)
     // A connect that code asked for is told to the code.
     if (m_connectFailed && !m_userConnects)
         return;
-    boxes().tell(MessageBoxes::Kind::Information, windowText("Client"), m_network.lastFailure(),
-                 &m_network);
+    // A link that ended has its loss in the log already; a connect that failed has not.
+    tell(QMessageBox::Information, windowText("Client"), m_network.lastFailure(), {},
+         m_connectFailed);
 }
 
 void NetworkPanel::refuseSend()
 {
-    boxes().tell(MessageBoxes::Kind::Critical, windowText("Error"),
-                 QStringLiteral("Please, First Connect Network%1!").arg(m_network.number()));
+    tell(QMessageBox::Critical, windowText("Error"),
+         QStringLiteral("Please, First Connect Network%1!").arg(m_network.number()));
 }
 
 void NetworkPanel::refusePeriodicSend()
 {
     widgets().timerButton->setChecked(false);
-    boxes().tell(MessageBoxes::Kind::Critical, windowText("Error"),
-                 QStringLiteral("Please, First Connect network%1.").arg(m_network.number()));
+    tell(QMessageBox::Critical, windowText("Error"),
+         QStringLiteral("Please, First Connect network%1.").arg(m_network.number()));
 }
 
 void NetworkPanel::showPeer(const QString &peer)
@@ -88,9 +90,17 @@ void NetworkPanel::showLinkState(LinkState was)
                                      .arg(m_network.retryDelayMs() / 1000));
         break;
     case LinkState::Closed:
-        // A connect that failed is told by its box, not as a link that ended.
-        if (!m_connectFailed || m_network.lastFailure().isEmpty())
+        // A link that ended tells why; a connect that failed is told by its box, not as a link
+        // that ended.
+        if (!m_network.lossReason().isEmpty()) {
+            QString reason = m_network.lossReason();
+            if (reason.endsWith(QLatin1Char('.')))
+                reason.chop(1);
+            statusBar()->showMessage(
+                windowText("Network%1 lost its link: %2.").arg(number).arg(reason));
+        } else if (!m_connectFailed || m_network.lastFailure().isEmpty()) {
             statusBar()->showMessage(windowText("disconnected Network%1.").arg(number));
+        }
         break;
     case LinkState::Opening:
         break;

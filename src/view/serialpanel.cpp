@@ -72,17 +72,16 @@ void SerialPanel::openAtStart()
 void SerialPanel::failOpen(const QString &why, const QString &status)
 {
     // A failed open leaves the button released, so that one click tries again.
-    boxes().tell(MessageBoxes::Kind::Critical, windowText("Error"), why, &m_serial);
-    statusBar()->showMessage(status);
     m_line.openButton->setChecked(false);
+    tell(QMessageBox::Critical, windowText("Error"), why, status);
 }
 
 void SerialPanel::reportError(QSerialPort::SerialPortError)
 {
     // The user reads the box beside everything that had arrived by then.
     traffic().flush();
-    boxes().tell(MessageBoxes::Kind::Critical, windowText("Critical Error"), m_serial.lastFailure(),
-                 &m_serial);
+    // The log has the loss already.
+    tell(QMessageBox::Critical, windowText("Critical Error"), m_serial.lastFailure(), {}, false);
 }
 
 void SerialPanel::refuseSend()
@@ -94,8 +93,8 @@ void SerialPanel::refuseSend()
 void SerialPanel::refusePeriodicSend()
 {
     widgets().timerButton->setChecked(false);
-    boxes().tell(MessageBoxes::Kind::Critical, windowText("Error"),
-                 QStringLiteral("Please, First Open the Serial Port!"));
+    tell(QMessageBox::Critical, windowText("Error"),
+         QStringLiteral("Please, First Open the Serial Port!"));
 }
 
 QString SerialPanel::shownText(const QString &text) const

@@ -24,7 +24,7 @@ ChannelFixture::ChannelFixture(ChannelLog::Clock clock)
     m_root = m_window.get();
     m_statusBar = new QStatusBar(m_window.get());
     m_statusBar->setObjectName(QStringLiteral("statusBar"));
-    m_boxes = new MessageBoxes(m_window.get(), m_statusBar);
+    m_boxes = std::make_unique<MessageBoxes>(m_window.get(), m_statusBar);
     dialogs.setScope(m_window.get());
     const PanelContext context { m_window.get(), m_statusBar, m_budget, *m_boxes };
     // Each channel on a panel of its own, so that its two mode buttons exclude only each other.

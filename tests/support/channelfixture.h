@@ -31,11 +31,12 @@ public:
 
     SerialChannel &serial() const { return serialChannel(); }
     NetworkChannel &network(int number = 1) const { return networkChannel(number); }
+    // Where the channels' boxes go; set unattended, as a script run sets them.
+    MessageBoxes &boxes() const { return *m_boxes; }
     // The channels side by side at a size that fits them; false when they never came up.
     bool show();
 
     Session &session() const { return *m_session; }
-    MessageBoxes &boxes() const { return *m_boxes; }
     // The fields the network channels share, read by a Connect.
     void setTarget(const QString &port, const QString &address = QStringLiteral("127.0.0.1"));
     // Lists the path after the pty and selects it.
@@ -68,9 +69,10 @@ private:
     ChannelPanel::Widgets makeWidgets(QWidget *panel, QTextEdit *view);
     void wire();
 
+    // Outlives the window and the channels in it.
+    std::unique_ptr<MessageBoxes> m_boxes;
     std::unique_ptr<QWidget> m_window;
     Session *m_session;
-    MessageBoxes *m_boxes;
     LayoutBudget m_budget;
     QLineEdit *m_address;
     QLineEdit *m_port;
