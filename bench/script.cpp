@@ -58,9 +58,10 @@ Figures flood(const Variant &variant, const QByteArray &payload, int pauseMs, bo
     });
     WindowFixture fixture(WindowFixture::Start::Later);
     if (variant.wait) {
-        fixture.options.scriptPath = QStringLiteral("bench.lua");
-        fixture.options.scriptSource = QByteArray("net1:connect('127.0.0.1', ")
-            + QByteArray::number(peer.port()) + ")\n" + variant.wait + '\n';
+        fixture.options.scripts
+            = { { QStringLiteral("bench.lua"),
+                  QByteArray("net1:connect('127.0.0.1', ") + QByteArray::number(peer.port()) + ")\n"
+                      + variant.wait + '\n' } };
     }
     fixture.start();
     x ? fixture.window().showMaximized() : fixture.window().show();

@@ -92,7 +92,12 @@ void CommandLineTest::parse_data()
         { "--quit-after 5124095576031h", "DURATION|script",
           "DURATION must be 1 second to 7 days, as 90, 90s, 15m or 8h, or script" },
         { "--script no-such.lua", "FILE", "FILE cannot be read: No such file or directory" },
-        { "--script /", "FILE", "FILE is a folder" },
+        { "--script /proc/self", "FILE", "the folder holds no *.lua script" },
+        { "--arg 9lives=yes", "NAME=VALUE",
+          "NAME must be a letter or _ followed by letters, digits or _" },
+        { "--arg a=1 --arg a=2", "NAME=VALUE", "a is given already" },
+        { "--script-timeout 0", "DURATION",
+          "DURATION must be 1 second to 7 days, as 90, 90s, 15m or 8h" },
         // A value for each channel, once: a second one would silently win.
         { "--command 1=AT --command 1=ATZ", "CH=TEXT", "CH 1 was given one already" },
         { "--every serial=500 --every serial=1000", "CH=MS", "CH serial was given one already" },
@@ -119,8 +124,8 @@ void CommandLineTest::parse_data()
         { "--port 1 --port 1", "--port takes one PORT, and was given 2: '1', '1'." },
         { "--baud 9600 --baud 115200", "--baud takes one N, and was given 2: '9600', '115200'." },
         { "--dtr on --dtr off", "--dtr takes one on|off, and was given 2: 'on', 'off'." },
-        { "--script a.lua --script b.lua",
-          "--script takes one FILE, and was given 2: 'a.lua', 'b.lua'." },
+        { "--script-timeout 1m --script-timeout 2m",
+          "--script-timeout takes one DURATION, and was given 2: '1m', '2m'." },
     };
     for (const auto &[arguments, refusal] : twice)
         QTest::addRow("%s", arguments) << arguments << 2 << refusal << tryHelp;
@@ -199,6 +204,8 @@ void CommandLineTest::parse()
                                "--discard-logs",
                                "--quit-after <DURATION|script>",
                                "--script <FILE>",
+                               "--arg <NAME=VALUE>",
+                               "--script-timeout <DURATION>",
                                "--report <FILE>" }));
 }
 

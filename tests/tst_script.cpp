@@ -1,6 +1,7 @@
 #include "channelfixture.h"
 #include "scriptrunner.h"
 #include "scriptstatus.h"
+#include "scriptsuite.h"
 #include "tcppeer.h"
 #include "testdata.h"
 
@@ -71,11 +72,12 @@ struct Run {
     bool run(QByteArray source, bool wait = true)
     {
         source.replace("PORT", QByteArray::number(fixture.server.serverPort()));
-        runner = std::make_unique<ScriptRunner>(
-            path, source,
+        runner = std::make_unique<ScriptSuite>(
+            QList<RunOptions::Script> { { path, source } },
             ScriptRunner::Channels { &fixture.serial(), { &fixture.network(), nullptr, nullptr } });
         status = std::make_unique<ScriptStatus>(*runner, &statusBar);
-        runner->log().open(fixture.env.workPath() + QStringLiteral("/script.txt"));
+        runner->runners().constFirst()->log().open(fixture.env.workPath()
+                                                   + QStringLiteral("/script.txt"));
         runner->setTimestamps(Timestamps::Log);
         runner->setReportPath(report);
         runner->start();
@@ -90,7 +92,7 @@ struct Run {
     QStatusBar statusBar;
     QString path = fixture.env.workPath() + QStringLiteral("/test.lua");
     QString report = fixture.env.workPath() + QStringLiteral("/report.xml");
-    std::unique_ptr<ScriptRunner> runner;
+    std::unique_ptr<ScriptSuite> runner;
     std::unique_ptr<ScriptStatus> status;
 };
 

@@ -7,8 +7,8 @@
 #include "messageboxes.h"
 #include "networkchannel.h"
 #include "networkpanel.h"
-#include "scriptrunner.h"
 #include "scriptstatus.h"
+#include "scriptsuite.h"
 #include "serialchannel.h"
 #include "serialpanel.h"
 #include "session.h"
@@ -86,7 +86,7 @@ MainWindow::MainWindow(QWidget *parent, const RunOptions &options, ChannelLog::C
         runSettings.setForRun(QStringLiteral("portname"), ui->CB_SerialPort->currentText());
         runSettings.setForRun(QStringLiteral("port"), ui->CB_SerialPort->currentIndex());
     }
-    if (!commandLineOptions.scriptPath.isEmpty())
+    if (!commandLineOptions.scripts.isEmpty())
         makeScript();
     createChannelLogs();
     keepLogsAtExit = commandLineOptions.keepLogs;
@@ -98,11 +98,6 @@ MainWindow::~MainWindow()
 {
     delete ui;
     ui = nullptr;
-}
-
-ScriptRunner *MainWindow::scriptRunner() const
-{
-    return m_session->script();
 }
 
 void MainWindow::startAsTold()
@@ -134,7 +129,7 @@ void MainWindow::startAsTold()
         serialPanel->openAtStart();
     for (int number : o.connect)
         networkPanels[size_t(number) - 1]->connectLink(true);
-    if (ScriptRunner *script = m_session->script()) {
+    if (ScriptSuite *script = m_session->script()) {
         // A connect() that names no host or port goes where the form says when it is called.
         auto handOver = [this, script] {
             script->setDefaultPeer(ui->LE_IPAddress1->text(), ui->LE_Port1->text());
@@ -148,11 +143,10 @@ void MainWindow::startAsTold()
 
 void MainWindow::makeScript()
 {
-    ScriptRunner *script
-        = m_session->makeScript(commandLineOptions.scriptPath, commandLineOptions.scriptSource,
-                                commandLineOptions.reportPath);
+    ScriptSuite *script = m_session->makeScripts(commandLineOptions);
+    m_session->reportScriptsOnConsole();
     new ScriptStatus(*script, ui->statusBar);
-    connect(script, &ScriptRunner::finished, this, [this] {
+    connect(script, &ScriptSuite::finished, this, [this] {
         if (commandLineOptions.quitAfterScript)
             closeUnattended();
     });
@@ -267,7 +261,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     }
     // Nothing the script asks for happens once the window is closing: it stops where it waits,
     // before any question, link or log. Its end must not close the window a second time.
-    if (ScriptRunner *script = m_session->script()) {
+    if (ScriptSuite *script = m_session->script()) {
         const QSignalBlocker quiet(script);
         script->stop(tr("the window was closed before the script ended"));
     }

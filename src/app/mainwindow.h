@@ -30,7 +30,7 @@ class NetworkPanel;
 class QCloseEvent;
 class QEvent;
 class QTimer;
-class ScriptRunner;
+class ScriptSuite;
 class SerialPanel;
 class Session;
 
@@ -56,8 +56,6 @@ public:
     int exitStatus() const;
     // The run the window shows.
     Session &session() const { return *m_session; }
-    // The script of --script, or null.
-    ScriptRunner *scriptRunner() const;
 
 protected:
     void closeEvent(QCloseEvent *event) override;

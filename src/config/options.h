@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 
@@ -74,15 +75,21 @@ struct RunOptions {
     std::optional<bool> keepLogs; // the answer to the question at exit, given ahead
     std::optional<qint64> quitAfterMs;
 
-    // A scripted test: the script as read when the command line was, where its JUnit report
-    // goes, and whether the window closes when it ends.
-    QString scriptPath;
-    QByteArray scriptSource;
+    // Scripted tests: the scripts, each as read when the command line was, in the order they run;
+    // what they are given; how long each may take; where the one JUnit report goes, and whether
+    // the window closes when they have ended.
+    struct Script {
+        QString path;
+        QByteArray source;
+    };
+    QList<Script> scripts;
+    QList<QPair<QString, QString>> scriptArgs;
+    qint64 scriptTimeLimitMs = 3600 * 1000;
     QString reportPath;
     bool quitAfterScript = false;
 
     // Nobody is there to answer a box: the run ends on its own, or a script drives it.
-    bool unattended() const { return quitAfterMs || quitAfterScript || !scriptPath.isEmpty(); }
+    bool unattended() const { return quitAfterMs || quitAfterScript || !scripts.isEmpty(); }
 
     // The other's settings where it has them.
     void overrideWith(const RunOptions &other);

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QXmlStreamReader>
 
 namespace {
@@ -30,7 +31,7 @@ QString programName(Program program)
 // What teskmanager-run takes of the window's options: what a script's links and logs need.
 const char runOptionNames[]
     = "help version serial-port line-ending timestamps dtr rts baud open host port connect "
-      "reconnect log-dir discard-logs script report";
+      "reconnect log-dir discard-logs script arg script-timeout report";
 
 const char windowEpilogue[] = R"(
 Qt's own options, such as -platform, -style, -stylesheet or -reverse, work
@@ -278,16 +279,47 @@ QList<CommandLineOption> endingOptions()
     };
 }
 
-// The script is read once, here, so that the run executes the text that was checked.
-QString readScript(const QString &path, O &o)
+QString readOneScript(const QString &path, O &o)
 {
     QFile file(path);
-    if (QFileInfo(path).isDir())
-        return QStringLiteral("FILE is a folder");
     if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("FILE cannot be read: %1").arg(file.errorString());
-    o.scriptPath = path;
-    o.scriptSource = file.readAll();
+        return QStringLiteral("%1 cannot be read: %2").arg(path, file.errorString());
+    o.scripts.append({ path, file.readAll() });
+    return {};
+}
+
+// A script is read once, here, so that the run executes the text that was checked. A folder
+// gives its scripts in the order of their names.
+QString readScript(const QString &path, O &o)
+{
+    if (!QFileInfo(path).isDir()) {
+        const QString problem = readOneScript(path, o);
+        return problem.isEmpty() ? problem
+                                 : QStringLiteral("FILE cannot be read: %1")
+                                       .arg(problem.section(QStringLiteral(": "), 1));
+    }
+    const QDir folder(path);
+    const QStringList names
+        = folder.entryList({ QStringLiteral("*.lua") }, QDir::Files | QDir::Readable, QDir::Name);
+    if (names.isEmpty())
+        return QStringLiteral("the folder holds no *.lua script");
+    for (const QString &name : names)
+        if (const QString problem = readOneScript(folder.filePath(name), o); !problem.isEmpty())
+            return problem;
+    return {};
+}
+
+// NAME=VALUE, NAME as a Lua name can be written: args.NAME.
+QString readArgument(const QString &text, O &o)
+{
+    static const QRegularExpression name(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
+    const QString key = text.section(QLatin1Char('='), 0, 0);
+    if (!text.contains(QLatin1Char('=')) || !name.match(key).hasMatch())
+        return QStringLiteral("NAME must be a letter or _ followed by letters, digits or _");
+    for (const auto &[given, value] : qAsConst(o.scriptArgs))
+        if (given == key)
+            return QStringLiteral("%1 is given already").arg(key);
+    o.scriptArgs.append({ key, text.section(QLatin1Char('='), 1) });
     return {};
 }
 
@@ -295,11 +327,27 @@ QString readScript(const QString &path, O &o)
 QList<CommandLineOption> scriptOptions()
 {
     return {
-        option("script", "FILE",
-               "Run the Lua script FILE once the links asked for are open (see Scripted tests in "
-               "the README); exit status 0 when every check passed, 1 when one failed, 3 when "
-               "the script stopped on an error.",
-               readScript),
+        repeatable(option(
+            "script", "FILE",
+            "Run the Lua script FILE once the links asked for are open (see Scripted tests in "
+            "the README); exit status 0 when every check passed, 1 when one failed, 3 when "
+            "the script stopped on an error. Repeatable, and FILE may be a folder (its *.lua "
+            "in name order): they run one after the other, and the worst verdict is the "
+            "run's.",
+            readScript)),
+        repeatable(option("arg", "NAME=VALUE",
+                          "Give the scripts args.NAME, the text VALUE. Repeatable.", readArgument)),
+        option("script-timeout", "DURATION",
+               "Stop a script that runs longer than DURATION (90, 90s, 15m, 8h; the default is "
+               "1h) with an error, and go on with the next.",
+               [](const QString &v, O &o) {
+                   const std::optional<qint64> ms = durationFromText(v);
+                   if (!ms)
+                       return QStringLiteral("DURATION must be 1 second to 7 days, as 90, 90s, "
+                                             "15m or 8h");
+                   o.scriptTimeLimitMs = *ms;
+                   return QString();
+               }),
         option("report", "FILE",
                "Write the script's checks to FILE as a JUnit XML report, only over an earlier "
                "report.",
@@ -423,8 +471,9 @@ QString reportProblem(const RunOptions &o)
 {
     const QString report = resolvedPath(o.reportPath);
     const QFileInfo file(o.reportPath);
-    if (report == resolvedPath(o.scriptPath))
-        return QStringLiteral("FILE is the script");
+    for (const RunOptions::Script &script : o.scripts)
+        if (report == resolvedPath(script.path))
+            return QStringLiteral("FILE is the script");
     if (report == resolvedPath(QDir::currentPath() + QStringLiteral("/demosettings.ini")))
         return QStringLiteral("FILE is the settings file");
     for (const QString &port : o.serialPorts)
@@ -446,11 +495,11 @@ QString reportProblem(const RunOptions &o)
 // line and Lua's message, as a compiler names a mistake; --help would not help with it.
 std::optional<CommandLine> checkScript(const RunOptions &o, Program program)
 {
-    if (o.scriptPath.isEmpty() && program == Program::Run)
+    if (o.scripts.isEmpty() && program == Program::Run)
         return mistake(QStringLiteral("teskmanager-run needs --script FILE."), program);
-    if (o.scriptPath.isEmpty() && !o.reportPath.isEmpty())
+    if (o.scripts.isEmpty() && !o.reportPath.isEmpty())
         return mistake(QStringLiteral("--report needs --script."), program);
-    if (o.scriptPath.isEmpty() && o.quitAfterScript)
+    if (o.scripts.isEmpty() && o.quitAfterScript)
         return mistake(QStringLiteral("--quit-after script needs --script."), program);
     if (const QString problem = o.reportPath.isEmpty() ? QString() : reportProblem(o);
         !problem.isEmpty())
@@ -460,11 +509,13 @@ std::optional<CommandLine> checkScript(const RunOptions &o, Program program)
         !problem.isEmpty())
         return badValue(o.logDir, QStringLiteral("log-dir"), QStringLiteral("DIR"),
                         QStringLiteral("DIR ") + problem, program);
-    const QString error = o.scriptPath.isEmpty()
-        ? QString()
-        : ScriptRunner::compileError(o.scriptPath, o.scriptSource);
-    if (!error.isEmpty())
-        return exitWith(2, error + QLatin1Char('\n'));
+    // Every script is checked before any runs: a run that would stop halfway through its
+    // scripts on a typing mistake has told nothing of the rest.
+    for (const RunOptions::Script &script : o.scripts) {
+        const QString error = ScriptRunner::compileError(script.path, script.source);
+        if (!error.isEmpty())
+            return exitWith(2, error + QLatin1Char('\n'));
+    }
     return std::nullopt;
 }
 } // namespace

@@ -2,7 +2,7 @@
 
 #include "networkchannel.h"
 #include "options.h"
-#include "scriptrunner.h"
+#include "scriptsuite.h"
 #include "serialchannel.h"
 #include "session.h"
 #include "settings.h"
@@ -85,8 +85,8 @@ int runWithoutWindow(const RunOptions &options)
     const QString host = options.host.value_or(file.networkAddress());
     const QString port = options.port.value_or(file.networkPort());
 
-    ScriptRunner *script
-        = session.makeScript(options.scriptPath, options.scriptSource, options.reportPath);
+    ScriptSuite *script = session.makeScripts(options);
+    session.reportScriptsOnConsole();
     script->setDefaultPeer(host, port);
     session.configure(merged);
     tellFailures(session);
@@ -102,7 +102,7 @@ int runWithoutWindow(const RunOptions &options)
     }
 
     // Queued: a script that ends before the event loop runs must still end it.
-    QObject::connect(script, &ScriptRunner::finished, qApp, &QCoreApplication::quit,
+    QObject::connect(script, &ScriptSuite::finished, qApp, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     // A signal stops the script where it waits, as closing the window does.
     onTerminationSignals(

@@ -2,12 +2,14 @@
 
 #include "networkchannel.h"
 #include "scriptrunner.h"
+#include "scriptsuite.h"
 #include "serialchannel.h"
 
 #include <QDir>
 #include <QTimer>
 
 #include <algorithm>
+#include <cstdio>
 
 Session::Session(ChannelLog::Clock clock, QObject *parent)
     : QObject(parent)
@@ -37,13 +39,35 @@ void Session::configure(const RunOptions &options)
         m_script->setTimestamps(options.timestamps.value_or(Timestamps::Off));
 }
 
-ScriptRunner *Session::makeScript(const QString &path, const QByteArray &source,
-                                  const QString &reportPath)
+ScriptSuite *Session::makeScripts(const RunOptions &options)
 {
-    m_script = new ScriptRunner(path, source, { m_serial, m_network }, m_clock, this);
+    m_script = new ScriptSuite(options.scripts, { m_serial, m_network }, m_clock, this);
     m_script->setTimestamps(m_serial->timestamps());
-    m_script->setReportPath(reportPath);
+    m_script->setArgs(options.scriptArgs);
+    m_script->setTimeLimitMs(options.scriptTimeLimitMs);
+    m_script->setReportPath(options.reportPath);
+    QVector<QPair<QString, QString>> properties;
+    for (const auto &[name, value] : options.scriptArgs)
+        properties.append({ QStringLiteral("arg.") + name, value });
+    if (!options.serialPorts.isEmpty())
+        properties.append({ QStringLiteral("port.serial"), options.serialPorts.constFirst() });
+    if (options.host || options.port)
+        properties.append({ QStringLiteral("peer"),
+                            options.host.value_or(QString()) + QLatin1Char(':')
+                                + options.port.value_or(QString()) });
+    m_script->setProperties(properties);
     return m_script;
+}
+
+void Session::reportScriptsOnConsole()
+{
+    auto onto = [](FILE *stream) {
+        return [stream](const QString &line) {
+            std::fprintf(stream, "%s\n", line.toLocal8Bit().constData());
+            std::fflush(stream);
+        };
+    };
+    m_script->setConsole(onto(stdout), onto(stderr));
 }
 
 void Session::startScriptWhenLinksSettle()
@@ -79,8 +103,22 @@ QList<QPair<QString, ChannelLog *>> Session::logs() const
     for (Channel *channel : m_channels)
         logs.append(
             { QLatin1Char('-') + channel->key() + QStringLiteral(".txt"), &channel->log() });
-    if (m_script)
-        logs.append({ QStringLiteral("-script.txt"), &m_script->log() });
+    if (!m_script)
+        return logs;
+    // One script's log is the run's script log; of several, each is named after its script.
+    const QList<ScriptRunner *> &runners = m_script->runners();
+    QStringList names;
+    for (ScriptRunner *runner : runners) {
+        QString suffix = QStringLiteral("-script.txt");
+        if (runners.size() > 1) {
+            const QString name = runner->outcome().name;
+            const int before = int(names.count(name));
+            names << name;
+            suffix = QStringLiteral("-script-%1%2.txt")
+                         .arg(name, before ? QStringLiteral("-%1").arg(before + 1) : QString());
+        }
+        logs.append({ suffix, &runner->log() });
+    }
     return logs;
 }
 

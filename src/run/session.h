@@ -12,7 +12,7 @@
 
 class Channel;
 class NetworkChannel;
-class ScriptRunner;
+class ScriptSuite;
 class SerialChannel;
 
 // One run of the program: its four channels (the serial channel, then the three network
@@ -37,11 +37,14 @@ public:
     // What every channel of the run is told: line endings, stamps, reconnection, control lines.
     void configure(const RunOptions &options);
 
-    // The script of the run, with its log among the run's; null before.
-    ScriptRunner *makeScript(const QString &path, const QByteArray &source,
-                             const QString &reportPath);
-    ScriptRunner *script() const { return m_script; }
-    // Starts the script once no link is opening any more (at most 15 s from now).
+    // The scripts of the run as the command line gives them (its scripts, their arguments and
+    // time limit, the report), each with its log among the run's; null before.
+    ScriptSuite *makeScripts(const RunOptions &options);
+    ScriptSuite *script() const { return m_script; }
+    // The scripts' checks as TAP on standard output as they happen, the run's summary on
+    // standard error.
+    void reportScriptsOnConsole();
+    // Starts the scripts once no link is opening any more (at most 15 s from now).
     void startScriptWhenLinksSettle();
     // 0 unless a script ran: then its verdict (0 passed, 1 a check failed, 3 an error).
     int exitStatus() const;
@@ -60,5 +63,5 @@ private:
     SerialChannel *m_serial;
     std::array<NetworkChannel *, 3> m_network {};
     std::array<Channel *, channelCount> m_channels {};
-    ScriptRunner *m_script = nullptr;
+    ScriptSuite *m_script = nullptr;
 };

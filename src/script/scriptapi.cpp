@@ -48,6 +48,32 @@ void ScriptApi::install(lua_State *lua, ScriptRunner *runner,
     *static_cast<ScriptRunner **>(lua_getextraspace(lua)) = runner;
     installSandbox(lua);
     installChannels(lua, channels);
+    installArgs(lua, runner);
+}
+
+void ScriptApi::installArgs(lua_State *lua, ScriptRunner *runner)
+{
+    // A table the script reads but cannot change: what the run was given stays what it was.
+    lua_newtable(lua);
+    lua_newtable(lua);
+    lua_newtable(lua);
+    for (const auto &[name, value] : qAsConst(runner->m_args)) {
+        const QByteArray text = value.toUtf8();
+        lua_pushlstring(lua, text.constData(), size_t(text.size()));
+        lua_setfield(lua, -2, name.toUtf8().constData());
+    }
+    lua_setfield(lua, -2, "__index");
+    lua_pushcfunction(lua, &ScriptApi::refuseArgWrite);
+    lua_setfield(lua, -2, "__newindex");
+    lua_pushliteral(lua, "args is read-only");
+    lua_setfield(lua, -2, "__metatable");
+    lua_setmetatable(lua, -2);
+    lua_setglobal(lua, "args");
+}
+
+int ScriptApi::refuseArgWrite(lua_State *lua)
+{
+    return luaL_error(lua, "args is read-only: the run's --arg values cannot be changed");
 }
 
 void ScriptApi::installSandbox(lua_State *lua)
@@ -90,8 +116,9 @@ void ScriptApi::installSandbox(lua_State *lua)
 void ScriptApi::installChannels(lua_State *lua, const std::array<Channel *, 4> &channels)
 {
     const luaL_Reg common[]
-        = { { "send", send },       { "sendhex", sendHex }, { "expect", expect },
-            { "discard", discard }, { "state", state },     { nullptr, nullptr } };
+        = { { "send", send },         { "sendhex", sendHex }, { "expect", expect },
+            { "readline", readline }, { "discard", discard }, { "state", state },
+            { nullptr, nullptr } };
     const luaL_Reg serialOnly[] = {
         { "open", open }, { "close", close }, { "dtr", dtr }, { "rts", rts }, { nullptr, nullptr }
     };
@@ -114,8 +141,9 @@ void ScriptApi::installChannels(lua_State *lua, const std::array<Channel *, 4> &
         luaL_setmetatable(lua, i == 0 ? serialType : networkType);
         lua_setglobal(lua, globalNames[i]);
     }
-    const luaL_Reg globals[] = { { "sleep", sleep }, { "check", check },     { "note", note },
-                                 { "print", note },  { "elapsed", elapsed }, { nullptr, nullptr } };
+    const luaL_Reg globals[]
+        = { { "sleep", sleep }, { "check", check },     { "test", test },    { "note", note },
+            { "print", note },  { "elapsed", elapsed }, { nullptr, nullptr } };
     lua_pushglobaltable(lua);
     luaL_setfuncs(lua, globals, 0);
     lua_pop(lua, 1);
@@ -180,6 +208,12 @@ qint64 ScriptApi::milliseconds(lua_State *lua, int argument, qint64 fallback, co
 
 int ScriptApi::finishCall(lua_State *lua, int call)
 {
+    // Past its limit a script goes no further, whatever it calls.
+    ScriptRunner *r = runner(lua);
+    if (!r->m_timedOut.isEmpty() && r->m_apiError.isEmpty()) {
+        r->m_apiError = r->m_timedOut.toUtf8();
+        return raise(lua);
+    }
     if (call == int(ScriptRunner::Call::Wait))
         return lua_yieldk(lua, 0, 0, &ScriptApi::afterWait);
     return afterWait(lua, LUA_OK, 0);
@@ -263,30 +297,118 @@ int ScriptApi::sendHex(lua_State *lua)
     return sendAs(lua, true);
 }
 
+void ScriptApi::addQuery(lua_State *lua, int at, int number)
+{
+    at = lua_absindex(lua, at);
+    const int top = lua_gettop(lua);
+    size_t size = 0;
+    const char *text = nullptr;
+    bool pattern = false;
+    if (lua_type(lua, at) == LUA_TSTRING) {
+        text = lua_tolstring(lua, at, &size);
+    } else if (lua_istable(lua, at)) {
+        pattern = lua_getfield(lua, at, "pattern") != LUA_TNIL;
+        const bool plain = lua_getfield(lua, at, "text") != LUA_TNIL;
+        if (pattern == plain || !lua_isstring(lua, pattern ? -2 : -1))
+            luaL_error(lua,
+                       "alternative %d must be a string, or a table with either pattern or "
+                       "text",
+                       number);
+        text = lua_tolstring(lua, pattern ? -2 : -1, &size);
+    } else {
+        luaL_error(lua, "alternative %d must be a string, or a table with either pattern or text",
+                   number);
+    }
+    runner(lua)->m_queries.append({ QByteArray(text, int(size)), pattern });
+    lua_settop(lua, top);
+}
+
 int ScriptApi::expect(lua_State *lua)
 {
     const int index = channelIndex(lua);
-    int wanted = 2;
-    int timeout = 3;
-    bool pattern = false;
-    if (lua_istable(lua, 2)) {
-        pattern = lua_getfield(lua, 2, "pattern") != LUA_TNIL;
-        const bool text = lua_getfield(lua, 2, "text") != LUA_TNIL;
+    ScriptRunner *r = runner(lua);
+    r->m_queries.clear();
+    // Several alternatives: the table's list.
+    if (lua_istable(lua, 2) && lua_rawlen(lua, 2) > 0) {
+        const auto count = lua_Integer(lua_rawlen(lua, 2));
+        for (lua_Integer i = 1; i <= count; ++i) {
+            lua_rawgeti(lua, 2, i);
+            addQuery(lua, -1, int(i));
+            lua_settop(lua, 2);
+        }
         lua_getfield(lua, 2, "timeout");
+        const qint64 ms = milliseconds(lua, 3, defaultTimeoutMs, "the timeout");
+        return finishCall(lua, int(r->beginExpect(index, true, ms)));
+    }
+    int timeout = 3;
+    if (lua_istable(lua, 2)) {
+        const bool pattern = lua_getfield(lua, 2, "pattern") != LUA_TNIL;
+        const bool text = lua_getfield(lua, 2, "text") != LUA_TNIL;
         if (pattern == text)
             return luaL_argerror(lua, 2, "a table with either pattern or text expected");
-        wanted = pattern ? -3 : -2;
-        timeout = -1;
-        if (!lua_isstring(lua, wanted))
+        if (!lua_isstring(lua, pattern ? -2 : -1))
             return luaL_argerror(
                 lua, 2, pattern ? "the pattern must be a string" : "the text must be a string");
-        wanted = lua_absindex(lua, wanted);
-        timeout = lua_absindex(lua, timeout);
+        lua_settop(lua, 2);
+        addQuery(lua, 2, 1);
+        lua_getfield(lua, 2, "timeout");
+    } else {
+        luaL_checkstring(lua, 2);
+        addQuery(lua, 2, 1);
+        timeout = 3;
     }
-    size_t size = 0;
-    const char *text = luaL_checklstring(lua, wanted, &size);
     const qint64 ms = milliseconds(lua, timeout, defaultTimeoutMs, "the timeout");
-    return finishCall(lua, int(runner(lua)->beginExpect(index, text, size, pattern, ms)));
+    return finishCall(lua, int(r->beginExpect(index, false, ms)));
+}
+
+int ScriptApi::readline(lua_State *lua)
+{
+    const int index = channelIndex(lua);
+    const qint64 ms = milliseconds(lua, 2, defaultTimeoutMs, "the timeout");
+    return finishCall(lua, int(runner(lua)->beginReadline(index, ms)));
+}
+
+int ScriptApi::test(lua_State *lua)
+{
+    size_t size = 0;
+    const char *name = luaL_checklstring(lua, 1, &size);
+    luaL_checktype(lua, 2, LUA_TFUNCTION);
+    lua_settop(lua, 2);
+    lua_Debug caller;
+    const bool known = lua_getstack(lua, 1, &caller) && lua_getinfo(lua, "Sl", &caller);
+    const auto call
+        = runner(lua)->beginTest(QString::fromUtf8(name, int(size)), known ? caller.short_src : "?",
+                                 known ? caller.currentline : -1);
+    if (call == ScriptRunner::Call::Fail)
+        return raise(lua);
+    // An error inside fails the test and the script goes on; the test may wait as the script
+    // does, so the call can yield.
+    lua_pushcfunction(lua, &ScriptApi::keepTraceback);
+    lua_pushvalue(lua, 2);
+    return afterTest(lua, lua_pcallk(lua, 0, 0, 3, 0, &ScriptApi::afterTest), 0);
+}
+
+int ScriptApi::keepTraceback(lua_State *lua)
+{
+    luaL_traceback(lua, lua, nullptr, 1);
+    runner(lua)->m_traceback = QString::fromUtf8(lua_tostring(lua, -1));
+    lua_pop(lua, 1);
+    return 1;
+}
+
+int ScriptApi::afterTest(lua_State *lua, int status, intptr_t)
+{
+    ScriptRunner *r = runner(lua);
+    if (status == LUA_OK || status == LUA_YIELD) {
+        r->endTest(nullptr);
+        return 0;
+    }
+    const char *message = lua_tostring(lua, -1);
+    r->endTest(message ? message : "(error object is not a string)");
+    // The time limit ends the script, not only the test it was in.
+    if (!r->m_timedOut.isEmpty())
+        return lua_error(lua);
+    return 0;
 }
 
 int ScriptApi::discard(lua_State *lua)

@@ -26,6 +26,7 @@ struct ScriptApi {
     static int sleep(lua_State *lua);
     static int check(lua_State *lua);
     static int note(lua_State *lua);
+    static int test(lua_State *lua);
     static int elapsed(lua_State *lua);
     static int load(lua_State *lua);
     static int refuse(lua_State *lua);
@@ -35,6 +36,7 @@ struct ScriptApi {
     static int send(lua_State *lua);
     static int sendHex(lua_State *lua);
     static int expect(lua_State *lua);
+    static int readline(lua_State *lua);
     static int discard(lua_State *lua);
     static int state(lua_State *lua);
     static int name(lua_State *lua);
@@ -50,6 +52,12 @@ struct ScriptApi {
 private:
     static void installChannels(lua_State *lua, const std::array<Channel *, 4> &channels);
     static void installSandbox(lua_State *lua);
+    static void installArgs(lua_State *lua, ScriptRunner *runner);
+    // One expect alternative, at `at`: a string is text; a table holds pattern or text.
+    static void addQuery(lua_State *lua, int at, int number);
+    static int afterTest(lua_State *lua, int status, intptr_t context);
+    static int keepTraceback(lua_State *lua);
+    static int refuseArgWrite(lua_State *lua);
     static int channelIndex(lua_State *lua);
     // A time argument, `fallback` when it is missing; `what` names it in the error.
     static qint64 milliseconds(lua_State *lua, int argument, qint64 fallback, const char *what);

@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 
 namespace {
 // A script computes for at most this long before the window gets its turn.
@@ -54,6 +55,7 @@ ScriptRunner::ScriptRunner(const QString &path, const QByteArray &source, const 
     , m_source(source)
     , m_serial(channels.serial)
     , m_network(channels.network)
+    , m_timeLimit(new QTimer(this))
     , m_log(std::move(clock))
     , m_deadline(new QTimer(this))
     , m_wake(new QTimer(this))
@@ -68,7 +70,10 @@ ScriptRunner::ScriptRunner(const QString &path, const QByteArray &source, const 
     m_wake->setSingleShot(true);
     m_wake->setInterval(0);
     connect(m_wake, &QTimer::timeout, this, &ScriptRunner::resume);
-    m_outcome.name = chunkName(path);
+    m_timeLimit->setSingleShot(true);
+    connect(m_timeLimit, &QTimer::timeout, this, &ScriptRunner::timeLimitReached);
+    m_outcome.file = chunkName(path);
+    m_outcome.name = m_outcome.file;
     if (m_outcome.name.endsWith(QLatin1String(".lua")))
         m_outcome.name.chop(4);
 }
@@ -109,9 +114,15 @@ void *ScriptRunner::allocate(void *heap, void *block, size_t oldSize, size_t new
     return grown;
 }
 
-void ScriptRunner::sliceHook(lua_State *lua, lua_Debug *)
+void ScriptRunner::sliceHook(lua_State *lua, lua_Debug *debug)
 {
     ScriptRunner *runner = ScriptApi::runner(lua);
+    // Past its limit the script stops where it computes, whatever catches the error on the way.
+    if (!runner->m_timedOut.isEmpty()) {
+        lua_getinfo(lua, "Sl", debug);
+        const QByteArray why = runner->m_timedOut.toUtf8();
+        luaL_error(lua, "%s:%d: %s", debug->short_src, debug->currentline, why.constData());
+    }
     if (runner->m_slice.elapsed() >= sliceMs && lua_isyieldable(lua))
         lua_yield(lua, 0);
 }
@@ -129,6 +140,7 @@ void ScriptRunner::start()
     luaL_ref(m_lua, LUA_REGISTRYINDEX);
     lua_sethook(m_thread, &ScriptRunner::sliceHook, LUA_MASKCOUNT, sliceCheck);
     m_clock.start();
+    m_timeLimit->start(int(qMin<qint64>(m_timeLimitMs, std::numeric_limits<int>::max())));
     m_outcome.started = m_log.now();
     writeLine(QStringLiteral("--- script %1 started ---").arg(m_path));
     connectChannels();
@@ -175,9 +187,15 @@ void ScriptRunner::resume()
         finish({});
     } else {
         const char *message = lua_tostring(m_thread, -1);
-        finish(message ? QString::fromUtf8(message)
-                       : QStringLiteral("(error object is a %1 value)")
-                             .arg(QLatin1String(luaL_typename(m_thread, -1))));
+        const QString error = message ? QString::fromUtf8(message)
+                                      : QStringLiteral("(error object is a %1 value)")
+                                            .arg(QLatin1String(luaL_typename(m_thread, -1)));
+        // The coroutine's stack is still there after its error: where it was, line by line.
+        luaL_traceback(m_lua, m_thread, nullptr, 0);
+        m_outcome.errorTraceback
+            = scriptTraceback(QString::fromUtf8(lua_tostring(m_lua, -1)), m_outcome.file);
+        lua_pop(m_lua, 1);
+        finish(error);
     }
 }
 
@@ -211,6 +229,7 @@ void ScriptRunner::finish(const QString &error, bool stopped)
     m_wait = Wait::Nothing;
     m_deadline->stop();
     m_wake->stop();
+    m_timeLimit->stop();
     for (const QMetaObject::Connection &connection : qAsConst(m_connections))
         disconnect(connection);
     m_connections.clear();
@@ -219,20 +238,17 @@ void ScriptRunner::finish(const QString &error, bool stopped)
     m_outcome.ended = true;
     m_outcome.error = error;
     m_outcome.errorSeconds = seconds - m_lastCheckSeconds;
+    if (!error.isEmpty() && m_outcome.errorTraceback.isEmpty() && !stopped)
+        m_outcome.errorWhere = error.section(QStringLiteral(": "), 0, 0);
+    else if (!m_outcome.errorTraceback.isEmpty())
+        m_outcome.errorWhere
+            = m_outcome.errorTraceback.constFirst().section(QLatin1Char(':'), 0, 1);
     if (!error.isEmpty() && !stopped)
         writeLine(QStringLiteral("--- error: %1 ---").arg(error));
     writeLine(QStringLiteral("--- script %1: %2 passed, %3 failed ---")
                   .arg(error.isEmpty() ? QStringLiteral("ended") : QStringLiteral("stopped"))
                   .arg(m_outcome.passed())
                   .arg(m_outcome.failed()));
-    QString why;
-    if (!m_reportPath.isEmpty() && !writeJUnitReport(m_reportPath, m_outcome, &why)) {
-        m_reportFailed = true;
-        const QString problem
-            = QStringLiteral("the report %1 could not be written: %2").arg(m_reportPath, why);
-        writeLine(QStringLiteral("--- %1 ---").arg(problem));
-        std::fprintf(stderr, "teskmanager: %s\n", qPrintable(problem));
-    }
     emit progressChanged();
     if (m_lua) {
         m_closing = true;
@@ -241,15 +257,6 @@ void ScriptRunner::finish(const QString &error, bool stopped)
         m_thread = nullptr;
     }
     emit finished();
-}
-
-int ScriptRunner::exitStatus() const
-{
-    if (!m_ended)
-        return 0;
-    if (!m_outcome.error.isEmpty() || m_reportFailed)
-        return 3;
-    return m_outcome.failed() > 0 ? 1 : 0;
 }
 
 void ScriptRunner::writeLine(const QString &line)
@@ -274,44 +281,74 @@ void ScriptRunner::recordCheck(bool passed, const char *name, const char *source
     const QString named
         = name ? QString::fromUtf8(name) : QStringLiteral("check at line %1").arg(line);
     const double now = double(m_clock.nsecsElapsed()) / 1e9;
-    m_outcome.addCheck(named, passed, now, where);
+    // A check that fails explains itself with the expect that failed before it.
+    const std::optional<ExpectMiss> miss = std::exchange(m_lastMiss, std::nullopt);
+    m_outcome.addCheck(named, passed, now, where, passed ? std::nullopt : miss);
     m_lastCheckSeconds = now;
     writeLine(QStringLiteral("--- check \"%1\": %2 ---")
                   .arg(named, passed ? QStringLiteral("passed") : QStringLiteral("failed")));
+    if (!passed && miss)
+        writeLine(QStringLiteral("--- %1 ---").arg(miss->text()));
+    if (!m_outcome.inTest())
+        emit caseEnded(m_outcome.cases.size() - 1);
+    emit progressChanged();
+}
+
+ScriptRunner::Call ScriptRunner::beginTest(const QString &name, const char *source, int line)
+{
+    const QString where = QStringLiteral("%1:%2").arg(QString::fromUtf8(source)).arg(line);
+    const double now = double(m_clock.nsecsElapsed()) / 1e9;
+    if (m_outcome.inTest()) {
+        m_apiError = QStringLiteral("test \"%1\" is inside test \"%2\": tests do not nest")
+                         .arg(name, m_outcome.cases.constLast().name)
+                         .toUtf8();
+        return Call::Fail;
+    }
+    if (!m_outcome.beginTest(name, where, now)) {
+        m_apiError = QStringLiteral("a test named \"%1\" ran already").arg(name).toUtf8();
+        return Call::Fail;
+    }
+    m_lastCheckSeconds = now;
+    writeLine(QStringLiteral("--- test \"%1\" started ---").arg(name));
+    return Call::Done;
+}
+
+void ScriptRunner::endTest(const char *error)
+{
+    const double now = double(m_clock.nsecsElapsed()) / 1e9;
+    const QString name = m_outcome.cases.constLast().name;
+    std::optional<ScriptOutcome::Error> failedBy;
+    if (error) {
+        const QStringList traceback
+            = scriptTraceback(std::exchange(m_traceback, {}), m_outcome.file);
+        const QString message = QString::fromUtf8(error);
+        failedBy = ScriptOutcome::Error {
+            message, traceback.isEmpty() ? QString() : traceback.constFirst().section(':', 0, 1),
+            traceback
+        };
+        writeLine(QStringLiteral("--- error in test \"%1\": %2 ---").arg(name, message));
+    }
+    m_outcome.endTest(now, failedBy);
+    m_lastCheckSeconds = now;
+    const bool passed = m_outcome.cases.constLast().passed();
+    writeLine(QStringLiteral("--- test \"%1\": %2 ---")
+                  .arg(name, passed ? QStringLiteral("passed") : QStringLiteral("failed")));
+    emit caseEnded(m_outcome.cases.size() - 1);
     emit progressChanged();
 }
 
 void ScriptRunner::note(const char *text, size_t size)
 {
-    writeLine(QString::fromUtf8(text, int(size)));
+    const QString line = QString::fromUtf8(text, int(size));
+    writeLine(line);
+    m_outcome.addOutput(line);
+    emit noted(line);
 }
-
-namespace {
-// Bytes as a log line can hold them: control characters and invalid UTF-8 escaped as in Lua.
-QString printable(const QByteArray &bytes)
-{
-    QString text;
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '\r')
-            text += QStringLiteral("\\r");
-        else if (c == '\n')
-            text += QStringLiteral("\\n");
-        else if (c == '\t')
-            text += QStringLiteral("\\t");
-        else if (byte < 0x20 || byte >= 0x7f)
-            text += QStringLiteral("\\x%1").arg(byte, 2, 16, QLatin1Char('0'));
-        else
-            text += QLatin1Char(c);
-    }
-    return text;
-}
-} // namespace
 
 void ScriptRunner::receive(int channel, const QByteArray &bytes)
 {
     m_buffers[size_t(channel)].append(bytes);
-    if (m_wait == Wait::Expect && m_waitChannel == channel)
+    if ((m_wait == Wait::Expect || m_wait == Wait::Line) && m_waitChannel == channel)
         lookForMatch();
 }
 
@@ -332,21 +369,48 @@ void ScriptRunner::lookForMatch()
 void ScriptRunner::matched(const ExpectBuffer::Match &match)
 {
     m_results.clear();
-    if (match.captures.isEmpty())
+    // Of several alternatives, which one matched comes first.
+    if (m_wait == Wait::Expect && m_alternatives)
+        m_results << qint64(match.alternative + 1);
+    if (match.captures.isEmpty() || m_wait == Wait::Line)
         m_results << match.text;
     else
-        m_results = match.captures;
+        m_results << match.captures;
+}
+
+void ScriptRunner::missed(const QString &reason)
+{
+    ExpectBuffer &buffer = m_buffers[size_t(m_waitChannel)];
+    const QString name = channel(m_waitChannel)->name();
+    m_lastMiss = ExpectMiss { name, m_waitingFor, reason, buffer.recent() };
+    buffer.cancel();
+    writeLine(QStringLiteral("--- %1 on %2: %3 ---").arg(m_waitingFor, name, reason));
+    wake({ QVariant(), reason });
 }
 
 void ScriptRunner::expired()
 {
-    if (m_wait == Wait::Expect) {
-        m_buffers[size_t(m_waitChannel)].cancel();
-        writeLine(QStringLiteral("--- %1 on %2: no match within %3 ms ---")
-                      .arg(m_waitingFor, channel(m_waitChannel)->name())
-                      .arg(m_waitMs));
-        wake({ QVariant() });
-    } else if (m_wait == Wait::Sleep) {
+    if (m_wait == Wait::Expect)
+        missed(QStringLiteral("no match within %1 ms").arg(m_waitMs));
+    else if (m_wait == Wait::Line)
+        missed(QStringLiteral("no line within %1 ms").arg(m_waitMs));
+    else if (m_wait == Wait::Sleep)
+        wake();
+}
+
+void ScriptRunner::timeLimitReached()
+{
+    const qint64 ms = m_timeLimitMs;
+    const QString limit = ms % 3600000 == 0 ? QStringLiteral("%1 h").arg(ms / 3600000)
+        : ms % 60000 == 0                   ? QStringLiteral("%1 min").arg(ms / 60000)
+                                            : QStringLiteral("%1 s").arg(double(ms) / 1000);
+    m_timedOut = QStringLiteral("the script ran longer than its limit of %1").arg(limit);
+    // A script that waits is stopped in the call it waits in, which names its line; one that
+    // computes is stopped by the hook, where it is.
+    if (m_wait != Wait::Nothing && m_wait != Wait::Slice) {
+        if (m_wait == Wait::Expect || m_wait == Wait::Line)
+            m_buffers[size_t(m_waitChannel)].cancel();
+        m_apiError = m_timedOut.toUtf8();
         wake();
     }
 }
@@ -361,17 +425,12 @@ void ScriptRunner::linkChanged(int index)
             wake({ true });
         else
             wake({ false, channel(index)->lastFailure() });
-    } else if (m_wait == Wait::Expect && state == LinkState::Closed) {
+    } else if ((m_wait == Wait::Expect || m_wait == Wait::Line) && state == LinkState::Closed) {
         // Nothing more will come on a link that is gone for good: the expect fails now, not at
         // its time-out.
-        m_buffers[size_t(index)].cancel();
         const QString lost = std::exchange(m_lossReasons[size_t(index)], QString());
-        const QString reason = lost.isEmpty()
-            ? QStringLiteral("%1 was closed").arg(channel(index)->name())
-            : QStringLiteral("link lost: %1").arg(lost);
-        writeLine(QStringLiteral("--- %1 on %2: %3 ---")
-                      .arg(m_waitingFor, channel(index)->name(), reason));
-        wake({ QVariant(), reason });
+        missed(lost.isEmpty() ? QStringLiteral("%1 was closed").arg(channel(index)->name())
+                              : QStringLiteral("link lost: %1").arg(lost));
     }
 }
 
@@ -394,24 +453,40 @@ ScriptRunner::Call ScriptRunner::awaitLink(int index)
     return Call::Done;
 }
 
-ScriptRunner::Call ScriptRunner::beginExpect(int index, const char *text, size_t size, bool pattern,
-                                             qint64 ms)
+ScriptRunner::Call ScriptRunner::beginExpect(int index, bool alternatives, qint64 ms)
 {
     ExpectBuffer &buffer = m_buffers[size_t(index)];
-    const QByteArray wanted(text, int(size));
-    const QString error = buffer.expect({ wanted, pattern });
+    int refused = -1;
+    const QString error = buffer.expect(m_queries, &refused);
     if (!error.isEmpty()) {
-        m_apiError = error.toUtf8();
+        m_apiError = (alternatives && refused >= 0
+                          ? QStringLiteral("alternative %1: %2").arg(refused + 1).arg(error)
+                          : error)
+                         .toUtf8();
         return Call::Fail;
     }
-    m_waitingFor = QStringLiteral("expect %1\"%2\"")
-                       .arg(pattern ? QStringLiteral("pattern ") : QString(), printable(wanted));
+    m_alternatives = alternatives;
+    m_waitingFor = QStringLiteral("expect ") + describeQueries(m_queries);
     m_wait = Wait::Expect;
+    return awaitMatch(index, ms);
+}
+
+ScriptRunner::Call ScriptRunner::beginReadline(int index, qint64 ms)
+{
+    m_buffers[size_t(index)].expectLine();
+    m_waitingFor = QStringLiteral("readline");
+    m_wait = Wait::Line;
+    return awaitMatch(index, ms);
+}
+
+ScriptRunner::Call ScriptRunner::awaitMatch(int index, qint64 ms)
+{
+    const Wait waiting = m_wait;
     m_waitChannel = index;
     m_waitMs = ms;
     m_results.clear();
     lookForMatch();
-    if (m_wait != Wait::Expect) {
+    if (m_wait != waiting) {
         // Found in what had arrived already: no need to wait for the event loop.
         m_wake->stop();
         m_wait = Wait::Nothing;

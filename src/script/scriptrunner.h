@@ -11,6 +11,9 @@
 #include <QObject>
 #include <QString>
 #include <QVariantList>
+#include <QVector>
+
+#include <optional>
 
 #include <array>
 
@@ -46,8 +49,10 @@ public:
 
     ChannelLog &log() { return m_log; }
     void setTimestamps(Timestamps timestamps) { m_timestamps = timestamps; }
-    // Where the JUnit report goes when the script ends; none when empty.
-    void setReportPath(const QString &path) { m_reportPath = path; }
+    // What the script reads as args.NAME.
+    void setArgs(const QList<QPair<QString, QString>> &args) { m_args = args; }
+    // How long the script may run before it is stopped with an error where it is.
+    void setTimeLimitMs(qint64 ms) { m_timeLimitMs = ms; }
     // Where a network channel's connect() goes when the script names no host or port.
     void setDefaultPeer(const QString &host, const QString &port)
     {
@@ -62,18 +67,25 @@ public:
     // script's log tells it. Nothing the script asked for happens afterwards.
     void stop(const QString &reason);
     const ScriptOutcome &outcome() const { return m_outcome; }
-    // 0 when every check passed, 1 when one failed, 3 when an error stopped the script or its
-    // report could not be written; 0 while it has not ended.
-    int exitStatus() const;
+    // A line of the script's log, stamped where the run wants stamps.
+    void logLine(const QString &line) { writeLine(line); }
+    // 0 when every check passed, 1 when one failed, 3 when an error stopped the script or failed
+    // a test; 0 while it has not ended.
+    int exitStatus() const { return m_ended ? m_outcome.status() : 0; }
 
 signals:
     // A check was recorded, or the script ended.
     void progressChanged();
+    // The testcase at this index of the outcome's cases has ended: a check outside a test, or a
+    // test.
+    void caseEnded(int index);
+    // What note or print wrote.
+    void noted(const QString &text);
     void finished();
 
 private:
     friend struct ScriptApi;
-    enum class Wait { Nothing, Slice, Sleep, Expect, Link };
+    enum class Wait { Nothing, Slice, Sleep, Expect, Line, Link };
 
     // The state's own memory, bounded so that a runaway script fails instead of the machine.
     struct Heap {
@@ -96,11 +108,22 @@ private:
     void linkLost(int channel, const QString &reason);
     void lookForMatch();
     void expired();
+    void timeLimitReached();
+    // What a failed expect or readline tells the next check, and the script's log.
+    void missed(const QString &reason);
 
     // The API's work, done before the API function returns or waits. Done: the function
     // returns m_results; Fail: it raises m_apiError.
     enum class Call { Done, Wait, Fail };
-    Call beginExpect(int channel, const char *text, size_t size, bool pattern, qint64 ms);
+    // An expect of m_queries: of one, or of several alternatives (the first to match wins).
+    Call beginExpect(int channel, bool alternatives, qint64 ms);
+    Call beginReadline(int channel, qint64 ms);
+    // Looks for the match m_wait names in what arrived, and waits for it at most `ms`.
+    Call awaitMatch(int channel, qint64 ms);
+    // Opens test(name, fn); it fails, with the reason, for a name used before or inside a test.
+    Call beginTest(const QString &name, const char *source, int line);
+    // Ends the test under way, failed by the error, when there is one.
+    void endTest(const char *error);
     Call beginConnect(int channel, const char *host, const char *port);
     Call beginSleep(qint64 ms);
     // A wait for the channel's link ends when it is no longer opening.
@@ -126,15 +149,23 @@ private:
     std::array<ExpectBuffer, 4> m_buffers;
     // Why each channel's link was last lost, for an expect that the loss ends.
     std::array<QString, 4> m_lossReasons;
+    // What the expect under way looks for, filled by the API before it asks.
+    QVector<ExpectBuffer::Query> m_queries;
+    bool m_alternatives = false;
+    // The last failed expect since the last check, which a failed check explains itself with.
+    std::optional<ExpectMiss> m_lastMiss;
+    QList<QPair<QString, QString>> m_args;
+    QString m_timedOut; // why the script is being stopped at its limit, once it is
+    QString m_traceback; // of the last error inside a test
     QList<QMetaObject::Connection> m_connections;
     SerialChannel *m_serial;
     std::array<NetworkChannel *, 3> m_network;
+    qint64 m_timeLimitMs = 3600 * 1000;
+    QTimer *m_timeLimit;
     QString m_defaultHost;
     QString m_defaultPort;
     ChannelLog m_log;
     Timestamps m_timestamps = Timestamps::Off;
-    QString m_reportPath;
-    bool m_reportFailed = false;
 
     Heap m_heap;
     lua_State *m_lua = nullptr;

@@ -4,20 +4,20 @@
 
 class QLabel;
 class QStatusBar;
-class ScriptRunner;
+class ScriptSuite;
 
-// The script's verdict as it builds up, in a label of its own at the status bar's end
-// ("scriptStatus"), and its error on the status bar once it has stopped on one.
+// The scripts' verdict as it builds up, in a label of its own at the status bar's end
+// ("scriptStatus"), and an error on the status bar once a script has stopped on one.
 class ScriptStatus : public QObject {
     Q_OBJECT
 
 public:
-    ScriptStatus(ScriptRunner &script, QStatusBar *statusBar);
+    ScriptStatus(ScriptSuite &scripts, QStatusBar *statusBar);
 
 private:
     void show();
 
-    ScriptRunner &m_script;
+    ScriptSuite &m_scripts;
     QStatusBar *m_statusBar;
     QLabel *m_label;
 };
