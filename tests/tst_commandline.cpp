@@ -19,6 +19,9 @@ private slots:
     void endsCleanly();
     void scripted_data();
     void scripted();
+    void suiteOnTheConsole_data();
+    void suiteOnTheConsole();
+    void runNeedsNoDisplay();
     void neverWaits_data();
     void neverWaits();
     void recordIsSafe_data();
@@ -33,6 +36,26 @@ bool startProgram(QProcess &program, const TestEnvironment &env, const QStringLi
     program.start(qEnvironmentVariable("TESKMANAGER"),
                   QStringList { "-platform", "offscreen" } + arguments);
     return program.waitForStarted();
+}
+
+// A run of scripts by either program: the window offscreen, or teskmanager-run with no display
+// at all.
+void startScripts(QProcess &program, const TestEnvironment &env, bool window,
+                  const QStringList &arguments)
+{
+    program.setWorkingDirectory(env.workPath());
+    if (window) {
+        program.start(qEnvironmentVariable("TESKMANAGER"),
+                      QStringList { "-platform", "offscreen" } + arguments
+                          + QStringList { "--quit-after", "script" });
+        return;
+    }
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    program.setProcessEnvironment(environment);
+    program.start(qEnvironmentVariable("TESKMANAGER_RUN"), arguments);
 }
 
 // False, with the program killed, when it does not end within the time.
@@ -305,27 +328,38 @@ void CommandLineTest::endsCleanly()
 
 void CommandLineTest::scripted_data()
 {
+    QTest::addColumn<bool>("window"); // else teskmanager-run
     QTest::addColumn<QByteArray>("script");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("said"); // on standard error, or the last line of the script's log
-    QTest::newRow("every check passed")
-        << QByteArray("check(true, 'fine')\n") << 0 << "--- script ended: 1 passed, 0 failed ---";
-    QTest::newRow("a check failed") << QByteArray("check(false, 'broken')\ncheck(true, 'fine')\n")
-                                    << 1 << "--- script ended: 1 passed, 1 failed ---";
-    QTest::newRow("an error stopped it") << QByteArray("check(true, 'fine')\nerror('gave up')\n")
-                                         << 3 << "--- script stopped: 1 passed, 0 failed ---";
-    // Closed from outside while it waits: the links and logs close after the script has stopped.
-    QTest::newRow("the window closed while it waited")
-        << QByteArray("check(true, 'fine')\nsleep(60000)\n") << 3
-        << "--- script stopped: 1 passed, 0 failed ---";
-    QTest::newRow("it does not compile") << QByteArray("check(true, 'fine')\nif then\n") << 2
-                                         << "WORK/test.lua:2: unexpected symbol near 'then'";
+    for (const bool window : { true, false }) {
+        const char *program = window ? "window" : "teskmanager-run";
+        auto row = [program](const char *name) {
+            return &QTest::newRow(qPrintable(QStringLiteral("%1: %2").arg(program, name)));
+        };
+        *row("every check passed") << window << QByteArray("check(true, 'fine')\n") << 0
+                                   << "--- script ended: 1 passed, 0 failed ---";
+        *row("a check failed") << window
+                               << QByteArray("check(false, 'broken')\ncheck(true, 'fine')\n") << 1
+                               << "--- script ended: 1 passed, 1 failed ---";
+        *row("an error stopped it")
+            << window << QByteArray("check(true, 'fine')\nerror('gave up')\n") << 3
+            << "--- script stopped: 1 passed, 0 failed ---";
+        // Stopped from outside while it waits: the links and logs close after the script has
+        // stopped.
+        *row("a signal while it waited")
+            << window << QByteArray("check(true, 'fine')\nsleep(60000)\n") << 3
+            << "--- script stopped: 1 passed, 0 failed ---";
+        *row("it does not compile") << window << QByteArray("check(true, 'fine')\nif then\n") << 2
+                                    << "WORK/test.lua:2: unexpected symbol near 'then'";
+    }
 }
 
 // The real program runs a script and quits when it ends, with an exit status for the verdict;
 // a script that does not compile is refused before any window.
 void CommandLineTest::scripted()
 {
+    QFETCH(bool, window);
     QFETCH(QByteArray, script);
     QFETCH(int, exitCode);
     QFETCH(QString, said);
@@ -333,11 +367,9 @@ void CommandLineTest::scripted()
     const QString path = env.workPath() + "/test.lua";
     QVERIFY(writeFile(path, script));
     QProcess program;
-    program.setWorkingDirectory(env.workPath());
-    program.start(qEnvironmentVariable("TESKMANAGER"),
-                  { "-platform", "offscreen", "--script", path, "--report", "report.xml",
-                    "--quit-after", "script", "--timestamps", "log" });
-    QVERIFY2(program.waitForStarted(), "TESKMANAGER names no program");
+    startScripts(program, env, window,
+                 { "--script", path, "--report", "report.xml", "--timestamps", "log" });
+    QVERIFY2(program.waitForStarted(), "TESKMANAGER or TESKMANAGER_RUN names no program");
     if (script.contains("sleep")) {
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(env.logPath("-script.txt")).size() > 0, 30000);
         QTRY_VERIFY(fileContents(env.logPath("-script.txt")).contains("fine"));
@@ -359,6 +391,64 @@ void CommandLineTest::scripted()
                 .match(QString::fromUtf8(lines.last()))
                 .hasMatch());
     QVERIFY(fileContents(env.workPath() + "/report.xml").contains("<testsuite name=\"test\""));
+}
+
+void CommandLineTest::suiteOnTheConsole_data()
+{
+    QTest::addColumn<bool>("window");
+    QTest::newRow("window") << true;
+    QTest::newRow("teskmanager-run") << false;
+}
+
+// Scripts given one by one and by their folder run one after the other, each with its log and
+// its testsuite, the checks on the console as TAP as they happen, and the worst verdict is the
+// run's.
+void CommandLineTest::suiteOnTheConsole()
+{
+    QFETCH(bool, window);
+    TestEnvironment env;
+    QDir(env.workPath()).mkdir("suite");
+    QVERIFY(writeFile(env.workPath() + "/suite/b.lua", "check(false, 'broken')\n"));
+    QVERIFY(
+        writeFile(env.workPath() + "/suite/a.lua",
+                  "test('given', function() check(args.board == 'rev2') end)\nnote('a says')\n"));
+    QVERIFY(writeFile(env.workPath() + "/suite/notes.txt", "not a script"));
+    QVERIFY(writeFile(env.workPath() + "/c.lua", "error('gave up')\n"));
+    QProcess program;
+    startScripts(program, env, window,
+                 { "--script", "suite", "--script", "c.lua", "--arg", "board=rev2", "--report",
+                   "report.xml" });
+    QVERIFY(program.waitForFinished(30000));
+    QCOMPARE(program.exitCode(), 3);
+    const QStringList out = QString::fromLocal8Bit(program.readAllStandardOutput()).split('\n');
+    const QStringList expected
+        = { "TAP version 13", "# Subtest: a", "    ok 1 - given", "    # a says",
+            "    1..1",       "ok 1 - a",     "# Subtest: b",     "    not ok 1 - broken" };
+    QCOMPARE(out.mid(0, expected.size()), expected);
+    QVERIFY2(out.contains("not ok 2 - b") && out.contains("not ok 3 - c") && out.contains("1..3"),
+             qPrintable(out.join('\n')));
+    QVERIFY(
+        QString::fromLocal8Bit(program.readAllStandardError())
+            .contains(QRegularExpression("3 scripts, 1 passed, 1 failed, 1 error in [0-9.]+ s")));
+    for (const char *name : { "a", "b", "c" })
+        QVERIFY2(QFileInfo::exists(env.logPath(QStringLiteral("-script-%1.txt").arg(name))),
+                 qPrintable(env.logFiles().join(' ')));
+    QCOMPARE(env.logFiles().size(), 7);
+    const QByteArray report = fileContents(env.workPath() + "/report.xml");
+    QCOMPARE(report.count("<testsuite "), 3);
+    QVERIFY(report.contains("<property name=\"arg.board\" value=\"rev2\"/>"));
+}
+
+// The program without a window links neither Qt Gui nor Widgets: it runs where no display and no
+// such library is.
+void CommandLineTest::runNeedsNoDisplay()
+{
+    QProcess ldd;
+    ldd.start(QStringLiteral("ldd"), { qEnvironmentVariable("TESKMANAGER_RUN") });
+    QVERIFY(ldd.waitForFinished(10000));
+    const QString libraries = QString::fromLocal8Bit(ldd.readAllStandardOutput());
+    QVERIFY2(libraries.contains("Core"), qPrintable(libraries));
+    QVERIFY2(!libraries.contains("Gui") && !libraries.contains("Widgets"), qPrintable(libraries));
 }
 
 void CommandLineTest::neverWaits_data()

@@ -22,6 +22,8 @@ private slots:
     void initTestCase() { QVERIFY2(Pty().isValid(), "no pseudo-terminal available"); }
     void runs_data();
     void runs();
+    void timeLimit_data();
+    void timeLimit();
     void expectDuringFlood();
 };
 
@@ -32,6 +34,7 @@ const QHash<QByteArray, QByteArray> answers {
     { "AT+CSQ", "\r\n+CSQ: 23,99\r\n\r\nOK\r\n" },
     { "MULTI", "one;two;three\n" },
     { "PING", "PONG\n" },
+    { "LINES", "first\r\nsecond\nthird\r\r\n" },
 };
 
 QByteArray answer(QByteArray &pending, const QByteArray &bytes)
@@ -79,6 +82,8 @@ struct Run {
         runner->runners().constFirst()->log().open(fixture.env.workPath()
                                                    + QStringLiteral("/script.txt"));
         runner->setTimestamps(Timestamps::Log);
+        runner->setArgs({ { "speed", "115200" } });
+        runner->setTimeLimitMs(timeLimitMs);
         runner->setReportPath(report);
         runner->start();
         return !wait || QTest::qWaitFor([this] { return runner->ended(); }, 30000);
@@ -92,6 +97,7 @@ struct Run {
     QStatusBar statusBar;
     QString path = fixture.env.workPath() + QStringLiteral("/test.lua");
     QString report = fixture.env.workPath() + QStringLiteral("/report.xml");
+    qint64 timeLimitMs = 3600 * 1000;
     std::unique_ptr<ScriptSuite> runner;
     std::unique_ptr<ScriptStatus> status;
 };
@@ -148,6 +154,58 @@ void ScriptTest::runs_data()
                          "4 tests, 0 failures, 0 errors" }
         << QStringList { "--- script %1 started ---", "--- check \"the port opens\": passed ---",
                          "signal 23 99", "--- script ended: 4 passed, 0 failed ---" };
+    QTest::newRow("named tests: a failed check or an error fails its test, the script goes on")
+        << QByteArray("test('adds', function() check(1 + 1 == 2) check(true) end)\n"
+                      "test('bound to fail', function() check(false, 'never') end)\n"
+                      "test('errs', function() local t = nil; return t.field end)\n"
+                      "check(true, 'outside')\n")
+        << 3
+        << QStringList { "adds: passed", "bound to fail: failure", "errs: error", "outside: passed",
+                         "4 tests, 1 failures, 1 errors" }
+        << QStringList { "--- test \"adds\": passed ---", "--- test \"bound to fail\": failed ---",
+                         "--- error in test \"errs\": test.lua:3: attempt to index",
+                         "--- check \"outside\": passed ---" };
+    QTest::newRow("a test name used twice is refused at the second")
+        << QByteArray("test('once', function() check(true) end)\n"
+                      "test('once', function() check(true) end)\n")
+        << 3
+        << QStringList { "once: passed", "script error: error", "2 tests, 0 failures, 1 errors" }
+        << QStringList { "--- error: test.lua:2: a test named \"once\" ran already ---" };
+    QTest::newRow("a script with no check fails")
+        << QByteArray("note('nothing judged')\n") << 1
+        << QStringList { "no checks: failure", "1 tests, 1 failures, 0 errors" }
+        << QStringList { "nothing judged" };
+    QTest::newRow("arguments, read-only")
+        << QByteArray("check(args.speed == '115200' and args.none == nil, 'given')\n"
+                      "check(not pcall(function() args.speed = '9600' end), 'read-only')\n"
+                      "check(args.speed == '115200', 'unchanged')\n")
+        << 0
+        << QStringList { "given: passed", "read-only: passed", "unchanged: passed",
+                         "3 tests, 0 failures, 0 errors" }
+        << QStringList();
+    QTest::newRow("expect with alternatives, readline, and a failure that explains itself")
+        << QByteArray("net1:connect('127.0.0.1', PORT)\n"
+                      "net1:send('PING')\n"
+                      "local i, o = net1:expect{'NOPE', {pattern = 'P(.)NG'}, timeout = 2000}\n"
+                      "check(i == 2 and o == 'O', 'the second matched')\n"
+                      "net1:send('LINES')\n"
+                      "local a, b, c = net1:readline(2000), net1:readline(2000), "
+                      "net1:readline(2000)\n"
+                      "check(a == '' and b == 'first' and c == 'second', 'lines')\n"
+                      "check(net1:readline(2000) == 'third', 'a line that ends CR CR LF')\n"
+                      "local got, why = net1:expect('NEVER', 100)\n"
+                      "check(got == nil and why == 'no match within 100 ms', why)\n"
+                      "net1:send('PING')\n"
+                      "check(net1:expect('NEVER', 200), 'answers NEVER')\n")
+        << 1 << QStringList { "the second matched: passed",
+                              "lines: passed",
+                              "a line that ends CR CR LF: passed",
+                              "no match within 100 ms: passed",
+                              "answers NEVER: failure",
+                              "5 tests, 1 failures, 0 errors" }
+        << QStringList { "--- check \"answers NEVER\": failed ---",
+                         "--- Network1: expect \"NEVER\": no match within 200 ms; arrived "
+                         "\"PONG\\n\" ---" };
     QTest::newRow("a failing check and the script goes on")
         << QByteArray("check(1 > 2, 'bound to fail')\ncheck(true, 'after')\n") << 1
         << QStringList { "bound to fail: failure", "after: passed",
@@ -313,9 +371,41 @@ void ScriptTest::runs()
     const QString verdict = QStringLiteral("%1 passed, %2 failed")
                                 .arg(report.filter(QRegularExpression(": passed$")).size())
                                 .arg(report.filter(QRegularExpression(": failure$")).size());
+    // Stopped on an error, where one ended the script rather than a test inside it.
+    const bool stopped = report.contains(QStringLiteral("script error: error"));
     QCOMPARE(run.statusBar.findChild<QLabel *>("scriptStatus")->text(),
-             (status == 3 ? "Script stopped on an error: " : "Script: ") + verdict);
+             (stopped ? "Script stopped on an error: " : "Script: ") + verdict);
     QCOMPARE(run.fixture.dialogs.count(), 0);
+}
+
+void ScriptTest::timeLimit_data()
+{
+    QTest::addColumn<QByteArray>("script");
+    QTest::addColumn<QStringList>("report");
+    QTest::newRow("computing") << QByteArray("check(true, 'before')\nwhile true do end\n")
+                               << QStringList { "before: passed", "script error: error" };
+    QTest::newRow("waiting") << QByteArray("check(true, 'before')\nsleep(600000)\n")
+                             << QStringList { "before: passed", "script error: error" };
+    // What a test catches is the test's; the limit ends the script all the same.
+    QTest::newRow("inside a test, caught by pcall")
+        << QByteArray("check(true, 'before')\n"
+                      "test('spins', function() while true do pcall(function() end) end end)\n"
+                      "check(true, 'never reached')\n")
+        << QStringList { "before: passed", "spins: error" };
+}
+
+// A script past its limit stops with an error that names the limit and the line it was on.
+void ScriptTest::timeLimit()
+{
+    QFETCH(QByteArray, script);
+    QFETCH(QStringList, report);
+    Run run;
+    run.timeLimitMs = 300;
+    QVERIFY(run.run(script));
+    QCOMPARE(run.runner->exitStatus(), 3);
+    QCOMPARE(readReport(run.report).mid(0, report.size()), report);
+    QVERIFY2(run.log().contains("test.lua:2: the script ran longer than its limit of 0.3 s"),
+             run.log().constData());
 }
 
 // A peer pours 20 MB in at 10 MB/s, two marks in it, while the script waits for them: both are
