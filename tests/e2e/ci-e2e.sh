@@ -41,6 +41,11 @@ desktop=/usr/share/applications/teskmanager.desktop
 manpage=/usr/share/man/man1/teskmanager.1.gz
 check "teskmanager is on PATH at /usr/bin/teskmanager" \
     test "$(command -v teskmanager || true)" = /usr/bin/teskmanager
+check "teskmanager-run is on PATH at /usr/bin/teskmanager-run" \
+    test "$(command -v teskmanager-run || true)" = /usr/bin/teskmanager-run
+# A run of scripts that needs no display links no part of Qt that draws.
+no_gui() { ! ldd /usr/bin/teskmanager-run | grep -q -e Gui -e Widgets; }
+check "teskmanager-run links neither Qt Gui nor Qt Widgets" no_gui
 installed() { dpkg-query -W -f='${Status}' teskmanager 2>/dev/null | grep -q "ok installed"; }
 # Built against one Qt, the package must need that one's libraries and none of the other's.
 qt_depends() {
@@ -53,7 +58,8 @@ check "package depends on the Qt $qt libraries found by dpkg-shlibdeps, not on Q
     qt_depends
 for f in "$desktop" "$metainfo" /usr/share/doc/teskmanager/copyright \
     /usr/share/icons/hicolor/{32x32,48x48,128x128,256x256}/apps/teskmanager.png \
-    /usr/share/icons/hicolor/scalable/apps/teskmanager.svg "$manpage"; do
+    /usr/share/icons/hicolor/scalable/apps/teskmanager.svg "$manpage" \
+    /usr/share/man/man1/teskmanager-run.1.gz; do
     check "installed $f" test -s "$f"
 done
 check "desktop-file-validate $desktop" desktop-file-validate "$desktop"
@@ -95,7 +101,8 @@ check "an unattended run recovers a reset device and a restarted server on its o
     tools/x-session.sh bash tests/e2e/unattended.sh
 
 check "the example scripts pass against socat devices, and a failing device fails the run" \
-    env TESKMANAGER=/usr/bin/teskmanager timeout 180 tools/x-session.sh bash tests/e2e/scripted.sh
+    env TESKMANAGER=/usr/bin/teskmanager TESKMANAGER_RUN=/usr/bin/teskmanager-run timeout 180 \
+    tools/x-session.sh bash tests/e2e/scripted.sh
 
 echo "ci-e2e: $passed passed, $failed failed, $(($(date +%s) - started)) s"
 [ "$failed" -eq 0 ] || exit 1

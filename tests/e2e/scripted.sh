@@ -7,6 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 program=${TESKMANAGER:-/usr/bin/teskmanager}
+runner=${TESKMANAGER_RUN:-/usr/bin/teskmanager-run}
 devices=$PWD/tests/e2e/fake-devices.sh
 work=$(mktemp -d)
 pids=()
@@ -43,6 +44,29 @@ run() {
     echo "scripted: $name: exit status $got, $want"
     grep -E -- '--- (check|script ended)' "$work"/logs-"$name"/*-script.txt | tail -3
 }
+
+# The test suite of examples/suite by teskmanager-run, with no display: its TAP stream on
+# standard output as prove reads it, one report with a testsuite per script.
+suite() {
+    socat pty,raw,echo=0,link="$work/tty-suite" SYSTEM:"bash $devices modem" &
+    pids+=($!)
+    for _ in $(seq 50); do [ -e "$work/tty-suite" ] && break; sleep 0.1; done
+    local got=0
+    (cd "$work" && HOME="$work" DISPLAY='' timeout 60 "$runner" --serial-port "$work/tty-suite" \
+        --line-ending serial=CR --open --host 127.0.0.1 --port "$port" --arg max_rssi=31 \
+        --script "$PWD/examples/suite" --report "$work/suite.xml" --log-dir "$work/logs-suite" \
+        >"$work/suite.tap" 2>"$work/suite.err") || got=$?
+    if [ "$got" -ne 0 ] || [ "$(grep -c '<testsuite ' "$work/suite.xml")" -ne 2 ] \
+        || ! head -1 "$work/suite.tap" | grep -qx 'TAP version 13' \
+        || { command -v prove >/dev/null && ! prove --exec cat "$work/suite.tap" >/dev/null; }; then
+        echo "scripted: suite: exit status $got (wanted 0):"
+        cat "$work/suite.tap" "$work/suite.err" "$work/suite.xml" 2>/dev/null || true
+        ok=0
+        return
+    fi
+    echo "scripted: suite: exit status 0, $(tail -1 "$work/suite.err")"
+}
+suite
 
 run at-modem 0 5 0 modem --serial-port "$work/tty-at-modem" --line-ending serial=CR --open \
     --script "$PWD/examples/at-modem.lua"
