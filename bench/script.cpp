@@ -1,6 +1,7 @@
 // The intake of a network channel during a flood while a script waits: with no script, with a
 // script that sleeps, and with an expect pending that never matches (plain text, a pattern, a
-// pattern starting with ".-"), paced at 10 MB/s and as fast as the peer can send.
+// pattern starting with ".-", eight alternatives), paced at 10 MB/s and as fast as the peer can
+// send.
 //   teskmanager_bench --script-flood [--x] [--mb N] [--paced-mb N]
 
 #include "application.h"
@@ -32,6 +33,14 @@ const Variant variants[] = {
     { "expect pending, plain text", "net1:expect('NEVER-THERE', 600000)" },
     { "expect pending, pattern", "net1:expect{pattern = '%+CSQ: (%d+)', timeout = 600000}" },
     { "expect pending, (.-)\\r\\n", "net1:expect{pattern = '(.-)\\r\\n', timeout = 600000}" },
+    { "expect pending, 8 alternatives",
+      "net1:expect{'NEVER-THERE', 'ERROR!', 'BUSY!', 'NO CARRIER', {pattern = '%+CME ERROR: "
+      "(%d+)'}, {pattern = '%+CMS ERROR: (%d+)'}, {pattern = 'CONNECT (%d+)!'}, {pattern = "
+      "'[Rr]ING!'}, timeout = 600000}" },
+    { "expect pending, 8 alternatives, one starts with %d+",
+      "net1:expect{'NEVER-THERE', 'ERROR!', 'BUSY!', 'NO CARRIER', {pattern = '%+CME ERROR: "
+      "(%d+)'}, {pattern = '%+CMS ERROR: (%d+)'}, {pattern = 'CONNECT (%d+)!'}, {pattern = "
+      "'(%d+) bytes;'}, timeout = 600000}" },
 };
 
 double now()

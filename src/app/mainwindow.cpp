@@ -144,7 +144,8 @@ void MainWindow::startAsTold()
 void MainWindow::makeScript()
 {
     ScriptSuite *script = m_session->makeScripts(commandLineOptions);
-    m_session->reportScriptsOnConsole();
+    if (commandLineOptions.scriptsOnConsole)
+        m_session->reportScriptsOnConsole();
     new ScriptStatus(*script, ui->statusBar);
     connect(script, &ScriptSuite::finished, this, [this] {
         if (commandLineOptions.quitAfterScript)

@@ -87,6 +87,8 @@ struct RunOptions {
     qint64 scriptTimeLimitMs = 3600 * 1000;
     QString reportPath;
     bool quitAfterScript = false;
+    // The checks as TAP on standard output as they happen: what a program's command line asks.
+    bool scriptsOnConsole = false;
 
     // Nobody is there to answer a box: the run ends on its own, or a script drives it.
     bool unattended() const { return quitAfterMs || quitAfterScript || !scripts.isEmpty(); }

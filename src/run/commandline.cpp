@@ -544,6 +544,7 @@ CommandLine parseCommandLine(const QStringList &arguments, Program program)
                        program);
 
     CommandLine result;
+    result.options.scriptsOnConsole = true;
     if (program == Program::Run)
         result.options.keepLogs = !parser.isSet(QStringLiteral("discard-logs"));
     for (const CommandLineOption &option : commandLineOptions(program)) {

@@ -86,7 +86,8 @@ int runWithoutWindow(const RunOptions &options)
     const QString port = options.port.value_or(file.networkPort());
 
     ScriptSuite *script = session.makeScripts(options);
-    session.reportScriptsOnConsole();
+    if (options.scriptsOnConsole)
+        session.reportScriptsOnConsole();
     script->setDefaultPeer(host, port);
     session.configure(merged);
     tellFailures(session);
