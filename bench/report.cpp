@@ -23,7 +23,7 @@ QString fixed(double value, int decimals = 1)
 
 // A table cell: format with each {key} or {key:decimals} replaced by that figure (a.b for b
 // within a), strings as they stand; empty where a figure is missing.
-QString fill(const QString &format, const QJsonObject &figures)
+QString filledIn(const QString &format, const QJsonObject &figures)
 {
     static const QRegularExpression field(R"(\{([\w.]+)(?::(\d))?\})");
     QString text;
@@ -47,7 +47,7 @@ using Cell = std::function<QString(const QJsonObject &)>;
 
 Cell cell(const QString &format)
 {
-    return [=](const QJsonObject &f) { return fill(format, f); };
+    return [=](const QJsonObject &f) { return filledIn(format, f); };
 }
 
 struct Row {
@@ -69,7 +69,7 @@ QList<Row> rows(const QJsonObject &config)
         const char *end = f.value("stuck").toBool() ? " (stuck)"
             : f.value("timed_out").toBool()         ? " (timed out)"
                                                     : "";
-        return f.contains("error") ? f.value("error").toString() : fill("{mb_per_s:2}", f) + end;
+        return f.contains("error") ? f.value("error").toString() : filledIn("{mb_per_s:2}", f) + end;
     };
     auto rss = [](const QJsonObject &f) {
         const double growth
@@ -108,7 +108,7 @@ QList<Row> rows(const QJsonObject &config)
     list.append({ "— network MB/s; stall p50 / p99 / max", "serial-paced",
                   [=](const QJsonObject &f) {
                       return f.isEmpty() ? QString()
-                                         : mbps(f) + "; " + fill(stalls.arg("stall"), f);
+                                         : mbps(f) + "; " + filledIn(stalls.arg("stall"), f);
                   },
                   "" });
     list.append({ "— logs byte-exact: network; serial", "serial-paced",
@@ -120,7 +120,7 @@ QList<Row> rows(const QJsonObject &config)
                   [](const QJsonObject &f) {
                       QStringList views;
                       for (const QJsonValue &v : f.value("views").toArray())
-                          views << fill("{first_us} → {last_us}", v.toObject());
+                          views << filledIn("{first_us} → {last_us}", v.toObject());
                       return views.join(", ");
                   },
                   "last ≤ 1.5× first" });

@@ -24,7 +24,7 @@ public:
     explicit NetworkChannel(int number, ChannelLog::Clock clock = {}, QObject *parent = nullptr);
     ~NetworkChannel() override;
 
-    int number() const { return m_number; }
+    int networkNumber() const { return m_number; }
     QTcpSocket *socket() const;
     // host:port of the link being made or held.
     QString peer() const;

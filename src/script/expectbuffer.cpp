@@ -27,7 +27,7 @@ ExpectBuffer::~ExpectBuffer() = default;
 void ExpectBuffer::append(const QByteArray &bytes)
 {
     m_bytes.append(bytes);
-    const qsizetype excess = size() - m_start - capacity;
+    const qsizetype excess = held() - m_start - capacity;
     if (excess > 0) {
         // What falls out of the buffer can no longer begin a match.
         m_start += excess;
@@ -55,7 +55,7 @@ void ExpectBuffer::append(const QByteArray &bytes)
 
 void ExpectBuffer::discard()
 {
-    m_start = size();
+    m_start = held();
     for (Search &search : m_searches) {
         search.open.clear();
         search.scanned = m_start;
@@ -65,7 +65,7 @@ void ExpectBuffer::discard()
 
 QByteArray ExpectBuffer::recent() const
 {
-    return m_bytes.mid(int(qMax(m_start, size() - contextSize)));
+    return m_bytes.mid(int(qMax(m_start, held() - contextSize)));
 }
 
 QString ExpectBuffer::expect(const Query &query)
@@ -125,7 +125,7 @@ std::optional<ExpectBuffer::Match> ExpectBuffer::match()
     int winner = -1;
     for (int i = 0; i < int(m_searches.size()); ++i) {
         // A later query wins only with a match that ends sooner, so it must start sooner too.
-        const qsizetype last = best ? best->end - 1 : size();
+        const qsizetype last = best ? best->end - 1 : held();
         if (last < m_start)
             break;
         std::optional<Hit> hit = find(m_searches[size_t(i)], last);
@@ -172,7 +172,7 @@ std::optional<qsizetype> ExpectBuffer::findText(Search &search, qsizetype last)
     // A match may have begun in the last bytes of the previous look.
     const qsizetype from = qMax(m_start, search.scanned - qMax<qsizetype>(needle.size() - 1, 0));
     const qsizetype at = m_bytes.indexOf(needle, int(from));
-    search.scanned = size();
+    search.scanned = held();
     if (at < 0 || at > last)
         return std::nullopt;
     return at;
@@ -182,7 +182,7 @@ std::optional<qsizetype> ExpectBuffer::findPattern(Search &search, const LuaPatt
                                                    qsizetype last, LuaPattern::Attempt *found)
 {
     const char *data = m_bytes.constData() + m_start;
-    const qsizetype length = size() - m_start;
+    const qsizetype length = held() - m_start;
     std::optional<qsizetype> hit;
     auto matchesAt = [&](qsizetype at) {
         LuaPattern::Attempt attempt = pattern.attempt(data, length, at - m_start);
@@ -204,15 +204,15 @@ std::optional<qsizetype> ExpectBuffer::findPattern(Search &search, const LuaPatt
         if (matchesAt(at))
             return hit;
     }
-    const qsizetype stop = qMin(pattern.anchored() ? m_start : size(), last);
+    const qsizetype stop = qMin(pattern.anchored() ? m_start : held(), last);
     for (qsizetype at = qMax(search.scanned, m_start); at <= stop; ++at) {
         // Where the first byte is not one a match can start with, no match starts.
-        if (pattern.firstByte() >= 0 && at < size()) {
+        if (pattern.firstByte() >= 0 && at < held()) {
             const void *next
-                = std::memchr(m_bytes.constData() + at, pattern.firstByte(), size_t(size() - at));
-            at = next ? static_cast<const char *>(next) - m_bytes.constData() : size();
+                = std::memchr(m_bytes.constData() + at, pattern.firstByte(), size_t(held() - at));
+            at = next ? static_cast<const char *>(next) - m_bytes.constData() : held();
         } else {
-            while (at < size() && !pattern.canStart(m_bytes.at(at)))
+            while (at < held() && !pattern.canStart(m_bytes.at(at)))
                 ++at;
         }
         if (at > stop)
@@ -228,9 +228,9 @@ std::optional<ExpectBuffer::Match> ExpectBuffer::findLine()
 {
     const qsizetype from = qMax(m_lineScanned, m_start);
     const char *data = m_bytes.constData();
-    const void *feed = std::memchr(data + from, '\n', size_t(size() - from));
+    const void *feed = std::memchr(data + from, '\n', size_t(held() - from));
     if (!feed) {
-        m_lineScanned = size();
+        m_lineScanned = held();
         return std::nullopt;
     }
     const qsizetype at = static_cast<const char *>(feed) - data;

@@ -85,7 +85,7 @@ private:
         bool pattern = false;
     };
 
-    qsizetype size() const { return m_bytes.size(); }
+    qsizetype held() const { return m_bytes.size(); }
     // The leftmost match of the search that starts no later than `last`.
     std::optional<Hit> find(Search &search, qsizetype last);
     std::optional<qsizetype> findText(Search &search, qsizetype last);

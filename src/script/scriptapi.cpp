@@ -39,13 +39,12 @@ void setRefusedGlobal(lua_State *lua, const char *name)
 
 ScriptRunner *ScriptApi::runner(lua_State *lua)
 {
-    return *static_cast<ScriptRunner **>(lua_getextraspace(lua));
+    return ScriptRunner::of(lua);
 }
 
 void ScriptApi::install(lua_State *lua, ScriptRunner *runner,
                         const std::array<Channel *, 4> &channels)
 {
-    *static_cast<ScriptRunner **>(lua_getextraspace(lua)) = runner;
     installSandbox(lua);
     installChannels(lua, channels);
     installArgs(lua, runner);
@@ -117,13 +116,13 @@ void ScriptApi::installChannels(lua_State *lua, const std::array<Channel *, 4> &
 {
     const luaL_Reg common[]
         = { { "send", send },         { "sendhex", sendHex }, { "expect", expect },
-            { "readline", readline }, { "discard", discard }, { "state", state },
+            { "readline", readline }, { "discard", discard }, { "state", stateName },
             { nullptr, nullptr } };
     const luaL_Reg serialOnly[] = {
         { "open", open }, { "close", close }, { "dtr", dtr }, { "rts", rts }, { nullptr, nullptr }
     };
     const luaL_Reg networkOnly[]
-        = { { "connect", connect }, { "disconnect", close }, { nullptr, nullptr } };
+        = { { "connect", connectLink }, { "disconnect", close }, { nullptr, nullptr } };
     for (const bool serial : { true, false }) {
         luaL_newmetatable(lua, serial ? serialType : networkType);
         lua_newtable(lua);
@@ -143,7 +142,7 @@ void ScriptApi::installChannels(lua_State *lua, const std::array<Channel *, 4> &
     }
     const luaL_Reg globals[]
         = { { "sleep", sleep }, { "check", check },     { "test", test },    { "note", note },
-            { "print", note },  { "elapsed", elapsed }, { nullptr, nullptr } };
+            { "print", note },  { "elapsed", elapsedMs }, { nullptr, nullptr } };
     lua_pushglobaltable(lua);
     luaL_setfuncs(lua, globals, 0);
     lua_pop(lua, 1);
@@ -273,7 +272,7 @@ int ScriptApi::note(lua_State *lua)
     return 0;
 }
 
-int ScriptApi::elapsed(lua_State *lua)
+int ScriptApi::elapsedMs(lua_State *lua)
 {
     lua_pushinteger(lua, runner(lua)->m_clock.elapsed());
     return 1;
@@ -417,7 +416,7 @@ int ScriptApi::discard(lua_State *lua)
     return 0;
 }
 
-int ScriptApi::state(lua_State *lua)
+int ScriptApi::stateName(lua_State *lua)
 {
     const int index = channelIndex(lua);
     lua_pushstring(lua, linkStateNames[int(runner(lua)->channel(index)->linkState())]);
@@ -458,7 +457,7 @@ int ScriptApi::rts(lua_State *lua)
     return controlLine(lua, false);
 }
 
-int ScriptApi::connect(lua_State *lua)
+int ScriptApi::connectLink(lua_State *lua)
 {
     const int index = channelIndex(lua);
     const char *host = luaL_optstring(lua, 2, nullptr);

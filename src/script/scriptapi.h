@@ -27,7 +27,7 @@ struct ScriptApi {
     static int check(lua_State *lua);
     static int note(lua_State *lua);
     static int test(lua_State *lua);
-    static int elapsed(lua_State *lua);
+    static int elapsedMs(lua_State *lua);
     static int load(lua_State *lua);
     static int refuse(lua_State *lua);
     static int refuseField(lua_State *lua);
@@ -38,7 +38,7 @@ struct ScriptApi {
     static int expect(lua_State *lua);
     static int readline(lua_State *lua);
     static int discard(lua_State *lua);
-    static int state(lua_State *lua);
+    static int stateName(lua_State *lua);
     static int name(lua_State *lua);
     // Of the serial channel.
     static int open(lua_State *lua);
@@ -47,7 +47,7 @@ struct ScriptApi {
     static int dtr(lua_State *lua);
     static int rts(lua_State *lua);
     // Of a network channel.
-    static int connect(lua_State *lua);
+    static int connectLink(lua_State *lua);
 
 private:
     static void installChannels(lua_State *lua, const std::array<Channel *, 4> &channels);

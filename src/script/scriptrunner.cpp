@@ -1,7 +1,6 @@
 #include "scriptrunner.h"
 
 #include "networkchannel.h"
-#include "scriptapi.h"
 #include "serialchannel.h"
 
 #include <QFileInfo>
@@ -49,10 +48,11 @@ int panic(lua_State *lua)
 } // namespace
 
 ScriptRunner::ScriptRunner(const QString &path, const QByteArray &source, const Channels &channels,
-                           ChannelLog::Clock clock, QObject *parent)
+                           Api api, ChannelLog::Clock clock, QObject *parent)
     : QObject(parent)
     , m_path(path)
     , m_source(source)
+    , m_api(api)
     , m_serial(channels.serial)
     , m_network(channels.network)
     , m_timeLimit(new QTimer(this))
@@ -97,6 +97,11 @@ QString ScriptRunner::compileError(const QString &path, const QByteArray &source
     return error;
 }
 
+ScriptRunner *ScriptRunner::of(lua_State *lua)
+{
+    return *static_cast<ScriptRunner **>(lua_getextraspace(lua));
+}
+
 void *ScriptRunner::allocate(void *heap, void *block, size_t oldSize, size_t newSize)
 {
     auto *h = static_cast<Heap *>(heap);
@@ -116,7 +121,7 @@ void *ScriptRunner::allocate(void *heap, void *block, size_t oldSize, size_t new
 
 void ScriptRunner::sliceHook(lua_State *lua, lua_Debug *debug)
 {
-    ScriptRunner *runner = ScriptApi::runner(lua);
+    ScriptRunner *runner = of(lua);
     // Past its limit the script stops where it computes, whatever catches the error on the way.
     if (!runner->m_timedOut.isEmpty()) {
         lua_getinfo(lua, "Sl", debug);
@@ -134,7 +139,8 @@ void ScriptRunner::start()
     m_heap.limit = heapLimit;
     m_lua = lua_newstate(&ScriptRunner::allocate, &m_heap);
     lua_atpanic(m_lua, panic);
-    ScriptApi::install(m_lua, this, m_channels);
+    *static_cast<ScriptRunner **>(lua_getextraspace(m_lua)) = this;
+    m_api(m_lua, this, m_channels);
     m_thread = lua_newthread(m_lua);
     // Kept in the registry, so that the collector leaves the coroutine alone.
     luaL_ref(m_lua, LUA_REGISTRYINDEX);

@@ -39,8 +39,15 @@ public:
         std::array<NetworkChannel *, 3> network {};
     };
 
+    // What a script sees of the runner and the channels, installed into its Lua state when it
+    // starts: the API lives apart from the runner that drives the coroutine.
+    using Api = void (*)(lua_State *lua, ScriptRunner *runner,
+                         const std::array<Channel *, 4> &channels);
+
     ScriptRunner(const QString &path, const QByteArray &source, const Channels &channels,
-                 ChannelLog::Clock clock = {}, QObject *parent = nullptr);
+                 Api api, ChannelLog::Clock clock = {}, QObject *parent = nullptr);
+    // The runner whose script the state runs.
+    static ScriptRunner *of(lua_State *lua);
     ~ScriptRunner() override;
 
     // Empty when the source compiles as a text chunk; else one line naming the file as given,
@@ -145,6 +152,7 @@ private:
 
     QString m_path;
     QByteArray m_source;
+    Api m_api;
     std::array<Channel *, 4> m_channels {};
     std::array<ExpectBuffer, 4> m_buffers;
     // Why each channel's link was last lost, for an expect that the loss ends.

@@ -2,6 +2,7 @@
 
 #include "channel.h"
 #include "networkchannel.h"
+#include "scriptapi.h"
 #include "serialchannel.h"
 #include "tapreport.h"
 
@@ -17,8 +18,8 @@ ScriptSuite::ScriptSuite(const QList<RunOptions::Script> &scripts,
     for (size_t i = 0; i < channels.network.size(); ++i)
         m_channels[i + 1] = channels.network[i];
     for (int i = 0; i < scripts.size(); ++i) {
-        auto *runner
-            = new ScriptRunner(scripts.at(i).path, scripts.at(i).source, channels, clock, this);
+        auto *runner = new ScriptRunner(scripts.at(i).path, scripts.at(i).source, channels,
+                                        &ScriptApi::install, clock, this);
         m_runners << runner;
         connect(runner, &ScriptRunner::progressChanged, this, &ScriptSuite::progressChanged);
         connect(runner, &ScriptRunner::caseEnded, this, [this, runner](int index) {

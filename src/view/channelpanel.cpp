@@ -1,6 +1,6 @@
 #include "channelpanel.h"
 
-#include "colorselection.h"
+#include "colours.h"
 #include "commandhistory.h"
 #include "messageboxes.h"
 #include "sendstatus.h"
@@ -18,7 +18,6 @@ ChannelPanel::ChannelPanel(Channel &channel, const Widgets &widgets, const Panel
     : QObject(context.window)
     , m_channel(channel)
     , m_widgets(widgets)
-    , m_window(context.window)
     , m_statusBar(context.statusBar)
     , m_boxes(context.boxes)
     , m_traffic(new TrafficView(widgets.view, context.layoutBudget))

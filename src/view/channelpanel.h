@@ -79,7 +79,6 @@ protected:
     // How the view shows a piece of traffic text.
     virtual QString shownText(const QString &text) const { return text; }
 
-    QWidget *window() const { return m_window; }
     QStatusBar *statusBar() const { return m_statusBar; }
     // A box about this channel: in a run nobody watches, `noted` puts its text in the log too;
     // `status` is what the status bar says once it has been read.
@@ -96,7 +95,6 @@ private:
 
     Channel &m_channel;
     Widgets m_widgets;
-    QWidget *m_window;
     QStatusBar *m_statusBar;
     const MessageBoxes &m_boxes;
     TrafficView *m_traffic;

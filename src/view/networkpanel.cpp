@@ -49,14 +49,14 @@ void NetworkPanel::reportError(QAbstractSocket::SocketError)
 void NetworkPanel::refuseSend()
 {
     tell(QMessageBox::Critical, windowText("Error"),
-         QStringLiteral("Please, First Connect Network%1!").arg(m_network.number()));
+         QStringLiteral("Please, First Connect Network%1!").arg(m_network.networkNumber()));
 }
 
 void NetworkPanel::refusePeriodicSend()
 {
     widgets().timerButton->setChecked(false);
     tell(QMessageBox::Critical, windowText("Error"),
-         QStringLiteral("Please, First Connect network%1.").arg(m_network.number()));
+         QStringLiteral("Please, First Connect network%1.").arg(m_network.networkNumber()));
 }
 
 void NetworkPanel::showPeer(const QString &peer)
@@ -79,7 +79,7 @@ void NetworkPanel::showLinkState(LinkState was)
     button->setChecked(up);
     button->setText(up ? QStringLiteral("Disconnect") : QStringLiteral("Connect"));
     showPeer(state == LinkState::Open ? m_network.peer() : QString());
-    const int number = m_network.number();
+    const int number = m_network.networkNumber();
     switch (state) {
     case LinkState::Open:
         statusBar()->showMessage(windowText("connected Network%1.").arg(number));
