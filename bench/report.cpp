@@ -99,6 +99,8 @@ QList<Row> rows(const QJsonObject &config)
     for (int i = 0; i < floodSections.size(); ++i) {
         const QString &key = floodSections.at(i);
         list.append({ floods[i][0] + ": MB/s", key, mbps, floods[i][1], true });
+        list.append({ "— log complete; window quiet again (< 2 % of a core for 0.5 s)", key,
+                      cell("{log_seconds:3} s; {seconds:3} s"), "" });
         list.append({ stall, key, cell(stalls.arg("stall")), "p99 ≤ 30, max ≤ 100 ms" });
         list.append({ "— RSS after − before", key, rss, "≤ 10 MB" });
         list.append({ "— logs byte-exact", key, cell("{logs}"), "exact" });
