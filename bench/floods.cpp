@@ -71,6 +71,12 @@ QJsonObject flood(const BenchOptions &o, QWidget *window, const std::vector<Floo
 
     StallProbe stalls(o.x, window);
     const QuietWatch quiet;
+    // What the bench itself costs the idle window, with the probe running, as the wait for the
+    // quiet below costs it.
+    const qint64 idleFromNs = monotonicNs();
+    runEventsUntil([] { return false; }, o.smoke ? 50 : 500);
+    const double idleShare = quiet.shareSince(idleFromNs);
+    f.insert("bench_idle_cpu_percent", 100 * idleShare);
     QElapsedTimer clock;
     clock.start();
     const qint64 startNs = monotonicNs();
@@ -109,7 +115,7 @@ QJsonObject flood(const BenchOptions &o, QWidget *window, const std::vector<Floo
     // Not QTest::qWaitFor, which sleeps between its looks.
     if (runEventsUntil(done, o.floodTimeout * 1000) && untilQuiet) {
         logNs = monotonicNs();
-        runEventsUntil([&] { return (quietNs = quiet.endedAfter(logNs)) != 0; },
+        runEventsUntil([&] { return (quietNs = quiet.endedAfter(logNs, idleShare)) != 0; },
                        o.floodTimeout * 1000);
     }
     if (over)

@@ -339,7 +339,18 @@ QuietWatch::~QuietWatch()
     m_thread.join();
 }
 
-qint64 QuietWatch::endedAfter(qint64 fromNs) const
+double QuietWatch::shareSince(qint64 fromNs) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto first = std::find_if(m_samples.begin(), m_samples.end(),
+                                    [&](const Sample &sample) { return sample.atNs >= fromNs; });
+    if (first == m_samples.end() || m_samples.back().atNs <= first->atNs)
+        return 0;
+    return double(m_samples.back().cpuNs - first->cpuNs)
+        / double(m_samples.back().atNs - first->atNs);
+}
+
+qint64 QuietWatch::endedAfter(qint64 fromNs, double idleShare) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     const std::vector<Sample> &s = m_samples;
@@ -351,7 +362,8 @@ qint64 QuietWatch::endedAfter(qint64 fromNs) const
         return sample.atNs <= last.atNs - quietWindowNs;
     });
     if (opening == s.rend() || opening->atNs < fromNs - 2 * quietSampleNs
-        || last.cpuNs - opening->cpuNs >= quietCpuNs)
+        || last.cpuNs - opening->cpuNs
+            >= quietCpuNs + qint64(idleShare * double(last.atNs - opening->atNs)))
         return 0;
     auto k = size_t(s.rend() - opening - 1);
     while (k > 0 && s[k].atNs > fromNs && s[k].cpuNs - s[k - 1].cpuNs < busySampleCpuNs)

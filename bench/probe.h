@@ -116,16 +116,18 @@ private:
 // When the thread that makes it has finished what it was doing, as a person at the desk tells:
 // the log may hold every byte while the window still takes in what came, busy and behind. The
 // thread's CPU time is sampled every 10 ms from a thread of its own; the work is over once 0.5 s
-// at less than 2 % of a core have followed, and it ended at the last sample that took at least a
-// fifth of a core.
+// at less than 2 % of a core above what the thread takes when idle have followed, and it ended at
+// the last sample that took at least a fifth of a core. In the bench, the idle thread answers the
+// stall probe and looks for boxes, which costs it about as much again.
 class QuietWatch {
 public:
     QuietWatch();
     ~QuietWatch();
 
-    // When the work went on until after `fromNs` (a monotonicNs() moment), once it is over;
-    // 0 while it is not.
-    qint64 endedAfter(qint64 fromNs) const;
+    // The share of a core that the thread took from `fromNs` (a monotonicNs() moment) to now.
+    double shareSince(qint64 fromNs) const;
+    // When the work went on until after `fromNs`, once it is over; 0 while it is not.
+    qint64 endedAfter(qint64 fromNs, double idleShare) const;
 
 private:
     struct Sample {
