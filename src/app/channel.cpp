@@ -33,7 +33,7 @@ Channel::Channel(const QString &name, const Widgets &widgets, const Context &con
     , m_statusBar(context.statusBar)
     , m_log(context.clock)
     , m_traffic(new TrafficView(widgets.view, m_log, context.layoutBudget))
-    , m_counters(widgets.sentCount, widgets.receivedCount)
+    , m_counters(widgets.sentCount, widgets.receivedCount, *m_traffic)
     , m_sendTimer(new QTimer(this))
     , m_history(new CommandHistory(widgets.command))
 {
@@ -102,8 +102,9 @@ bool Channel::send(const QString &command, QString *why, std::optional<bool> hex
         return false;
     }
     clearSendFailure(m_statusBar, m_name);
-    m_counters.countSend();
+    // Counted once shown, so that the count goes with it.
     appendTraffic(command, Direction::Sent, true);
+    m_counters.countSend();
     return true;
 }
 
@@ -122,8 +123,9 @@ void Channel::failSend(const QString &reason)
 void Channel::clear()
 {
     showIncompleteText();
-    m_counters.reset();
+    // The view empties first, so that the counters' zeros go with an empty view.
     m_traffic->clear();
+    m_counters.reset();
 }
 
 void Channel::setHexMode(bool hex)

@@ -1,6 +1,9 @@
 #include "channelcounters.h"
 
+#include "trafficview.h"
+
 #include <QEvent>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPixmap>
 #include <QTimer>
@@ -100,14 +103,50 @@ private:
 
 } // namespace
 
-ChannelCounters::ChannelCounters(QLineEdit *sentDisplay, QLineEdit *receivedDisplay)
+ChannelCounters::ChannelCounters(QLineEdit *sentDisplay, QLineEdit *receivedDisplay,
+                                 TrafficView &view)
     : m_sentDisplay(sentDisplay)
     , m_receivedDisplay(receivedDisplay)
+    , m_view(view)
 {
     // Records, not inputs; still focusable and selectable for copying and screen readers.
     m_sentDisplay->setReadOnly(true);
     m_receivedDisplay->setReadOnly(true);
     new PaintedBeneath(m_sentDisplay);
     new PaintedBeneath(m_receivedDisplay);
-    show();
+    m_view.setCounters(this);
+    show(m_counts);
+}
+
+void ChannelCounters::countSend()
+{
+    ++m_counts.sent;
+    changed();
+}
+
+void ChannelCounters::countArrival()
+{
+    ++m_counts.received;
+    changed();
+}
+
+void ChannelCounters::reset()
+{
+    m_counts = {};
+    changed();
+}
+
+void ChannelCounters::changed()
+{
+    m_view.countsChanged(m_counts);
+}
+
+void ChannelCounters::show(const ChannelCounts &counts)
+{
+    // A field set to what it shows would still be repainted.
+    if (counts.sent != m_shown.sent)
+        m_sentDisplay->setText(QString::number(counts.sent));
+    if (counts.received != m_shown.received)
+        m_receivedDisplay->setText(QString::number(counts.received));
+    m_shown = counts;
 }

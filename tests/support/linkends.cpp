@@ -43,10 +43,22 @@ int number(const QLineEdit *field)
 
 int LinkEnds::sent(int channel) const
 {
-    return number(widgets(channel).sentCount);
+    this->channel(channel).traffic().flush();
+    return sentNow(channel);
 }
 
 int LinkEnds::received(int channel) const
+{
+    this->channel(channel).traffic().flush();
+    return receivedNow(channel);
+}
+
+int LinkEnds::sentNow(int channel) const
+{
+    return number(widgets(channel).sentCount);
+}
+
+int LinkEnds::receivedNow(int channel) const
 {
     return number(widgets(channel).receivedCount);
 }
