@@ -385,7 +385,9 @@ void TrafficView::takeIn()
         m_updateTimer.start(int(backlog ? std::min<qint64>(wait, floodOverMs) : wait));
         return;
     }
-    m_steadyCredit -= 1;
+    // A flood's update spends the few in a row that a command and its answers may have: while it
+    // lasts, the view moves ten times a second.
+    m_steadyCredit = (backlog ? std::min(m_steadyCredit, 1.0) : m_steadyCredit) - 1;
     insertPending(floodChars);
 }
 
