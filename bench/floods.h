@@ -2,8 +2,10 @@
 
 #include "joiningthread.h"
 #include "pty.h"
-#include "sections.h"
+#include "setup.h"
+
 #include "tcppeer.h"
+#include <QJsonObject>
 
 #include <QTest>
 
@@ -20,12 +22,13 @@ struct FloodedLog {
 };
 
 // The one flood routine: starts the senders, waits until every log holds all of the payload (or
-// the time-out), and measures MB/s, the stalls meanwhile, RSS before and after and the logs. A
-// call that keeps the GUI thread past the stuck bound is reported from a watchdog, as far as the
-// logs and the probe stand, and ends the process.
+// the time-out) and, unless the window has other traffic to take, until it is quiet again, and
+// measures MB/s up to then, the stalls meanwhile, RSS before and after and the logs. A call that
+// keeps the GUI thread past the stuck bound is reported from a watchdog, as far as the logs and
+// the probe stand, and ends the process.
 QJsonObject flood(const BenchOptions &o, QWidget *window, const std::vector<FloodedLog> &logs,
                   bool hex, const QByteArray &payload, const std::function<void()> &start,
-                  const std::function<void()> &over = {});
+                  const std::function<void()> &over = {}, bool untilQuiet = true);
 
 // Sends the payload on every connection once `go` is set, then holds the link open; or, for
 // the serial line, from a device thread on the pty.

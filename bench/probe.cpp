@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include <poll.h>
+#include <pthread.h>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
@@ -301,4 +302,71 @@ QJsonObject StallProbe::figures() const
              { "p99", percentile(ms, 0.99) },
              { "max", percentile(ms, 1) },
              { "samples", int(ms.size()) } };
+}
+
+namespace {
+constexpr qint64 quietSampleNs = 10'000'000;
+constexpr qint64 quietWindowNs = 500'000'000;
+constexpr qint64 quietCpuNs = quietWindowNs / 50;
+constexpr qint64 busySampleCpuNs = quietSampleNs / 5;
+
+qint64 threadCpuNs(clockid_t clock)
+{
+    timespec now {};
+    clock_gettime(clock, &now);
+    return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+} // namespace
+
+QuietWatch::QuietWatch()
+{
+    pthread_getcpuclockid(pthread_self(), &m_clock);
+    m_thread = std::thread([this] {
+        while (!m_stopping) {
+            const Sample sample { monotonicNs(), threadCpuNs(m_clock) };
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_samples.push_back(sample);
+            }
+            std::this_thread::sleep_for(std::chrono::nanoseconds(quietSampleNs));
+        }
+    });
+}
+
+QuietWatch::~QuietWatch()
+{
+    m_stopping = true;
+    m_thread.join();
+}
+
+double QuietWatch::shareSince(qint64 fromNs) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto first = std::find_if(m_samples.begin(), m_samples.end(),
+                                    [&](const Sample &sample) { return sample.atNs >= fromNs; });
+    if (first == m_samples.end() || m_samples.back().atNs <= first->atNs)
+        return 0;
+    return double(m_samples.back().cpuNs - first->cpuNs)
+        / double(m_samples.back().atNs - first->atNs);
+}
+
+qint64 QuietWatch::endedAfter(qint64 fromNs, double idleShare) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const std::vector<Sample> &s = m_samples;
+    if (s.empty())
+        return 0;
+    const Sample &last = s.back();
+    // The sample that opens the quiet window, which must lie after the moment asked about.
+    auto opening = std::find_if(s.rbegin(), s.rend(), [&](const Sample &sample) {
+        return sample.atNs <= last.atNs - quietWindowNs;
+    });
+    if (opening == s.rend() || opening->atNs < fromNs - 2 * quietSampleNs
+        || last.cpuNs - opening->cpuNs
+            >= quietCpuNs + qint64(idleShare * double(last.atNs - opening->atNs)))
+        return 0;
+    auto k = size_t(s.rend() - opening - 1);
+    while (k > 0 && s[k].atNs > fromNs && s[k].cpuNs - s[k - 1].cpuNs < busySampleCpuNs)
+        --k;
+    return std::max(s[k].atNs, fromNs);
 }

@@ -2,7 +2,7 @@
 
 #include "busy.h"
 #include "probe.h"
-#include "sections.h"
+#include "setup.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -69,7 +69,8 @@ QList<Row> rows(const QJsonObject &config)
         const char *end = f.value("stuck").toBool() ? " (stuck)"
             : f.value("timed_out").toBool()         ? " (timed out)"
                                                     : "";
-        return f.contains("error") ? f.value("error").toString() : filledIn("{mb_per_s:2}", f) + end;
+        return f.contains("error") ? f.value("error").toString()
+                                   : filledIn("{mb_per_s:2}", f) + end;
     };
     auto rss = [](const QJsonObject &f) {
         const double growth
@@ -99,6 +100,8 @@ QList<Row> rows(const QJsonObject &config)
     for (int i = 0; i < floodSections.size(); ++i) {
         const QString &key = floodSections.at(i);
         list.append({ floods[i][0] + ": MB/s", key, mbps, floods[i][1], true });
+        list.append({ "— log complete; window quiet again (< 2 % of a core for 0.5 s)", key,
+                      cell("{log_seconds:3} s; {seconds:3} s"), "" });
         list.append({ stall, key, cell(stalls.arg("stall")), "p99 ≤ 30, max ≤ 100 ms" });
         list.append({ "— RSS after − before", key, rss, "≤ 10 MB" });
         list.append({ "— logs byte-exact", key, cell("{logs}"), "exact" });

@@ -1,4 +1,5 @@
 #include "testenvironment.h"
+#include "viewchecks.h"
 #include "windowfixture.h"
 
 #include <QAction>
@@ -20,6 +21,8 @@ private slots:
     void initTestCase() { QVERIFY2(Pty().isValid(), "no pseudo-terminal available"); }
     void controlsReachTheirChannel_data();
     void controlsReachTheirChannel();
+    void countersAgreeWithViews_data();
+    void countersAgreeWithViews();
     void startsAsTold();
     void logsCreatedAtStartUp();
     void closeQuestion_data();
@@ -101,6 +104,58 @@ void MainWindowTest::controlsReachTheirChannel()
         QCOMPARE(fixture.received(other), 0);
         QCOMPARE(fixture.log(other), QByteArray());
     }
+}
+
+void MainWindowTest::countersAgreeWithViews_data()
+{
+    QTest::addColumn<int>("channel");
+    QTest::addColumn<QString>("change");
+    const char *names[] = { "Serial", "Network1", "Network2", "Network3" };
+    for (int channel = serial; channel <= 3; ++channel)
+        for (const char *change : { "arrival", "send", "hex send", "Clear then arrival", "colour" })
+            QTest::addRow("%s, %s", names[channel], change) << channel << QString(change);
+}
+
+// Whoever reads the window, a person or a program, finds in a channel's view whatever its
+// counters count by then, in its colour: a counter that shows N is never ahead of the view. Each
+// change comes right after a command, as in any exchange of commands and answers.
+void MainWindowTest::countersAgreeWithViews()
+{
+    QFETCH(int, channel);
+    QFETCH(QString, change);
+    WindowFixture fixture;
+    QVERIFY(fixture.show());
+    const bool hex = change == "hex send";
+    QVERIFY(fixture.open(channel, hex));
+    auto shownNow = [&] { return fixture.viewNow(channel)->toPlainText(); };
+    if (change == "colour") {
+        fixture.dialogs.setColorAnswer(Qt::blue);
+        fixture
+            .widget<QPushButton>(channel == serial ? "PB_SerialInputColor" : "PB_NetworkInputColor")
+            ->click();
+    }
+    fixture.send(channel, hex ? QStringLiteral("41 54") : QStringLiteral("AT"));
+    QTRY_COMPARE(fixture.sentNow(channel), 1);
+    QCOMPARE(shownNow(), hex ? QStringLiteral("41 54\n") : QStringLiteral("AT\n"));
+
+    if (change == "send" || change == "hex send") {
+        fixture.send(channel, hex ? QStringLiteral("41 54 49") : QStringLiteral("ATI"));
+        QTRY_COMPARE(fixture.sentNow(channel), 2);
+        QCOMPARE(shownNow(),
+                 hex ? QStringLiteral("41 54\n41 54 49\n") : QStringLiteral("AT\nATI\n"));
+        return;
+    }
+    if (change == "Clear then arrival") {
+        fixture.clearButton(channel)->click();
+        QCOMPARE(fixture.sentNow(channel), 0);
+        QCOMPARE(shownNow(), QString());
+    }
+    QVERIFY(fixture.deliver(channel, "OK\r\n"));
+    QTRY_COMPARE(fixture.receivedNow(channel), 1);
+    const QString expected = change == "Clear then arrival" ? "OK\n" : "AT\nOK\n";
+    QCOMPARE(shownNow(), expected);
+    if (change == "colour")
+        QCOMPARE(colourOf(fixture.viewNow(channel), QStringLiteral("OK")), QColor(Qt::blue));
 }
 
 // What the command line asks of a run reaches the window and its channels once it is up: the

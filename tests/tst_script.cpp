@@ -85,7 +85,7 @@ struct Run {
         runner->setArgs({ { "speed", "115200" } });
         runner->setTimeLimitMs(timeLimitMs);
         runner->setReportPath(report);
-        runner->start();
+        runner->run();
         return !wait || QTest::qWaitFor([this] { return runner->ended(); }, 30000);
     }
     QByteArray log() const { return fileContents(fixture.env.workPath() + "/script.txt"); }

@@ -1,3 +1,4 @@
+#include "channelcounters.h"
 #include "channelfixture.h"
 #include "channellog.h"
 #include "rendering.h"
@@ -46,6 +47,8 @@ private slots:
     void insertsAtCursorAndScrollsToEnd();
     void pacedViewEqualsOneByOne_data();
     void pacedViewEqualsOneByOne();
+    void countsGoWithTheirText_data();
+    void countsGoWithTheirText();
 
 private:
     // What arrives and what is sent is shown as it is logged.
@@ -279,12 +282,12 @@ QString randomPiece(QRandomGenerator &random, bool linesOnly)
 }
 
 // What the screen shows of the view is what drawing it afresh gives: no line is left where an
-// earlier frame had it.
+// earlier frame had it. Drawn again at every look: Qt may still be laying out the last edit.
 void verifyScreenShowsView(QTextEdit *view)
 {
     QWidget *viewport = view->viewport();
     const QPoint at = viewport->mapTo(view->window(), QPoint());
-    const QImage drawn = viewport->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    auto drawn = [&] { return viewport->grab().toImage().convertToFormat(QImage::Format_RGB32); };
     auto onScreen = [&] {
         return view->screen()
             ->grabWindow(view->window()->winId(), at.x(), at.y(), viewport->width(),
@@ -293,8 +296,8 @@ void verifyScreenShowsView(QTextEdit *view)
             .convertToFormat(QImage::Format_RGB32);
     };
     // Asked again as soon as a frame may have been painted.
-    loopUntil([&] { return onScreen() == drawn; });
-    QCOMPARE(onScreen(), drawn);
+    loopUntil([&] { return onScreen() == drawn(); });
+    QCOMPARE(onScreen(), drawn());
 }
 
 } // namespace
@@ -345,7 +348,7 @@ void TrafficViewTest::pacedViewEqualsOneByOne()
             const QColor colour = colours[random.bounded(3)];
             paced.append(piece, colour);
             reference.append(piece, colour);
-            reference.flush();
+            reference.catchUp();
         } else if (action < 85) {
             paced.clear();
             reference.clear();
@@ -367,7 +370,7 @@ void TrafficViewTest::pacedViewEqualsOneByOne()
             QVERIFY(loopUntil([&] { return !paced.hasPending(); }));
         }
         if (action >= 80) {
-            paced.flush();
+            paced.catchUp();
             QCOMPARE(viewContents(&pacedEdit), viewContents(&referenceEdit));
             // As in the window, whose views keep 100 paragraphs.
             if (maxBlocks > 0)
@@ -386,9 +389,86 @@ void TrafficViewTest::pacedViewEqualsOneByOne()
     }
     QVERIFY2(paced.pendingChars() < 3 * (maxBlocks + 2) * line.size(),
              qPrintable(QString::number(paced.pendingChars())));
-    reference.flush();
-    paced.flush();
+    reference.catchUp();
+    paced.catchUp();
     QCOMPARE(viewContents(&pacedEdit), viewContents(&referenceEdit));
+}
+
+namespace {
+
+// The number of the last line whose end the view shows: lines read "xxx=N;", and a view breaks
+// a long one into paragraphs of its own and keeps only the last of them.
+int lastLineEnded(const QTextEdit *view)
+{
+    const QString shown = view->toPlainText().remove(QLatin1Char('\n'));
+    const int end = shown.lastIndexOf(QLatin1Char(';'));
+    if (end < 0)
+        return 0;
+    const int number = shown.lastIndexOf(QLatin1Char('='), end) + 1;
+    return shown.mid(number, end - number).toInt();
+}
+
+} // namespace
+
+void TrafficViewTest::countsGoWithTheirText_data()
+{
+    QTest::addColumn<int>("lines");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<bool>("loopBetween"); // the event loop runs after each line
+    QTest::addColumn<int>("clearAt"); // 0: never
+    QTest::addColumn<int>("maxChanges"); // of the RECV field: a flood is shown in a few steps
+    QTest::newRow("lines one by one") << 5 << 10 << true << 0 << 5;
+    QTest::newRow("a flood of short lines, most pushed out") << 3000 << 40 << false << 0 << 30;
+    QTest::newRow("long lines, taken in a piece at a time") << 60 << 30000 << false << 0 << 20;
+    QTest::newRow("Clear in the middle of a flood") << 3000 << 40 << false << 1500 << 60;
+}
+
+// Whenever a count changes, the end of the line it counts is in the view, and the end of no later
+// line: whatever the pace, a counter is never ahead of its view, nor behind it once it is in.
+void TrafficViewTest::countsGoWithTheirText()
+{
+    QFETCH(int, lines);
+    QFETCH(int, length);
+    QFETCH(bool, loopBetween);
+    QFETCH(int, clearAt);
+    QFETCH(int, maxChanges);
+    QTextEdit edit;
+    edit.document()->setMaximumBlockCount(100);
+    edit.resize(400, 300);
+    edit.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&edit));
+    QLineEdit sentField;
+    QLineEdit receivedField;
+    LayoutBudget budget;
+    TrafficView view(&edit, budget);
+    ChannelCounters counters(&sentField, &receivedField, view);
+    int received = 0;
+    QStringList wrong;
+    int changes = 0;
+    connect(&receivedField, &QLineEdit::textChanged, this, [&](const QString &count) {
+        ++changes;
+        if (count.toInt() != lastLineEnded(&edit))
+            wrong << QStringLiteral("%1 beside %2").arg(count).arg(lastLineEnded(&edit));
+    });
+
+    for (int line = 1; line <= lines; ++line) {
+        if (line == clearAt) {
+            view.clear();
+            received = 0;
+            counters.countsChanged({ 0, received });
+        }
+        const int number = clearAt && line >= clearAt ? line - clearAt + 1 : line;
+        view.append(QStringLiteral("%1=%2;\n").arg(QString(length, QLatin1Char('x'))).arg(number),
+                    Qt::black);
+        counters.countsChanged({ 0, ++received });
+        if (loopBetween)
+            QVERIFY(loopUntil([&] { return !view.hasPending(); }));
+    }
+    QVERIFY(loopUntil([&] { return !view.hasPending(); }));
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QStringLiteral(", "))));
+    QCOMPARE(receivedField.text(), QString::number(received));
+    QCOMPARE(lastLineEnded(&edit), received);
+    QVERIFY2(changes <= maxChanges, qPrintable(QString::number(changes)));
 }
 
 QTEST_MAIN(TrafficViewTest)

@@ -75,8 +75,7 @@ MainWindow::MainWindow(QWidget *parent, const RunOptions &options, ChannelLog::C
     makePanels();
     nameAccessibleControls(ui);
     for (ChannelPanel *panel : panels)
-        panel->nameAccessibleControls(panel == serialPanel ? tr("Serial")
-                                                           : panel->channel().name());
+        panel->nameAccessibleControls(panel == serialPanel ? tr("Serial") : panel->core().name());
     makeConnections();
     fillSerialParameterLists();
     fillSerialPortList();
@@ -119,10 +118,10 @@ void MainWindow::startAsTold()
         if (o.hexModes[size_t(i)])
             (*o.hexModes[size_t(i)] ? w.hex : w.ascii)->click();
         if (o.periodsMs[size_t(i)]) {
-            runSettings.setForRun(panel->channel().key() + QStringLiteral("timermsecond"),
+            runSettings.setForRun(panel->core().key() + QStringLiteral("timermsecond"),
                                   *o.periodsMs[size_t(i)]);
             w.period->setValue(*o.periodsMs[size_t(i)]);
-            panel->channel().startPeriodicSendWhenOpen();
+            panel->core().startPeriodicSendWhenOpen();
         }
     }
     if (o.openSerial)
@@ -264,7 +263,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     // before any question, link or log. Its end must not close the window a second time.
     if (ScriptSuite *script = m_session->script()) {
         const QSignalBlocker quiet(script);
-        script->stop(tr("the window was closed before the script ended"));
+        script->interrupt(tr("the window was closed before the script ended"));
     }
     // Only an explicit No deletes a run's logs: Return, Escape and the window's close button
     // all keep them.
@@ -326,7 +325,7 @@ void MainWindow::makeConnections()
         mode->addButton(w.ascii, 0);
         mode->addButton(w.hex, 1);
         connect(mode, &QButtonGroup::idClicked, this, to.setMode);
-        connect(&panel->channel(), &Channel::arrived, this, to.read);
+        connect(&panel->core(), &Channel::arrived, this, to.read);
     };
 
     wire(serialPanel, serialSlots);

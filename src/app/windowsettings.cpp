@@ -44,7 +44,7 @@ void MainWindow::loadSettings()
     ui->LE_IPAddress1->setText(file.networkAddress());
     ui->LE_Port1->setText(file.networkPort());
     for (ChannelPanel *panel : panels)
-        panel->widgets().period->setValue(file.periodMs(panel->channel().key()));
+        panel->widgets().period->setValue(file.periodMs(panel->core().key()));
 
     // The keys beyond the form: a value that means nothing gives the default, and the command
     // line wins for this run.
@@ -75,7 +75,7 @@ void MainWindow::saveSettings()
         { QStringLiteral("baudrate"), ui->CB_BandRate->currentData().toInt() },
     };
     for (ChannelPanel *panel : panels)
-        shown.insert(panel->channel().key() + QStringLiteral("timermsecond"),
+        shown.insert(panel->core().key() + QStringLiteral("timermsecond"),
                      panel->widgets().period->value());
     QString why;
     if (!runSettings.write(settingsFilePath, shown, &why))

@@ -62,9 +62,10 @@ bool Channel::transmit(const QString &command, QString *why, std::optional<bool>
             *why = problem;
         return false;
     }
+    // Counted once handed on, so that whoever shows the count shows what it counts with it.
+    appendTraffic(command, Direction::Sent, true);
     ++m_sent;
     countsChange();
-    appendTraffic(command, Direction::Sent, true);
     emit commandSent(command, periodic);
     return true;
 }

@@ -21,7 +21,7 @@ void MainWindow::displayError(QAbstractSocket::SocketError socketError)
 {
     // One slot serves the three channels; the one that reports decides the panel.
     for (NetworkPanel *panel : networkPanels) {
-        if (&panel->channel() == sender()) {
+        if (&panel->core() == sender()) {
             panel->reportError(socketError);
             return;
         }
@@ -54,15 +54,15 @@ void MainWindow::readNetwork3()
 }
 void MainWindow::clearNetwork1()
 {
-    networkPanels[0]->clear();
+    networkPanels[0]->clearFromForm();
 }
 void MainWindow::clearNetwork2()
 {
-    networkPanels[1]->clear();
+    networkPanels[1]->clearFromForm();
 }
 void MainWindow::clearNetwork3()
 {
-    networkPanels[2]->clear();
+    networkPanels[2]->clearFromForm();
 }
 void MainWindow::setNetwork1AsciiHexMode(int id)
 {

@@ -107,7 +107,7 @@ int runWithoutWindow(const RunOptions &options)
                      Qt::QueuedConnection);
     // A signal stops the script where it waits, as closing the window does.
     onTerminationSignals(
-        [script] { script->stop(QStringLiteral("the run was stopped by a signal")); });
+        [script] { script->interrupt(QStringLiteral("the run was stopped by a signal")); });
     openAsTold(session, options, host, portFromText(port));
     session.startScriptWhenLinksSettle();
     QCoreApplication::exec();

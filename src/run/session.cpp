@@ -83,7 +83,7 @@ void Session::startScriptWhenLinksSettle()
             return;
         bound->stop();
         bound->deleteLater();
-        m_script->start();
+        m_script->run();
     };
     for (Channel *channel : m_channels)
         connect(channel, &Channel::linkStateChanged, bound, startOnce);

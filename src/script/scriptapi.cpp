@@ -141,7 +141,7 @@ void ScriptApi::installChannels(lua_State *lua, const std::array<Channel *, 4> &
         lua_setglobal(lua, globalNames[i]);
     }
     const luaL_Reg globals[]
-        = { { "sleep", sleep }, { "check", check },     { "test", test },    { "note", note },
+        = { { "sleep", sleep }, { "check", check },       { "test", test },    { "note", note },
             { "print", note },  { "elapsed", elapsedMs }, { nullptr, nullptr } };
     lua_pushglobaltable(lua);
     luaL_setfuncs(lua, globals, 0);
@@ -283,7 +283,7 @@ int ScriptApi::sendAs(lua_State *lua, bool hex)
     const int index = channelIndex(lua);
     size_t size = 0;
     const char *text = luaL_checklstring(lua, 2, &size);
-    return finishCall(lua, int(runner(lua)->send(index, text, size, hex)));
+    return finishCall(lua, int(runner(lua)->sendOn(index, text, size, hex)));
 }
 
 int ScriptApi::send(lua_State *lua)
@@ -444,7 +444,7 @@ int ScriptApi::controlLine(lua_State *lua, bool dtr)
 {
     channelIndex(lua);
     luaL_checktype(lua, 2, LUA_TBOOLEAN);
-    return finishCall(lua, int(runner(lua)->setControlLine(dtr, lua_toboolean(lua, 2))));
+    return finishCall(lua, int(runner(lua)->setLine(dtr, lua_toboolean(lua, 2))));
 }
 
 int ScriptApi::dtr(lua_State *lua)

@@ -132,7 +132,7 @@ void ScriptRunner::sliceHook(lua_State *lua, lua_Debug *debug)
         lua_yield(lua, 0);
 }
 
-void ScriptRunner::start()
+void ScriptRunner::run()
 {
     if (started())
         return;
@@ -168,7 +168,7 @@ void ScriptRunner::connectChannels()
         m_connections << connect(m_channels[size_t(i)], &Channel::linkStateChanged, this,
                                  [this, i] { linkChanged(i); });
         m_connections << connect(m_channels[size_t(i)], &Channel::linkLost, this,
-                                 [this, i](const QString &reason) { linkLost(i, reason); });
+                                 [this, i](const QString &reason) { onLinkLost(i, reason); });
     }
 }
 
@@ -213,7 +213,7 @@ void ScriptRunner::wake(const QVariantList &results)
     m_wake->start();
 }
 
-void ScriptRunner::stop(const QString &reason)
+void ScriptRunner::interrupt(const QString &reason)
 {
     if (m_ended)
         return;
@@ -440,7 +440,7 @@ void ScriptRunner::linkChanged(int index)
     }
 }
 
-void ScriptRunner::linkLost(int index, const QString &reason)
+void ScriptRunner::onLinkLost(int index, const QString &reason)
 {
     writeLine(QStringLiteral("--- link lost on %1: %2 ---").arg(channel(index)->name(), reason));
     m_lossReasons[size_t(index)] = reason;
@@ -520,7 +520,7 @@ ScriptRunner::Call ScriptRunner::beginSleep(qint64 ms)
     return Call::Wait;
 }
 
-ScriptRunner::Call ScriptRunner::send(int index, const char *text, size_t size, bool hex)
+ScriptRunner::Call ScriptRunner::sendOn(int index, const char *text, size_t size, bool hex)
 {
     Channel *target = channel(index);
     // What the device sent before this command is logged before it.
@@ -580,7 +580,7 @@ ScriptRunner::Call ScriptRunner::closeLink(int index)
     return Call::Done;
 }
 
-ScriptRunner::Call ScriptRunner::setControlLine(bool dtr, bool on)
+ScriptRunner::Call ScriptRunner::setLine(bool dtr, bool on)
 {
     QString why;
     return answer(m_serial->setControlLine(dtr, on, &why), why);

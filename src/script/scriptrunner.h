@@ -41,11 +41,11 @@ public:
 
     // What a script sees of the runner and the channels, installed into its Lua state when it
     // starts: the API lives apart from the runner that drives the coroutine.
-    using Api = void (*)(lua_State *lua, ScriptRunner *runner,
-                         const std::array<Channel *, 4> &channels);
+    using Api
+        = void (*)(lua_State *lua, ScriptRunner *runner, const std::array<Channel *, 4> &channels);
 
-    ScriptRunner(const QString &path, const QByteArray &source, const Channels &channels,
-                 Api api, ChannelLog::Clock clock = {}, QObject *parent = nullptr);
+    ScriptRunner(const QString &path, const QByteArray &source, const Channels &channels, Api api,
+                 ChannelLog::Clock clock = {}, QObject *parent = nullptr);
     // The runner whose script the state runs.
     static ScriptRunner *of(lua_State *lua);
     ~ScriptRunner() override;
@@ -67,12 +67,12 @@ public:
         m_defaultPort = port;
     }
 
-    void start();
+    void run();
     bool started() const { return m_lua != nullptr || m_ended; }
     bool ended() const { return m_ended; }
     // Ends a script that has not ended where it waits, as an error with this reason; the
     // script's log tells it. Nothing the script asked for happens afterwards.
-    void stop(const QString &reason);
+    void interrupt(const QString &reason);
     const ScriptOutcome &outcome() const { return m_outcome; }
     // A line of the script's log, stamped where the run wants stamps.
     void logLine(const QString &line) { writeLine(line); }
@@ -112,7 +112,7 @@ private:
     void connectChannels();
     void receive(int channel, const QByteArray &bytes);
     void linkChanged(int channel);
-    void linkLost(int channel, const QString &reason);
+    void onLinkLost(int channel, const QString &reason);
     void lookForMatch();
     void expired();
     void timeLimitReached();
@@ -135,10 +135,10 @@ private:
     Call beginSleep(qint64 ms);
     // A wait for the channel's link ends when it is no longer opening.
     Call awaitLink(int channel);
-    Call send(int channel, const char *text, size_t size, bool hex);
+    Call sendOn(int channel, const char *text, size_t size, bool hex);
     Call openSerial();
     Call closeLink(int channel);
-    Call setControlLine(bool dtr, bool on);
+    Call setLine(bool dtr, bool on);
     Call channelName(int channel);
     // The function returns true, or false and why not.
     Call answer(bool done, const QString &why);

@@ -57,7 +57,7 @@ void ScriptSuite::setDefaultPeer(const QString &host, const QString &port)
         runner->setDefaultPeer(host, port);
 }
 
-void ScriptSuite::start()
+void ScriptSuite::run()
 {
     if (started() || m_ended)
         return;
@@ -77,7 +77,7 @@ void ScriptSuite::runNext()
     ScriptRunner *runner = m_runners.at(m_next++);
     m_streamed = 0;
     print(tapScriptBegins(runner->outcome()));
-    runner->start();
+    runner->run();
 }
 
 void ScriptSuite::scriptEnded(int index)
@@ -91,14 +91,14 @@ void ScriptSuite::scriptEnded(int index)
     QTimer::singleShot(0, this, &ScriptSuite::runNext);
 }
 
-void ScriptSuite::stop(const QString &reason)
+void ScriptSuite::interrupt(const QString &reason)
 {
     if (m_ended)
         return;
     m_stopReason = reason;
     ScriptRunner *current = m_next > 0 ? m_runners.at(m_next - 1) : nullptr;
     if (current && !current->ended())
-        current->stop(reason);
+        current->interrupt(reason);
     else
         finish();
 }

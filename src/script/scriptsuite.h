@@ -46,11 +46,11 @@ public:
         m_summary = std::move(summary);
     }
 
-    void start();
+    void run();
     bool started() const { return m_next > 0; }
     bool ended() const { return m_ended; }
     // Stops the script under way where it waits, with this reason; the rest do not run.
-    void stop(const QString &reason);
+    void interrupt(const QString &reason);
     // What the scripts came to so far, those not ended included.
     RunOutcome outcome() const;
     // The worst of the scripts' statuses, or 3 when the report could not be written; 0 while

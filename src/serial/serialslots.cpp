@@ -39,7 +39,7 @@ void MainWindow::setSerialAsciiHexMode(int id)
 }
 void MainWindow::clearSerialPort()
 {
-    serialPanel->clear();
+    serialPanel->clearFromForm();
 }
 void MainWindow::sendSerialPort()
 {

@@ -1,6 +1,7 @@
 #include "channelcounters.h"
 
 #include <QEvent>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPixmap>
 #include <QTimer>
@@ -100,14 +101,32 @@ private:
 
 } // namespace
 
-ChannelCounters::ChannelCounters(QLineEdit *sentDisplay, QLineEdit *receivedDisplay)
+ChannelCounters::ChannelCounters(QLineEdit *sentDisplay, QLineEdit *receivedDisplay,
+                                 TrafficView &view)
     : m_sentDisplay(sentDisplay)
     , m_receivedDisplay(receivedDisplay)
+    , m_view(view)
 {
     // Records, not inputs; still focusable and selectable for copying and screen readers.
     m_sentDisplay->setReadOnly(true);
     m_receivedDisplay->setReadOnly(true);
     new PaintedBeneath(m_sentDisplay);
     new PaintedBeneath(m_receivedDisplay);
-    show(0, 0);
+    m_view.setCounters([this](const ChannelCounts &counts) { show(counts); });
+    show({});
+}
+
+void ChannelCounters::countsChanged(const ChannelCounts &counts)
+{
+    m_view.countsChanged(counts);
+}
+
+void ChannelCounters::show(const ChannelCounts &counts)
+{
+    // A field set to what it shows would still be repainted.
+    if (counts.sent != m_shown.sent)
+        m_sentDisplay->setText(QString::number(counts.sent));
+    if (counts.received != m_shown.received)
+        m_receivedDisplay->setText(QString::number(counts.received));
+    m_shown = counts;
 }

@@ -21,16 +21,17 @@ ChannelPanel::ChannelPanel(Channel &channel, const Widgets &widgets, const Panel
     , m_statusBar(context.statusBar)
     , m_boxes(context.boxes)
     , m_traffic(new TrafficView(widgets.view, context.layoutBudget))
-    , m_counters(widgets.sentCount, widgets.receivedCount)
+    , m_counters(widgets.sentCount, widgets.receivedCount, *m_traffic)
     , m_history(new CommandHistory(widgets.command))
 {
     setObjectName(channel.key() + QStringLiteral("Panel"));
     connect(&channel, &Channel::traffic, this, &ChannelPanel::show);
-    connect(&channel, &Channel::cleared, this, [this] {
-        m_traffic->clear();
-        showCounts();
+    connect(&channel, &Channel::cleared, m_traffic, &TrafficView::clear);
+    // Shown with the traffic they count, in the view's own update.
+    connect(&channel, &Channel::countsChanged, this, [this](int sent, int received) {
+        m_counters.countsChanged({ sent, received });
     });
-    connect(&channel, &Channel::commandSent, this, &ChannelPanel::commandSent);
+    connect(&channel, &Channel::commandSent, this, &ChannelPanel::onCommandSent);
     connect(&channel, &Channel::periodicSendChanged, this, &ChannelPanel::showPeriodicSend);
     connect(&channel, &Channel::linkStateChanged, this, &ChannelPanel::onLinkState);
     connect(&channel, &Channel::sendFailed, this, [this](const QString &reason) {
@@ -80,7 +81,7 @@ void ChannelPanel::sendFromForm()
         m_history->add(text);
 }
 
-void ChannelPanel::clear()
+void ChannelPanel::clearFromForm()
 {
     m_channel.clear();
 }
@@ -108,12 +109,7 @@ void ChannelPanel::tell(QMessageBox::Icon icon, const QString &title, const QStr
 
 void ChannelPanel::showArrivals()
 {
-    showCounts();
-}
-
-void ChannelPanel::showCounts()
-{
-    m_counters.show(m_channel.sentCount(), m_channel.receivedCount());
+    m_traffic->showSoon();
 }
 
 void ChannelPanel::show(const QString &text, TrafficKind kind)
@@ -142,11 +138,10 @@ void ChannelPanel::showPeriodicSend(bool running)
     m_widgets.timerButton->setText(running ? QStringLiteral("Stop") : QStringLiteral("Start"));
 }
 
-void ChannelPanel::commandSent(const QString &command, bool periodic)
+void ChannelPanel::onCommandSent(const QString &command, bool periodic)
 {
     // A channel that works must not go on looking broken.
     clearSendFailure(m_statusBar, m_channel.name());
-    showCounts();
     if (periodic)
         m_history->add(command);
 }

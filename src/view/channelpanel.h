@@ -52,11 +52,12 @@ public:
     };
 
     ChannelPanel(Channel &channel, const Widgets &widgets, const PanelContext &context);
+    // The view is made before the counters, which it shows.
     ~ChannelPanel() override;
 
-    Channel &channel() const { return m_channel; }
+    Channel &core() const { return m_channel; }
     const Widgets &widgets() const { return m_widgets; }
-    TrafficView &traffic() const { return *m_traffic; }
+    TrafficView &trafficView() const { return *m_traffic; }
     // Names the channel's own controls for screen readers ("Network2 traffic", ...).
     void nameAccessibleControls(const QString &translatedName);
     // The colours the user picked; an invalid one is the direction's default.
@@ -64,10 +65,10 @@ public:
 
     // What the controls do.
     void sendFromForm();
-    void clear();
+    void clearFromForm();
     void setMode(int id) { m_channel.setHexMode(id != 0); }
     void setPeriodicSend(bool start);
-    // What the channel took in is shown, with its count.
+    // What the channel took in is shown, with its count, before the program waits again.
     void showArrivals();
 
 protected:
@@ -84,13 +85,12 @@ protected:
     // `status` is what the status bar says once it has been read.
     void tell(QMessageBox::Icon icon, const QString &title, const QString &text,
               const QString &status = {}, bool noted = true) const;
-    void showCounts();
 
 private:
     void show(const QString &text, TrafficKind kind);
     QColor colourOf(TrafficKind kind) const;
     void showPeriodicSend(bool running);
-    void commandSent(const QString &command, bool periodic);
+    void onCommandSent(const QString &command, bool periodic);
     void onLinkState(LinkState state);
 
     Channel &m_channel;

@@ -79,7 +79,7 @@ void SerialPanel::failOpen(const QString &why, const QString &status)
 void SerialPanel::reportError(QSerialPort::SerialPortError)
 {
     // The user reads the box beside everything that had arrived by then.
-    traffic().flush();
+    trafficView().catchUp();
     // The log has the loss already.
     tell(QMessageBox::Critical, windowText("Critical Error"), m_serial.lastFailure(), {}, false);
 }

@@ -14,16 +14,32 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace {
 
 constexpr int frameMs = 16;
-// How often a view takes in what keeps arriving.
-constexpr int steadyUpdateMs = 100;
-// While views keep up with a flood, their layout together takes at most this share of the GUI
-// thread; the rest reads the links, logs and answers the user. Laying out a long paragraph
-// again costs the same however little is added to it, so the share is kept in time, not text.
-constexpr double layoutShare = 0.3;
+// While a flood comes in, the views' layout together takes at most this share of the GUI thread,
+// each update about floodUpdateMs of it: the rest reads the links, logs and answers the user,
+// and most of what a view lays out meanwhile is pushed out again by what follows. Laying out a
+// long paragraph again costs the same however little is added to it, so the share is kept in
+// time, not text.
+constexpr double floodShare = 0.1;
+constexpr int floodUpdateMs = 4;
+// Once the flood is over, the views catch up with most of the thread, in updates short enough
+// for the window to answer between them.
+constexpr double catchUpShare = 0.8;
+constexpr int catchUpUpdateMs = 12;
+// Layout time that an update after a quiet moment may take at once, beyond any share: a lone line,
+// or a command and its answer, are shown as they come.
+constexpr qint64 layoutCreditNs = 4'000'000;
+// How often a view takes in steady traffic, beyond the few updates in a row that a command and
+// its answers need: each update lays out the whole view again, however little it adds, and a
+// view that moves ten times a second is as easy to follow as one that follows every line.
+constexpr qint64 steadyUpdateNs = 100'000'000;
+constexpr double updatesInARow = 4;
+// How long the event loop runs without text coming before a flood counts as over.
+constexpr int floodOverMs = 2;
 // However slow the layout seemed, an update moves a view on by at least this much.
 constexpr int minCharsPerUpdate = 4096;
 // The most characters one paragraph of a view takes, its break included: display breaks wait
@@ -242,24 +258,35 @@ private:
 
 } // namespace
 
-qint64 LayoutBudget::nowMs()
+qint64 LayoutBudget::nowNs()
 {
     if (!m_clock.isValid())
         m_clock.start();
-    return m_clock.elapsed();
+    return m_clock.nsecsElapsed();
 }
 
-qint64 LayoutBudget::waitMs()
+qint64 LayoutBudget::waitMs(double share)
 {
-    return m_nextUpdateAllowedMs - nowMs();
+    const qint64 now = nowNs();
+    const double rate = share / (1 - share);
+    // The thread's other work since the last look earns the views their share of it.
+    m_creditNs = m_started
+        ? std::min(layoutCreditNs, m_creditNs + qint64(double(now - m_creditAtNs) * rate))
+        : layoutCreditNs;
+    m_started = true;
+    m_creditAtNs = now;
+    if (m_creditNs >= 0)
+        return 0;
+    return qint64(std::ceil(double(-m_creditNs) / rate / 1e6));
 }
 
 void LayoutBudget::spend(qint64 spentNs)
 {
-    // Laying out a long paragraph again costs the same however little is added to it, so the
-    // share is kept in time, not text.
-    const qint64 pauseMs = qint64(spentNs / 1e6 * (1 - layoutShare) / layoutShare);
-    m_nextUpdateAllowedMs = std::max(m_nextUpdateAllowedMs, nowMs() + pauseMs);
+    if (!m_started)
+        waitMs(catchUpShare);
+    // The layout's own time earns nothing.
+    m_creditAtNs = nowNs();
+    m_creditNs -= spentNs;
 }
 
 TrafficView::TrafficView(QTextEdit *view, LayoutBudget &budget)
@@ -269,9 +296,11 @@ TrafficView::TrafficView(QTextEdit *view, LayoutBudget &budget)
 {
     setObjectName(view->objectName() + QStringLiteral("Traffic"));
     RepaintPacer::install(view->window());
-    m_frameTimer.setSingleShot(true);
-    m_frameTimer.setTimerType(Qt::PreciseTimer);
-    connect(&m_frameTimer, &QTimer::timeout, this, [this] { insertPending(true); });
+    m_clock.start();
+    m_steadyCredit = updatesInARow;
+    m_updateTimer.setSingleShot(true);
+    m_updateTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_updateTimer, &QTimer::timeout, this, &TrafficView::takeIn);
     // Whatever the user does to the view acts on what it would show by then.
     view->installEventFilter(this);
     view->viewport()->installEventFilter(this);
@@ -281,20 +310,32 @@ TrafficView::~TrafficView() = default;
 
 void TrafficView::append(const QString &text, const QColor &colour)
 {
-    m_pending.push_back({ text, colour });
+    m_pending.push_back({ text, colour, false, std::nullopt });
     m_pendingChars += text.size();
     if (m_pendingChars > m_nextDropAt)
         dropUnshowable();
-    if (!m_frameTimer.isActive())
-        insertPending(true);
+    m_arriving = true;
+    // Due once the event loop has handled what else came: all of it goes in together.
+    if (!m_updateTimer.isActive())
+        m_updateTimer.start(0);
 }
 
 void TrafficView::clear()
 {
     m_pending.clear();
     countPending();
-    m_frameTimer.stop();
+    m_updateTimer.stop();
     m_view->clear();
+}
+
+void TrafficView::countsChanged(const ChannelCounts &counts)
+{
+    if (m_pending.empty()) {
+        if (m_showCounts)
+            m_showCounts(counts);
+    } else {
+        m_pending.back().counts = counts;
+    }
 }
 
 bool TrafficView::eventFilter(QObject *, QEvent *event)
@@ -306,13 +347,13 @@ bool TrafficView::eventFilter(QObject *, QEvent *event)
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonDblClick:
         case QEvent::ContextMenu:
-            flush();
+            catchUp();
             break;
         case QEvent::MouseMove:
             // Only a drag selects; a pointer that merely rests over a flooded view must not
             // have it laid out in full at every move.
             if (static_cast<QMouseEvent *>(event)->buttons() != Qt::NoButton)
-                flush();
+                catchUp();
             break;
         default:
             break;
@@ -321,49 +362,88 @@ bool TrafficView::eventFilter(QObject *, QEvent *event)
     return false;
 }
 
-bool TrafficView::deferred()
+void TrafficView::takeIn()
 {
-    // A lone arrival is shown at once. While arrivals keep coming, a view that takes them in a
-    // few times a second is as easy to follow as one that follows every frame, and it leaves
-    // the window the time to paint the view and read the links: each update lays out the whole
-    // view again, however little it adds.
-    const qint64 since = m_sinceInsert.isValid() ? m_sinceInsert.elapsed() : steadyUpdateMs;
-    const qint64 wait = std::max(steadyUpdateMs - since, m_budget.waitMs());
-    if (wait <= 0)
-        return false;
-    m_frameTimer.start(int(wait));
-    return true;
+    // Whether text came since the last look.
+    const bool arriving = std::exchange(m_arriving, false);
+    const int floodChars = charsFor(floodUpdateMs);
+    const bool backlog = m_pendingChars > floodChars;
+    if (backlog && !arriving) {
+        // The loop ran and nothing came: a flood is over, and the view catches up.
+        if (const qint64 wait = m_budget.waitMs(catchUpShare))
+            m_updateTimer.start(int(wait));
+        else
+            insertPending(charsFor(catchUpUpdateMs));
+        return;
+    }
+    const qint64 wait = std::max(steadyWaitMs(), m_budget.waitMs(floodShare));
+    if (wait > 0) {
+        // While a flood lasts, the view looks again soon to see whether it is over.
+        m_updateTimer.start(int(backlog ? std::min<qint64>(wait, floodOverMs) : wait));
+        return;
+    }
+    // A flood's update spends the few in a row that a command and its answers may have: while it
+    // lasts, the view moves ten times a second.
+    m_steadyCredit = (backlog ? std::min(m_steadyCredit, 1.0) : m_steadyCredit) - 1;
+    insertPending(floodChars);
+}
+
+qint64 TrafficView::steadyWaitMs()
+{
+    const qint64 now = m_clock.nsecsElapsed();
+    m_steadyCredit
+        = std::min(updatesInARow, m_steadyCredit + double(now - m_steadyAtNs) / steadyUpdateNs);
+    m_steadyAtNs = now;
+    // A timer may come a hair early.
+    if (m_steadyCredit >= 0.99)
+        return 0;
+    return qint64(std::ceil((1 - m_steadyCredit) * double(steadyUpdateNs) / 1e6));
+}
+
+int TrafficView::charsFor(int updateMs) const
+{
+    return std::max(minCharsPerUpdate, int(m_charsPerMs * updateMs));
 }
 
 void TrafficView::learnRate(int inserted, qint64 spentNs)
 {
     if (inserted >= minCharsPerUpdate && spentNs > 500000) {
         const double rate = inserted / (spentNs / 1e6);
-        m_charsPerMs = std::clamp(0.7 * m_charsPerMs + 0.3 * rate, 500.0, 1e6);
+        m_charsPerMs = std::clamp(0.5 * m_charsPerMs + 0.5 * rate, 500.0, 1e6);
     }
 }
 
-void TrafficView::insertPending(bool withinBudget)
+void TrafficView::insertPending(int maxChars)
 {
-    m_frameTimer.stop();
-    if (m_pending.empty() || (withinBudget && deferred()))
+    m_updateTimer.stop();
+    if (m_pending.empty())
         return;
-
     // At the end of the view, text that the rest of the batch pushes out again is never laid out.
     // Elsewhere (the user put the cursor there) everything goes in, as it always did.
     const bool atEnd = m_view->textCursor().atEnd();
     const bool replaceAll = atEnd && dropPushedOut();
-    int budget = std::numeric_limits<int>::max();
-    if (withinBudget && atEnd)
-        budget = std::max(minCharsPerUpdate, int(m_charsPerMs * frameMs * layoutShare));
-
     QElapsedTimer clock;
     clock.start();
-    int inserted = 0;
+    const Inserted inserted = edit(atEnd ? maxChars : std::numeric_limits<int>::max(), replaceAll);
+    const qint64 spentNs = clock.nsecsElapsed();
+    learnRate(inserted.chars, spentNs);
+    m_budget.spend(spentNs);
+    countPending();
+    // The counts of what is in the view now, in the same turn of the event loop as the text.
+    if (inserted.counts && m_showCounts)
+        m_showCounts(*inserted.counts);
+    // The rest after the loop has had the time to read what else comes.
+    if (!m_pending.empty())
+        m_updateTimer.start(floodOverMs);
+}
+
+TrafficView::Inserted TrafficView::edit(int maxChars, bool replaceAll)
+{
+    Inserted inserted;
     QTextCursor edit(m_view->document());
     QScrollBar *bar = m_view->verticalScrollBar();
     const ScrollBarRepaintGuard guard(bar);
-    AppendRepaint repaint(m_view, atEnd && !replaceAll);
+    AppendRepaint repaint(m_view, m_view->textCursor().atEnd() && !replaceAll);
     const QTextBlock firstChanged = m_view->textCursor().block();
     // One edit: the view is laid out once for the whole batch.
     edit.beginEditBlock();
@@ -377,10 +457,14 @@ void TrafficView::insertPending(bool withinBudget)
         all.select(QTextCursor::Document);
         m_view->setTextCursor(all);
     }
-    while (!m_pending.empty() && inserted < budget) {
-        inserted += insertPiece(m_pending.front(), budget - inserted, own);
-        if (m_pending.front().text.isEmpty())
-            m_pending.pop_front();
+    while (!m_pending.empty() && inserted.chars < maxChars) {
+        Piece &piece = m_pending.front();
+        inserted.chars += insertPiece(piece, maxChars - inserted.chars, own);
+        if (!piece.text.isEmpty())
+            break;
+        if (piece.counts)
+            inserted.counts = piece.counts;
+        m_pending.pop_front();
     }
     // A paragraph is laid out once and drawn at every repaint while it is in sight; by default
     // Qt keeps only its line breaks and shapes its text again for every draw.
@@ -390,14 +474,7 @@ void TrafficView::insertPending(bool withinBudget)
     edit.endEditBlock();
     repaint.finish();
     bar->setValue(bar->maximum());
-
-    const qint64 spentNs = clock.nsecsElapsed();
-    learnRate(inserted, spentNs);
-    m_sinceInsert.start();
-    m_budget.spend(spentNs);
-    countPending();
-    if (!m_pending.empty())
-        m_frameTimer.start(int(std::max<qint64>(frameMs, m_budget.waitMs())));
+    return inserted;
 }
 
 bool TrafficView::dropPushedOut()
@@ -419,7 +496,7 @@ bool TrafficView::dropPushedOut()
         --it;
         if (const int tail = survivingTailStart(it->text, maxBlocks - breaks)) {
             it->text.remove(0, tail);
-            m_pending.erase(m_pending.begin(), it);
+            dropBefore(it);
             return true;
         }
         breaks += paragraphBreaks(it->text);
@@ -451,6 +528,18 @@ void TrafficView::countPending()
     m_nextDropAt = 0;
 }
 
+void TrafficView::dropBefore(std::deque<Piece>::iterator kept)
+{
+    // The counts are shown once the rest is, which never puts them ahead of the view.
+    std::optional<ChannelCounts> latest;
+    for (auto it = m_pending.begin(); it != kept; ++it)
+        if (it->counts)
+            latest = it->counts;
+    if (!kept->counts)
+        kept->counts = latest;
+    m_pending.erase(m_pending.begin(), kept);
+}
+
 void TrafficView::dropFarBehind(int maxBlocks)
 {
     // Text this long holds more than maxBlocks paragraphs however it is broken, so whatever
@@ -466,7 +555,7 @@ void TrafficView::dropFarBehind(int maxBlocks)
                 // The break stays: it ends whatever paragraph came before, so the rest is
                 // broken just as it would have been.
                 it->text.remove(0, i);
-                m_pending.erase(m_pending.begin(), it);
+                dropBefore(it);
                 return;
             }
         }

@@ -149,7 +149,7 @@ void ChannelFixture::press(int channel, Button button)
         c.sendFromForm();
         break;
     case Button::Clear:
-        c.clear();
+        c.clearFromForm();
         break;
     case Button::Timer:
         c.setPeriodicSend(pressed->isChecked());

@@ -43,17 +43,29 @@ int number(const QLineEdit *field)
 
 int LinkEnds::sent(int channel) const
 {
-    return number(widgets(channel).sentCount);
+    panel(channel).trafficView().catchUp();
+    return sentNow(channel);
 }
 
 int LinkEnds::received(int channel) const
+{
+    panel(channel).trafficView().catchUp();
+    return receivedNow(channel);
+}
+
+int LinkEnds::sentNow(int channel) const
+{
+    return number(widgets(channel).sentCount);
+}
+
+int LinkEnds::receivedNow(int channel) const
 {
     return number(widgets(channel).receivedCount);
 }
 
 QTextEdit *LinkEnds::view(int channel) const
 {
-    panel(channel).traffic().flush();
+    panel(channel).trafficView().catchUp();
     return widgets(channel).view;
 }
 

@@ -75,11 +75,17 @@ public:
     // The periodic send as shown and as it runs: the button's caption, then "checked" and
     // "running" where they hold. "Start" when it is off, "Stop checked running" while it runs.
     QString periodicSend(int channel) const;
-    // The SENT and RECV counters as numbers; -1 when the field holds none.
+    // The SENT and RECV counters as numbers once the update that is due has shown what already
+    // came; -1 when the field holds none.
     int sent(int channel) const;
     int received(int channel) const;
-    // The view as it is once the frame that is due has shown what already arrived.
+    // The view as it is once the update that is due has shown what already arrived.
     QTextEdit *view(int channel) const;
+    // The counters and the view as anyone looking finds them this moment, nothing that waits
+    // put in first.
+    int sentNow(int channel) const;
+    int receivedNow(int channel) const;
+    const QTextEdit *viewNow(int channel) const { return widgets(channel).view; }
     QString shown(int channel) const { return view(channel)->toPlainText(); }
     QString logPath(int channel) const
     {
