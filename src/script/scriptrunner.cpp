@@ -125,8 +125,15 @@ void ScriptRunner::sliceHook(lua_State *lua, lua_Debug *debug)
     // Past its limit the script stops where it computes, whatever catches the error on the way.
     if (!runner->m_timedOut.isEmpty()) {
         lua_getinfo(lua, "Sl", debug);
-        const QByteArray why = runner->m_timedOut.toUtf8();
-        luaL_error(lua, "%s:%d: %s", debug->short_src, debug->currentline, why.constData());
+        // luaL_error jumps out of this frame, past any destructor: the text goes onto Lua's stack,
+        // which Lua frees, and nothing of ours is left to be destroyed.
+        lua_pushfstring(lua, "%s:%d: ", debug->short_src, debug->currentline);
+        {
+            const QByteArray why = runner->m_timedOut.toUtf8();
+            lua_pushlstring(lua, why.constData(), size_t(why.size()));
+        }
+        lua_concat(lua, 2);
+        lua_error(lua);
     }
     if (runner->m_slice.elapsed() >= sliceMs && lua_isyieldable(lua))
         lua_yield(lua, 0);
