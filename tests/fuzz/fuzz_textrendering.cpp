@@ -1,5 +1,6 @@
 #include "encoding.h"
 #include "fuzzsupport.h"
+#include "rendering.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
