@@ -6,6 +6,7 @@
 # makes one.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+repo=$PWD
 program=${TESKMANAGER:-/usr/bin/teskmanager}
 runner=${TESKMANAGER_RUN:-/usr/bin/teskmanager-run}
 devices=$PWD/tests/e2e/fake-devices.sh
@@ -54,7 +55,7 @@ suite() {
     local got=0
     (cd "$work" && HOME="$work" DISPLAY='' timeout 60 "$runner" --serial-port "$work/tty-suite" \
         --line-ending serial=CR --open --host 127.0.0.1 --port "$port" --arg max_rssi=31 \
-        --script "$PWD/examples/suite" --report "$work/suite.xml" --log-dir "$work/logs-suite" \
+        --script "$repo/examples/suite" --report "$work/suite.xml" --log-dir "$work/logs-suite" \
         >"$work/suite.tap" 2>"$work/suite.err") || got=$?
     if [ "$got" -ne 0 ] || [ "$(grep -c '<testsuite ' "$work/suite.xml")" -ne 2 ] \
         || ! head -1 "$work/suite.tap" | grep -qx 'TAP version 13' \
