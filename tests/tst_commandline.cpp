@@ -590,5 +590,5 @@ void CommandLineTest::recordIsSafe()
              QStringList { "old.xml" });
 }
 
-QTEST_MAIN(CommandLineTest)
+QTEST_GUILESS_MAIN(CommandLineTest)
 #include "tst_commandline.moc"

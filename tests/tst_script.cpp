@@ -1,11 +1,9 @@
-#include "channelfixture.h"
+#include "corefixture.h"
 #include "scriptrunner.h"
-#include "scriptstatus.h"
 #include "scriptsuite.h"
 #include "tcppeer.h"
 #include "testdata.h"
 
-#include <QLabel>
 #include <QSignalSpy>
 #include <QSocketNotifier>
 #include <QXmlStreamReader>
@@ -51,7 +49,6 @@ QByteArray answer(QByteArray &pending, const QByteArray &bytes)
 struct Run {
     Run()
     {
-        fixture.boxes().setUnattended(true);
         fixture.server.setMaxPendingConnections(1);
         QObject::connect(&fixture.server, &QTcpServer::newConnection, [this] {
             QTcpSocket *peer = fixture.server.nextPendingConnection();
@@ -78,7 +75,6 @@ struct Run {
         runner = std::make_unique<ScriptSuite>(
             QList<RunOptions::Script> { { path, source } },
             ScriptRunner::Channels { &fixture.serial(), { &fixture.network(), nullptr, nullptr } });
-        status = std::make_unique<ScriptStatus>(*runner, &statusBar);
         runner->runners().constFirst()->log().open(fixture.env.workPath()
                                                    + QStringLiteral("/script.txt"));
         runner->setTimestamps(Timestamps::Log);
@@ -90,16 +86,14 @@ struct Run {
     }
     QByteArray log() const { return fileContents(fixture.env.workPath() + "/script.txt"); }
 
-    ChannelFixture fixture;
+    CoreFixture fixture;
     QSocketNotifier device { fixture.pty.masterFd(), QSocketNotifier::Read };
     QByteArray fromSerial;
     QByteArray fromChannel;
-    QStatusBar statusBar;
     QString path = fixture.env.workPath() + QStringLiteral("/test.lua");
     QString report = fixture.env.workPath() + QStringLiteral("/report.xml");
     qint64 timeLimitMs = 3600 * 1000;
     std::unique_ptr<ScriptSuite> runner;
-    std::unique_ptr<ScriptStatus> status;
 };
 
 // The report's testcases as "name: passed", "name: failed" or "name: error", with the suite's
@@ -345,7 +339,7 @@ void ScriptTest::runs_data()
     }
 }
 
-// The script runs to its end; its exit status, report, log and status bar tell how it went.
+// The script runs to its end; its exit status, report, log and outcome tell how it went.
 void ScriptTest::runs()
 {
     QFETCH(QByteArray, script);
@@ -353,7 +347,7 @@ void ScriptTest::runs()
     QFETCH(QStringList, report);
     QFETCH(QStringList, logged);
     Run run;
-    QVERIFY(run.run(script.replace("UNUSED", QByteArray::number(ChannelFixture::unusedPort()))));
+    QVERIFY(run.run(script.replace("UNUSED", QByteArray::number(CoreFixture::unusedPort()))));
     QCOMPARE(run.runner->exitStatus(), status);
     QCOMPARE(readReport(run.report), report);
     const QString log = QString::fromUtf8(run.log());
@@ -373,9 +367,10 @@ void ScriptTest::runs()
                                 .arg(report.filter(QRegularExpression(": failure$")).size());
     // Stopped on an error, where one ended the script rather than a test inside it.
     const bool stopped = report.contains(QStringLiteral("script error: error"));
-    QCOMPARE(run.statusBar.findChild<QLabel *>("scriptStatus")->text(),
-             (stopped ? "Script stopped on an error: " : "Script: ") + verdict);
-    QCOMPARE(run.fixture.dialogs.count(), 0);
+    const RunOutcome outcome = run.runner->outcome();
+    QCOMPARE(QStringLiteral("%1 passed, %2 failed").arg(outcome.passed()).arg(outcome.failed()),
+             verdict);
+    QCOMPARE(!run.runner->lastError().isEmpty(), stopped);
 }
 
 void ScriptTest::timeLimit_data()
@@ -449,5 +444,5 @@ void ScriptTest::expectDuringFlood()
     QVERIFY(run.fixture.log(run.fixture.network()) == payload);
 }
 
-QTEST_MAIN(ScriptTest)
+QTEST_GUILESS_MAIN(ScriptTest)
 #include "tst_script.moc"

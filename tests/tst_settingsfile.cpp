@@ -50,5 +50,5 @@ void SettingsFileTest::read()
         QCOMPARE(settings.value(key), value);
 }
 
-QTEST_MAIN(SettingsFileTest)
+QTEST_GUILESS_MAIN(SettingsFileTest)
 #include "tst_settingsfile.moc"

@@ -1053,5 +1053,5 @@ void TelnetCodecTest::serverRecordsEveryCommand()
                                "comport 10 30", "comport 12 3" }));
 }
 
-QTEST_MAIN(TelnetCodecTest)
+QTEST_GUILESS_MAIN(TelnetCodecTest)
 #include "tst_telnetcodec.moc"

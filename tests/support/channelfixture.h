@@ -1,8 +1,8 @@
 #pragma once
 
-#include "linkends.h"
 #include "messageboxes.h"
 #include "networkchannel.h"
+#include "panelends.h"
 #include "serialchannel.h"
 #include "session.h"
 #include "trafficview.h"
@@ -24,7 +24,7 @@
 // The four channels of a run with no window around them, numbered as the window numbers them:
 // their panels on plain widgets, wired to the channels as the window wires them, their logs in
 // a throw-away home. No button is wired: press() does what a click would.
-class ChannelFixture : public LinkEnds {
+class ChannelFixture : public PanelEnds {
 public:
     explicit ChannelFixture(ChannelLog::Clock clock = {});
     ~ChannelFixture() override;
@@ -57,7 +57,7 @@ public:
     // What the device or the peer received from the channel so far.
     QByteArray written(int channel) { return LinkEnds::written(channel); }
     QByteArray written(const Channel &channel) { return written(indexOf(channel)); }
-    QString shown(int channel) const { return LinkEnds::shown(channel); }
+    QString shown(int channel) const { return PanelEnds::shown(channel); }
     QString shown(const Channel &channel) const { return shown(indexOf(channel)); }
     QByteArray log(int channel) const { return LinkEnds::log(channel); }
     QByteArray log(const Channel &channel) const { return log(indexOf(channel)); }

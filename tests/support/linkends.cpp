@@ -1,13 +1,7 @@
 #include "linkends.h"
 
-#include "trafficview.h"
-
-#include <QLineEdit>
-#include <QPushButton>
 #include <QSignalSpy>
-#include <QSpinBox>
 #include <QTest>
-#include <QTimer>
 
 LinkEnds::LinkEnds()
 {
@@ -15,59 +9,6 @@ LinkEnds::LinkEnds()
 }
 
 LinkEnds::~LinkEnds() = default;
-
-QPushButton *LinkEnds::linkButton(int channel) const
-{
-    return channel == serial ? serialPanel().lineWidgets().openButton
-                             : networkPanel(channel).linkWidgets().connectButton;
-}
-
-QString LinkEnds::periodicSend(int channel) const
-{
-    QStringList state { timerButton(channel)->text() };
-    if (timerButton(channel)->isChecked())
-        state << QStringLiteral("checked");
-    if (sendTimer(channel)->isActive())
-        state << QStringLiteral("running");
-    return state.join(QLatin1Char(' '));
-}
-
-namespace {
-int number(const QLineEdit *field)
-{
-    bool ok = false;
-    const int value = field->text().toInt(&ok);
-    return ok ? value : -1;
-}
-} // namespace
-
-int LinkEnds::sent(int channel) const
-{
-    panel(channel).trafficView().catchUp();
-    return sentNow(channel);
-}
-
-int LinkEnds::received(int channel) const
-{
-    panel(channel).trafficView().catchUp();
-    return receivedNow(channel);
-}
-
-int LinkEnds::sentNow(int channel) const
-{
-    return number(widgets(channel).sentCount);
-}
-
-int LinkEnds::receivedNow(int channel) const
-{
-    return number(widgets(channel).receivedCount);
-}
-
-QTextEdit *LinkEnds::view(int channel) const
-{
-    panel(channel).trafficView().catchUp();
-    return widgets(channel).view;
-}
 
 QTcpSocket *LinkEnds::connectNetwork(int channel)
 {

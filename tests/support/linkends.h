@@ -1,33 +1,28 @@
 #pragma once
 
 #include "channel.h"
-#include "modaldialoghelper.h"
 #include "networkchannel.h"
-#include "networkpanel.h"
 #include "pty.h"
 #include "serialchannel.h"
-#include "serialpanel.h"
 #include "testenvironment.h"
 
 #include <QByteArray>
-#include <QLineEdit>
 #include <QObject>
 #include <QPointer>
-#include <QSpinBox>
-#include <QStatusBar>
+#include <QSerialPort>
 #include <QString>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTextEdit>
+#include <QTimer>
 
 #include <array>
 
 // Channels are numbered as the window shows them: the serial channel, then network 1 to 3.
 constexpr int serial = 0;
 
-// What the fixture of the whole window and the one of the channels alone share: a throw-away
-// home and working directory, the dialogs answered, a pty to play the serial device and a server
-// on 127.0.0.1 for the network channels to reach; and what a test reads off the four channels.
+// What every fixture of the four channels shares, with or without a window: a throw-away home
+// and working directory, a pty to play the serial device and a server on 127.0.0.1 for the
+// network channels to reach; and what a test reads off the channels themselves.
 class LinkEnds {
 public:
     LinkEnds();
@@ -35,8 +30,8 @@ public:
     LinkEnds(const LinkEnds &) = delete;
     LinkEnds &operator=(const LinkEnds &) = delete;
 
-    // Any object of the window, or of the channels, by its object name; a missing one ends the
-    // test program.
+    // Any object of the window, or of the channels (their timers), by its object name; a missing
+    // one ends the test program.
     template<class T> T *widget(const QString &name) const
     {
         T *child = m_root->findChild<T *>(name);
@@ -52,47 +47,16 @@ public:
         return static_cast<NetworkChannel &>(this->channel(channel));
     }
 
-    ChannelPanel &panel(int channel) const { return *m_panels[channel]; }
-    SerialPanel &serialPanel() const { return static_cast<SerialPanel &>(panel(serial)); }
-    NetworkPanel &networkPanel(int channel) const
-    {
-        return static_cast<NetworkPanel &>(panel(channel));
-    }
-    const ChannelPanel::Widgets &widgets(int channel) const { return m_panels[channel]->widgets(); }
-    QLineEdit *commandLine(int channel) const { return widgets(channel).command; }
-    QPushButton *sendButton(int channel) const { return widgets(channel).sendButton; }
-    QPushButton *clearButton(int channel) const { return widgets(channel).clearButton; }
-    // Open or Connect.
-    QPushButton *linkButton(int channel) const;
-    // Start or Stop.
-    QPushButton *timerButton(int channel) const { return widgets(channel).timerButton; }
-    QSpinBox *periodBox(int channel) const { return widgets(channel).period; }
     QTimer *sendTimer(int channel) const { return m_channels[channel]->sendTimer(); }
     QSerialPort *serialPort() const { return serialChannel().port(); }
     QTimer *pollTimer() const { return serialChannel().quietTimer(); }
     QTcpSocket *socket(int channel) const { return networkChannel(channel).socket(); }
 
-    // The periodic send as shown and as it runs: the button's caption, then "checked" and
-    // "running" where they hold. "Start" when it is off, "Stop checked running" while it runs.
-    QString periodicSend(int channel) const;
-    // The SENT and RECV counters as numbers once the update that is due has shown what already
-    // came; -1 when the field holds none.
-    int sent(int channel) const;
-    int received(int channel) const;
-    // The view as it is once the update that is due has shown what already arrived.
-    QTextEdit *view(int channel) const;
-    // The counters and the view as anyone looking finds them this moment, nothing that waits
-    // put in first.
-    int sentNow(int channel) const;
-    int receivedNow(int channel) const;
-    const QTextEdit *viewNow(int channel) const { return widgets(channel).view; }
-    QString shown(int channel) const { return view(channel)->toPlainText(); }
     QString logPath(int channel) const
     {
         return env.logPath(TestEnvironment::logSuffixes[channel]);
     }
     QByteArray log(int channel) const { return fileContents(logPath(channel)); }
-    QString status() const { return m_statusBar->currentMessage(); }
 
     // Sets the channel's mode as its buttons do.
     virtual void setHexMode(int channel, bool hex) = 0;
@@ -128,7 +92,6 @@ public:
     static quint16 unusedPort();
 
     TestEnvironment env;
-    ModalDialogHelper dialogs;
     QTcpServer server;
     Pty pty;
 
@@ -136,8 +99,6 @@ protected:
     // Set by the fixture once its channels exist: their window, the channels serial first.
     QObject *m_root = nullptr;
     std::array<Channel *, 4> m_channels {};
-    std::array<ChannelPanel *, 4> m_panels {};
-    QStatusBar *m_statusBar = nullptr;
 
 private:
     QPointer<QTcpSocket> m_peers[4];

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "traffictext.h"
+
 #include <QColor>
 #include <QString>
 #include <QTest>
@@ -22,37 +24,7 @@ inline QColor colourOf(const QTextEdit *view, const QString &text)
     return formatAt(view, view->toPlainText().indexOf(text)).foreground().color();
 }
 
-// A view shows a carriage return, alone or before a line feed, as one paragraph break; the log
-// keeps the character.
-inline QString shownAs(QString logged)
-{
-    return logged.replace(QLatin1String("\r\n"), QLatin1String("\n"))
-        .replace(QLatin1Char('\r'), QLatin1Char('\n'));
-}
-
 constexpr int maxDisplayLine = 4096 + 16; // a view's paragraph, display breaks included
-
-// What the hex mode shows for these bytes: two upper-case digits and a space per byte.
-inline QString hexOf(const QByteArray &bytes)
-{
-    QString text;
-    for (const char c : bytes)
-        text += QStringLiteral("%1 ").arg(uint(uchar(c)), 2, 16, QLatin1Char('0')).toUpper();
-    return text;
-}
-
-// What the ASCII mode shows for these bytes when none of them is part of a valid UTF-8
-// sequence: ASCII passes unchanged, a zero byte shows as the NUL symbol, every byte from 80 on
-// as one replacement character (never as some other character), and nothing is lost.
-inline QString shownAsText(const QByteArray &bytes)
-{
-    QString text;
-    for (const char c : bytes)
-        text += c == 0        ? QChar(0x2400)
-            : uchar(c) < 0x80 ? QChar(uchar(c))
-                              : QChar(QChar::ReplacementCharacter);
-    return text;
-}
 
 // The view holds at most 100 paragraphs, none longer than a display line, and they are the end
 // of what the log holds: the view only adds its own line breaks.

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "linkends.h"
 #include "mainwindow.h"
 #include "networkchannel.h"
+#include "panelends.h"
 #include "serialchannel.h"
 #include "trafficview.h"
 
@@ -25,7 +25,7 @@
 // server on 127.0.0.1 for the network channels to reach and a pty to play the serial device.
 // The window goes first, before anything it may still use. Its controls are worked as a user
 // works them.
-class WindowFixture : public LinkEnds {
+class WindowFixture : public PanelEnds {
 public:
     enum class Start { Now, Later };
 
