@@ -98,6 +98,7 @@ private slots:
     void ser2netSetsTheLineSpeed_data();
     void ser2netSetsTheLineSpeed();
     void ser2netRestartIsALossAndAReturn();
+    void serverNotUpYetAtStart();
     void rawPortCarriesBytesAsTheyAre();
     void settingsSentAtEveryOpen();
     void refusedSettingTold();
@@ -310,6 +311,31 @@ void RemotePortTest::ser2netRestartIsALossAndAReturn()
     QTRY_COMPARE(atDevice += ser2net.device().readAvailable(), QByteArray("after\n"));
     const QByteArray log = fixture.log(fixture.serial());
     QVERIFY2(log.indexOf("--- link lost: ") < log.indexOf("--- link back ---"), log.constData());
+}
+
+// Opened at start under reconnection before the port server is up: the port counts as lost and
+// is tried until the server answers, as a local port that is not there yet.
+void RemotePortTest::serverNotUpYetAtStart()
+{
+    if (!Ser2net::isInstalled())
+        QSKIP("ser2net is not installed; the remote serial port tests need it");
+    Ser2net ser2net;
+    QVERIFY(ser2net.rfc2217Port() != 0);
+    ChannelFixture fixture;
+    fixture.serial().setReconnect(true);
+    const QString name = rfc2217(ser2net.rfc2217Port());
+    fixture.selectSerialPort(name);
+    fixture.serial().setLineSettings(plainLine(name, 19200));
+    qRegisterMetaType<QSerialPort::SerialPortError>();
+    QSignalSpy errors(&fixture.serial(), &SerialChannel::errorOccurred);
+    QVERIFY(fixture.serial().openAtStart());
+    QTRY_COMPARE(fixture.serial().linkState(), LinkState::Lost);
+    QVERIFY(fixture.log(fixture.serial()).contains(("--- link lost: " + name).toUtf8()));
+    const QString failure = ser2net.start();
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    QTRY_COMPARE_WITH_TIMEOUT(fixture.serial().linkState(), LinkState::Open, 10000);
+    QTRY_COMPARE(ser2net.lineSpeed(), 19200);
+    QCOMPARE(errors.count(), 0);
 }
 
 // socket:// is ser2net's raw accepter: no Telnet, so every byte, 0xFF too, goes as it is, and

@@ -111,6 +111,7 @@ QString SerialChannel::notOpenReason() const
 
 bool SerialChannel::open(QString *why, QString *status)
 {
+    m_retryAtStart = false;
     m_reopenTimer->stop();
     m_lossPending = false;
     if (beginOpen())
@@ -124,8 +125,11 @@ bool SerialChannel::open(QString *why, QString *status)
 
 bool SerialChannel::openAtStart(QString *why, QString *status)
 {
-    if (open(why, status))
+    if (open(why, status)) {
+        // A port server that fails to answer later is tried again as a missing port is.
+        m_retryAtStart = linkState() == LinkState::Opening && reconnects();
         return true;
+    }
     if (!reconnects())
         return false;
     // Nobody may be there to answer a box: the port is tried until it is there.
@@ -176,6 +180,7 @@ bool SerialChannel::beginOpen()
 void SerialChannel::onOpened()
 {
     m_opening = false;
+    m_retryAtStart = false;
     const SerialSettings &p = m_settings;
     m_openStatus = windowText("Connected to %1 : %2, %3, %4, %5, %6")
                        .arg(p.portName, p.baudRateText, p.dataBitsText, p.parityText,
@@ -205,6 +210,12 @@ void SerialChannel::onFailed(const QString &reason)
         return;
     setLastFailure(reason);
     const bool wasOpening = linkState() == LinkState::Opening;
+    if (wasOpening && std::exchange(m_retryAtStart, false)) {
+        noteLoss(reason);
+        setLinkState(LinkState::Lost);
+        m_reopenTimer->start();
+        return;
+    }
     setLinkState(LinkState::Closed);
     // A port server that fails to answer does so after open() returned: nobody asked is left
     // to tell it.
@@ -258,6 +269,7 @@ bool SerialChannel::setControlLine(bool dtr, bool on, QString *why)
 
 void SerialChannel::close()
 {
+    m_retryAtStart = false;
     m_reopenTimer->stop();
     forgetLoss();
     m_lossPending = false;

@@ -115,6 +115,8 @@ private:
     std::optional<bool> m_dtr;
     std::optional<bool> m_rts;
     bool m_opening = false;
+    // Opened at start with reconnection on, and not answered yet.
+    bool m_retryAtStart = false;
     // A loss seen and not yet taken to its end (the line closed, the note written).
     bool m_lossPending = false;
 };
