@@ -24,7 +24,8 @@ const char usage[]
       "         [--naive-read-buffer N] [--busy-seconds N] [--program PATH]\n"
       "       teskmanager_bench --table RUN.json... (one table of runs made with --json)\n"
       "sections (a prefix selects several): idle startup exit tcp-ascii-1 tcp-ascii-3 tcp-hex-1\n"
-      "         tcp-hex-3 serial-ascii serial-hex serial-paced soak hostile busy\n";
+      "         tcp-hex-3 serial-ascii serial-hex serial-paced serial-remote soak hostile\n"
+      "         busy\n";
 
 bool parseOptions(const QStringList &args, BenchOptions &o)
 {
@@ -223,6 +224,14 @@ int runAll(const BenchOptions &o, const QStringList &arguments)
         const QJsonObject paced = runChild(arguments, "serial-paced", floodBound + 60).figures;
         run.insert("serial-paced", paced);
         ok = ok && logsHold(paced, o.smoke) && paced.value("serial_log") == "exact";
+    }
+    if (wants(o, "serial-remote")) {
+        const QJsonObject remote
+            = runChild(arguments, "serial-remote", 2 * floodBound + 60).figures;
+        run.insert("serial-remote", remote);
+        ok = ok && !remote.contains("error")
+            && (remote.contains("skipped")
+                || logsHold(remote.value("rfc2217").toObject(), o.smoke));
     }
     if (wants(o, "soak"))
         run.insert("soak", runChild(arguments, "soak", 120 + o.soakCount / 100).figures);

@@ -116,6 +116,27 @@ QList<Row> rows(const QJsonObject &config)
                   "" });
     list.append({ "— logs byte-exact: network; serial", "serial-paced",
                   cell("{logs}; {serial_log}"), "exact" });
+    list.append(
+        { "serial through ser2net (RFC 2217), 4 MiB: MB/s; the pty directly", "serial-remote",
+          [=](const QJsonObject &f) {
+              return f.isEmpty() || f.contains("error")
+                  ? f.value("error").toString()
+                  : mbps(f.value("rfc2217").toObject()) + "; " + mbps(f.value("local").toObject());
+          },
+          "≥ 80 % of the pty's" });
+    list.append(
+        { "— share of the pty's MB/s", "serial-remote", cell("{percent_of_local:1} %"), "≥ 80 %" });
+    list.append({ "— stall p50 / p99 / max: remote; pty", "serial-remote",
+                  cell("{rfc2217.stall.p50} / {rfc2217.stall.p99} / {rfc2217.stall.max} ms; "
+                       "{local.stall.p50} / {local.stall.p99} / {local.stall.max} ms"),
+                  "as the pty's" });
+    list.append({ "— logs byte-exact: remote; pty", "serial-remote",
+                  cell("{rfc2217.logs}; {local.logs}"), "exact" });
+    list.append({ "open of a remote port against ser2net", "serial-remote",
+                  cell("{open.median_ms:1} (max {open.max_ms:1}) ms"), "< 100 ms" });
+    list.append({ "— against a server that answers no setting", "serial-remote",
+                  cell("{open_silent.median_ms:1} (max {open_silent.max_ms:1}) ms"),
+                  "≈ 300 ms, the soft time-out" });
     list.append({ "soak, " + QString::number(config.value("soak_count").toInt())
                       + " appends per view: RSS growth",
                   "soak", cell("{rss_growth_mb} MB"), "≤ 5 MB" });

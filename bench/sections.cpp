@@ -132,9 +132,13 @@ QJsonObject measureSection(const BenchOptions &o)
 {
     const QString section = o.child.section(':', 0, 0);
     const std::pair<const char *, QJsonObject (*)(const BenchOptions &)> others[]
-        = { { "idle", idle },      { "startup", startup },
-            { "exit", exitTimes }, { "serial-paced", pacedSerial },
-            { "soak", soak },      { "hostile", hostile } };
+        = { { "idle", idle },
+            { "startup", startup },
+            { "exit", exitTimes },
+            { "serial-paced", pacedSerial },
+            { "soak", soak },
+            { "hostile", hostile },
+            { "serial-remote", remoteSerial } };
     for (const auto &other : others)
         if (section == other.first)
             return other.second(o);

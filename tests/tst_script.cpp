@@ -148,6 +148,26 @@ void ScriptTest::runs_data()
                          "4 tests, 0 failures, 0 errors" }
         << QStringList { "--- script %1 started ---", "--- check \"the port opens\": passed ---",
                          "signal 23 99", "--- script ended: 4 passed, 0 failed ---" };
+    QTest::newRow("control lines and a break on a pty")
+        << QByteArray("local closed, why = serial:lines()\n"
+                      "check(closed == nil and why == 'the serial port is not open', 'closed')\n"
+                      "check(serial:open(), 'open')\n"
+                      "local lines, none = serial:lines()\n"
+                      "note(none)\n"
+                      "check(lines == nil and none:find('has no modem lines', 1, true), 'none')\n"
+                      "local before = elapsed()\n"
+                      "check(serial:sendbreak(50) == true, 'break')\n"
+                      "check(elapsed() - before >= 50, 'the break is over')\n"
+                      "check(not pcall(serial.sendbreak, serial, 0), 'no break of 0 ms')\n")
+        << 0
+        << QStringList { "closed: passed",
+                         "open: passed",
+                         "none: passed",
+                         "break: passed",
+                         "the break is over: passed",
+                         "no break of 0 ms: passed",
+                         "6 tests, 0 failures, 0 errors" }
+        << QStringList { "has no modem lines to read" };
     QTest::newRow("named tests: a failed check or an error fails its test, the script goes on")
         << QByteArray("test('adds', function() check(1 + 1 == 2) check(true) end)\n"
                       "test('bound to fail', function() check(false, 'never') end)\n"

@@ -1,5 +1,7 @@
 #include "serialchannel.h"
 
+#include "portname.h"
+#include "rfc2217link.h"
 #include "serialportlink.h"
 
 #include <QTimer>
@@ -7,7 +9,9 @@
 SerialChannel::SerialChannel(ChannelLog::Clock clock, QObject *parent)
     : Channel(QStringLiteral("Serial"), std::move(clock), parent)
     , m_local(new SerialPortLink(this))
+    , m_remote(new Rfc2217Link(this))
     , m_line(m_local)
+    , m_breakTimer(new QTimer(this))
     , m_quietTimer(new QTimer(this))
     , m_reopenTimer(new QTimer(this))
 {
@@ -18,10 +22,37 @@ SerialChannel::SerialChannel(ChannelLog::Clock clock, QObject *parent)
     m_reopenTimer->setObjectName(QStringLiteral("serialReopenTimer"));
     m_reopenTimer->setInterval(1000);
     connect(m_reopenTimer, &QTimer::timeout, this, &SerialChannel::beginOpen);
-    connect(m_line, &Link::readyRead, this, &SerialChannel::takeArrivals);
-    connect(m_line, &Link::opened, this, &SerialChannel::onOpened);
-    connect(m_line, &Link::failed, this, &SerialChannel::onFailed);
-    connect(m_line, &Link::lost, this, &SerialChannel::onLost);
+    m_breakTimer->setObjectName(QStringLiteral("serialBreakTimer"));
+    m_breakTimer->setSingleShot(true);
+    m_breakTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_breakTimer, &QTimer::timeout, this, [this] {
+        QString ignored;
+        if (m_line->isOpen())
+            m_line->setBreak(false, &ignored);
+    });
+    // Only the line in use is heard: the other one is closed.
+    for (SerialLine *line : std::initializer_list<SerialLine *> { m_local, m_remote }) {
+        connect(line, &Link::readyRead, this, [this, line] {
+            if (line == m_line)
+                takeArrivals();
+        });
+        connect(line, &Link::opened, this, [this, line] {
+            if (line == m_line)
+                onOpened();
+        });
+        connect(line, &Link::failed, this, [this, line](const QString &reason) {
+            if (line == m_line)
+                onFailed(reason);
+        });
+        connect(line, &Link::lost, this, [this, line](const QString &reason) {
+            if (line == m_line)
+                onLost(reason);
+        });
+        connect(line, &SerialLine::noted, this, [this, line](const QString &text) {
+            if (line == m_line)
+                onNoted(text);
+        });
+    }
 }
 
 SerialChannel::~SerialChannel() = default;
@@ -80,6 +111,7 @@ QString SerialChannel::notOpenReason() const
 
 bool SerialChannel::open(QString *why, QString *status)
 {
+    m_retryAtStart = false;
     m_reopenTimer->stop();
     m_lossPending = false;
     if (beginOpen())
@@ -93,8 +125,11 @@ bool SerialChannel::open(QString *why, QString *status)
 
 bool SerialChannel::openAtStart(QString *why, QString *status)
 {
-    if (open(why, status))
+    if (open(why, status)) {
+        // A port server that fails to answer later is tried again as a missing port is.
+        m_retryAtStart = linkState() == LinkState::Opening && reconnects();
         return true;
+    }
     if (!reconnects())
         return false;
     // Nobody may be there to answer a box: the port is tried until it is there.
@@ -104,9 +139,36 @@ bool SerialChannel::openAtStart(QString *why, QString *status)
     return true;
 }
 
+bool SerialChannel::chooseLine(QString *why)
+{
+    const PortName name = parsePortName(m_settings.portName);
+    if (name.kind == PortName::Kind::Invalid) {
+        *why = QStringLiteral("%1: %2").arg(m_settings.portName, name.problem);
+        return false;
+    }
+    SerialLine *wanted = m_local;
+    if (name.isRemote()) {
+        m_remote->setPeer(name.kind == PortName::Kind::Raw ? Rfc2217Link::Protocol::Raw
+                                                           : Rfc2217Link::Protocol::Rfc2217,
+                          name.host, name.port);
+        wanted = m_remote;
+    }
+    if (wanted != m_line) {
+        m_line->close();
+        m_line = wanted;
+    }
+    return true;
+}
+
 bool SerialChannel::beginOpen()
 {
+    QString why;
+    if (!chooseLine(&why)) {
+        onFailed(why);
+        return false;
+    }
     m_opening = true;
+    m_openNotes.clear();
     m_line->setSettings(m_settings);
     m_line->open();
     // A line that answers later (a port server) is opening until it does.
@@ -118,6 +180,7 @@ bool SerialChannel::beginOpen()
 void SerialChannel::onOpened()
 {
     m_opening = false;
+    m_retryAtStart = false;
     const SerialSettings &p = m_settings;
     m_openStatus = windowText("Connected to %1 : %2, %3, %4, %5, %6")
                        .arg(p.portName, p.baudRateText, p.dataBitsText, p.parityText,
@@ -129,6 +192,9 @@ void SerialChannel::onOpened()
         m_openStatus += QStringLiteral("; ") + problem;
     if (m_rts && !m_line->setControlLine(SerialLine::ControlLine::Rts, *m_rts, &problem))
         m_openStatus += QStringLiteral("; ") + problem;
+    for (const QString &note : qAsConst(m_openNotes))
+        m_openStatus += QStringLiteral("; ") + note;
+    m_openNotes.clear();
     if (linkState() == LinkState::Lost) {
         m_reopenTimer->stop();
         noteLine(QStringLiteral("--- link back ---"));
@@ -143,7 +209,49 @@ void SerialChannel::onFailed(const QString &reason)
     if (linkState() == LinkState::Lost)
         return;
     setLastFailure(reason);
+    const bool wasOpening = linkState() == LinkState::Opening;
+    if (wasOpening && std::exchange(m_retryAtStart, false)) {
+        noteLoss(reason);
+        setLinkState(LinkState::Lost);
+        m_reopenTimer->start();
+        return;
+    }
     setLinkState(LinkState::Closed);
+    // A port server that fails to answer does so after open() returned: nobody asked is left
+    // to tell it.
+    if (wasOpening)
+        emit errorOccurred(QSerialPort::OpenError);
+}
+
+void SerialChannel::onNoted(const QString &text)
+{
+    noteLine(QStringLiteral("--- %1 ---").arg(text));
+    if (m_opening)
+        m_openNotes << text;
+}
+
+bool SerialChannel::lines(QSerialPort::PinoutSignals *lines, QString *why) const
+{
+    QString problem;
+    if (!linkOpen())
+        problem = notOpenReason();
+    else
+        m_line->lines(lines, &problem);
+    if (why)
+        *why = problem;
+    return problem.isEmpty();
+}
+
+bool SerialChannel::sendBreak(int ms, QString *why)
+{
+    QString problem;
+    if (!linkOpen())
+        problem = notOpenReason();
+    else if (m_line->setBreak(true, &problem))
+        m_breakTimer->start(ms);
+    if (why)
+        *why = problem;
+    return problem.isEmpty();
 }
 
 bool SerialChannel::setControlLine(bool dtr, bool on, QString *why)
@@ -161,6 +269,7 @@ bool SerialChannel::setControlLine(bool dtr, bool on, QString *why)
 
 void SerialChannel::close()
 {
+    m_retryAtStart = false;
     m_reopenTimer->stop();
     forgetLoss();
     m_lossPending = false;
@@ -179,6 +288,12 @@ void SerialChannel::closeLinkAtExit()
 
 void SerialChannel::closePort()
 {
+    if (m_breakTimer->isActive()) {
+        m_breakTimer->stop();
+        QString ignored;
+        if (m_line->isOpen())
+            m_line->setBreak(false, &ignored);
+    }
     // What came in before the close is shown now, and what was sent (and logged) leaves first:
     // closing the line would drop it.
     if (m_line->isOpen()) {

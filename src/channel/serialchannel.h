@@ -9,6 +9,7 @@
 #include <optional>
 
 class QTimer;
+class Rfc2217Link;
 class SerialLine;
 class SerialPortLink;
 
@@ -31,6 +32,8 @@ public:
 
     // The port of this computer that a local port name opens ("serialPort").
     QSerialPort *port() const;
+    // The port server's link that an rfc2217:// or socket:// name opens.
+    Rfc2217Link *remoteLink() const { return m_remote; }
     QTimer *quietTimer() const { return m_quietTimer; }
 
     // The port and the settings the next open uses.
@@ -56,6 +59,10 @@ public:
     // What the status bar says while the line is open: its settings, and the control lines the
     // device could not set.
     QString openStatus() const { return m_openStatus; }
+    // CTS, DSR, DCD and RI of the open line; false, with the reason, when it has none to tell.
+    bool lines(QSerialPort::PinoutSignals *lines, QString *why = nullptr) const;
+    // BREAK for `ms` milliseconds; false, with the reason, when the line cannot send one.
+    bool sendBreak(int ms, QString *why = nullptr);
 
     // Key presses of a console, unchanged, neither shown, counted nor logged.
     void writeKeys(const QByteArray &keys);
@@ -89,9 +96,16 @@ private:
     void finishLoss();
     // Closes the line; what it still held ends the block.
     void closePort();
+    // The link the port name asks for, in place for the next open.
+    bool chooseLine(QString *why);
+    void onNoted(const QString &text);
 
     SerialPortLink *m_local;
+    Rfc2217Link *m_remote;
     SerialLine *m_line;
+    QTimer *m_breakTimer;
+    // What the line noted while it was opening: told with the open status.
+    QStringList m_openNotes;
     QTimer *m_quietTimer;
     // Tries the lost line again every second while reconnection is on.
     QTimer *m_reopenTimer;
@@ -101,6 +115,8 @@ private:
     std::optional<bool> m_dtr;
     std::optional<bool> m_rts;
     bool m_opening = false;
+    // Opened at start with reconnection on, and not answered yet.
+    bool m_retryAtStart = false;
     // A loss seen and not yet taken to its end (the line closed, the note written).
     bool m_lossPending = false;
 };

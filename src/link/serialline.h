@@ -3,6 +3,8 @@
 #include "link.h"
 #include "serialsettings.h"
 
+#include <QSerialPort>
+
 // A serial line, wherever its port is: a local port, or one on a port server. It is opened
 // with the settings it was last given, and its control lines can be set while it is open.
 class SerialLine : public Link {
@@ -20,4 +22,14 @@ public:
     virtual void clearInput() = 0;
     // After failed(): the status bar's word for what failed ("Open serial error").
     virtual QString failureStatus() const = 0;
+    // CTS, DSR, DCD and RI as the line has them now; false, with the reason, when it has none
+    // (a pty, a raw TCP port).
+    virtual bool lines(QSerialPort::PinoutSignals *lines, QString *why) const = 0;
+    // BREAK on or off; false, with the reason, when the line cannot.
+    virtual bool setBreak(bool on, QString *why) = 0;
+
+signals:
+    // Something about the open line a person should read beside its traffic: a setting the far
+    // end answered with another value, a framing or parity error it saw.
+    void noted(const QString &text);
 };

@@ -72,6 +72,29 @@ bool SerialPortLink::setControlLine(ControlLine line, bool on, QString *why)
     return false;
 }
 
+bool SerialPortLink::lines(QSerialPort::PinoutSignals *lines, QString *why) const
+{
+    m_port->clearError();
+    const QSerialPort::PinoutSignals now = m_port->pinoutSignals();
+    // A pty, and some adapters, have no modem lines: the system refuses to tell them.
+    if (m_port->error() != QSerialPort::NoError) {
+        *why = windowText("%1 has no modem lines to read (%2)")
+                   .arg(m_settings.portName, m_port->errorString());
+        m_port->clearError();
+        return false;
+    }
+    *lines = now;
+    return true;
+}
+
+bool SerialPortLink::setBreak(bool on, QString *why)
+{
+    if (m_port->setBreakEnabled(on))
+        return true;
+    *why = windowText("could not send a break: %1").arg(m_port->errorString());
+    return false;
+}
+
 void SerialPortLink::reportError(QSerialPort::SerialPortError error)
 {
     // A device that goes away (a USB adapter pulled, a pty whose other end closed) is reported

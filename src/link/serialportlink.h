@@ -25,6 +25,8 @@ public:
     bool setControlLine(ControlLine line, bool on, QString *why) override;
     void clearInput() override { m_port->clear(QSerialPort::Input); }
     QString failureStatus() const override { return m_failureStatus; }
+    bool lines(QSerialPort::PinoutSignals *lines, QString *why) const override;
+    bool setBreak(bool on, QString *why) override;
 
 private:
     void reportError(QSerialPort::SerialPortError error);

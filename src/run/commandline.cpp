@@ -1,6 +1,7 @@
 #include "commandline.h"
 
 #include "options.h"
+#include "portname.h"
 #include "scriptrunner.h"
 #include "version.h"
 
@@ -173,8 +174,14 @@ QList<CommandLineOption> benchOptions()
         { { "h", "help" }, {}, "Show this help and exit.", {}, false },
         { { "v", "version" }, {}, "Show the version and exit.", {}, false },
         repeatable(option("serial-port", "path",
-                          "Add <path> to the serial ports; the first is selected.",
+                          "Add <path> to the serial ports; the first is selected. A port "
+                          "server's port is rfc2217://HOST:PORT (RFC 2217: the line's settings "
+                          "and control lines follow) or socket://HOST:PORT (raw TCP).",
                           [](const QString &v, O &o) {
+                              // A remote name that can never open is told now, not at Open.
+                              if (const PortName name = parsePortName(v);
+                                  name.kind == PortName::Kind::Invalid)
+                                  return name.problem;
                               o.serialPorts << v;
                               return QString();
                           })),

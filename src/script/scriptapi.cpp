@@ -118,9 +118,10 @@ void ScriptApi::installChannels(lua_State *lua, const std::array<Channel *, 4> &
         = { { "send", send },         { "sendhex", sendHex }, { "expect", expect },
             { "readline", readline }, { "discard", discard }, { "state", stateName },
             { nullptr, nullptr } };
-    const luaL_Reg serialOnly[] = {
-        { "open", open }, { "close", close }, { "dtr", dtr }, { "rts", rts }, { nullptr, nullptr }
-    };
+    const luaL_Reg serialOnly[]
+        = { { "open", open },    { "close", close },        { "dtr", dtr },
+            { "rts", rts },      { "lines", controlLines }, { "sendbreak", sendBreak },
+            { nullptr, nullptr } };
     const luaL_Reg networkOnly[]
         = { { "connect", connectLink }, { "disconnect", close }, { nullptr, nullptr } };
     for (const bool serial : { true, false }) {
@@ -455,6 +456,21 @@ int ScriptApi::dtr(lua_State *lua)
 int ScriptApi::rts(lua_State *lua)
 {
     return controlLine(lua, false);
+}
+
+int ScriptApi::controlLines(lua_State *lua)
+{
+    channelIndex(lua);
+    return finishCall(lua, int(runner(lua)->readLines()));
+}
+
+int ScriptApi::sendBreak(lua_State *lua)
+{
+    channelIndex(lua);
+    const qint64 ms = milliseconds(lua, 2, -1, "the length of the break");
+    if (ms < 1 || ms > 60000)
+        return luaL_argerror(lua, 2, "milliseconds from 1 to 60000 expected");
+    return finishCall(lua, int(runner(lua)->beginBreak(int(ms))));
 }
 
 int ScriptApi::connectLink(lua_State *lua)

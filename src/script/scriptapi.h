@@ -46,6 +46,10 @@ struct ScriptApi {
     static int close(lua_State *lua);
     static int dtr(lua_State *lua);
     static int rts(lua_State *lua);
+    // {cts=, dsr=, dcd=, ri=}, or nil and why the line has none.
+    static int controlLines(lua_State *lua);
+    // A break of the given milliseconds; returns true once it is over, or false and why not.
+    static int sendBreak(lua_State *lua);
     // Of a network channel.
     static int connectLink(lua_State *lua);
 

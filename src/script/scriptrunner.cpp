@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTimer>
+#include <QVariantMap>
 
 #include <lua.hpp>
 
@@ -408,7 +409,7 @@ void ScriptRunner::expired()
     else if (m_wait == Wait::Line)
         missed(QStringLiteral("no line within %1 ms").arg(m_waitMs));
     else if (m_wait == Wait::Sleep)
-        wake();
+        wake(m_results);
 }
 
 void ScriptRunner::timeLimitReached()
@@ -551,6 +552,16 @@ int ScriptRunner::pushResults(lua_State *lua)
         case QMetaType::LongLong:
             lua_pushinteger(lua, value.toLongLong());
             break;
+        case QMetaType::QVariantMap: {
+            // A table of flags: the control lines.
+            const QVariantMap map = value.toMap();
+            lua_createtable(lua, 0, int(map.size()));
+            for (auto it = map.cbegin(); it != map.cend(); ++it) {
+                lua_pushboolean(lua, it.value().toBool());
+                lua_setfield(lua, -2, it.key().toUtf8().constData());
+            }
+            break;
+        }
         case QMetaType::QByteArray: {
             const QByteArray bytes = value.toByteArray();
             lua_pushlstring(lua, bytes.constData(), size_t(bytes.size()));
@@ -591,6 +602,35 @@ ScriptRunner::Call ScriptRunner::setLine(bool dtr, bool on)
 {
     QString why;
     return answer(m_serial->setControlLine(dtr, on, &why), why);
+}
+
+ScriptRunner::Call ScriptRunner::readLines()
+{
+    QSerialPort::PinoutSignals lines;
+    QString why;
+    if (!m_serial->lines(&lines, &why)) {
+        m_results = { QVariant(), why };
+        return Call::Done;
+    }
+    const QVariantMap table {
+        { QStringLiteral("cts"), bool(lines & QSerialPort::ClearToSendSignal) },
+        { QStringLiteral("dsr"), bool(lines & QSerialPort::DataSetReadySignal) },
+        { QStringLiteral("dcd"), bool(lines & QSerialPort::DataCarrierDetectSignal) },
+        { QStringLiteral("ri"), bool(lines & QSerialPort::RingIndicatorSignal) },
+    };
+    m_results = { table };
+    return Call::Done;
+}
+
+ScriptRunner::Call ScriptRunner::beginBreak(int ms)
+{
+    QString why;
+    if (!m_serial->sendBreak(ms, &why))
+        return answer(false, why);
+    // The script goes on once the break is over; the sleep hands the answer back.
+    beginSleep(ms);
+    m_results = { true };
+    return Call::Wait;
 }
 
 ScriptRunner::Call ScriptRunner::channelName(int index)

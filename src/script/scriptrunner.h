@@ -139,6 +139,8 @@ private:
     Call openSerial();
     Call closeLink(int channel);
     Call setLine(bool dtr, bool on);
+    Call readLines();
+    Call beginBreak(int ms);
     Call channelName(int channel);
     // The function returns true, or false and why not.
     Call answer(bool done, const QString &why);
