@@ -1,5 +1,5 @@
-#include "channelfixture.h"
 #include "comportserver.h"
+#include "corefixture.h"
 #include "joiningthread.h"
 #include "portname.h"
 #include "rfc2217link.h"
@@ -41,9 +41,8 @@ QString rfc2217(quint16 port)
 }
 
 // The serial channel of a fixture set to open `name` at `baud`, opened, and open.
-bool openRemote(ChannelFixture &fixture, const QString &name, qint32 baud = 115200)
+bool openRemote(CoreFixture &fixture, const QString &name, qint32 baud = 115200)
 {
-    fixture.selectSerialPort(name);
     fixture.serial().setLineSettings(plainLine(name, baud));
     QString why;
     if (!fixture.serial().open(&why)) {
@@ -156,9 +155,9 @@ void RemotePortTest::portNames()
 
 void RemotePortTest::badNameRefusedAtOpen()
 {
-    ChannelFixture fixture;
+    CoreFixture fixture;
     const QString name = QStringLiteral("rfc2217://lab-rack");
-    fixture.selectSerialPort(name);
+    fixture.serial().setLineSettings(plainLine(name, 9600));
     QString why;
     QString status;
     QVERIFY(!fixture.serial().open(&why, &status));
@@ -184,9 +183,9 @@ void RemotePortTest::unreachableServerNamed()
         QVERIFY(probe.listen(QHostAddress::LocalHost));
         free = probe.serverPort();
     }
-    ChannelFixture fixture;
+    CoreFixture fixture;
     const QString name = QStringLiteral("%1://127.0.0.1:%2").arg(scheme).arg(free);
-    fixture.selectSerialPort(name);
+    fixture.serial().setLineSettings(plainLine(name, 9600));
     qRegisterMetaType<QSerialPort::SerialPortError>();
     QSignalSpy errors(&fixture.serial(), &SerialChannel::errorOccurred);
     QVERIFY(fixture.serial().open());
@@ -208,7 +207,7 @@ void RemotePortTest::ser2netCarriesEveryByteBothWays()
     ser2net.setBufferSize(65536);
     const QString failure = ser2net.start();
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
-    ChannelFixture fixture;
+    CoreFixture fixture;
     fixture.serial().setHexMode(true);
     QByteArray arrived;
     QObject::connect(&fixture.serial(), &Channel::received,
@@ -272,7 +271,7 @@ void RemotePortTest::ser2netSetsTheLineSpeed()
     Ser2net ser2net;
     const QString failure = ser2net.start();
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
-    ChannelFixture fixture;
+    CoreFixture fixture;
     QVERIFY(openRemote(fixture, rfc2217(ser2net.rfc2217Port()), baud));
     QTRY_COMPARE(ser2net.lineSpeed(), baud);
     // ser2net answers the settings with what it asked: nothing is told beside them.
@@ -291,7 +290,7 @@ void RemotePortTest::ser2netRestartIsALossAndAReturn()
     Ser2net ser2net;
     QString failure = ser2net.start();
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
-    ChannelFixture fixture;
+    CoreFixture fixture;
     fixture.serial().setReconnect(true);
     QVERIFY(openRemote(fixture, rfc2217(ser2net.rfc2217Port()), 57600));
     QTRY_COMPARE(ser2net.lineSpeed(), 57600);
@@ -321,10 +320,9 @@ void RemotePortTest::serverNotUpYetAtStart()
         QSKIP("ser2net is not installed; the remote serial port tests need it");
     Ser2net ser2net;
     QVERIFY(ser2net.rfc2217Port() != 0);
-    ChannelFixture fixture;
+    CoreFixture fixture;
     fixture.serial().setReconnect(true);
     const QString name = rfc2217(ser2net.rfc2217Port());
-    fixture.selectSerialPort(name);
     fixture.serial().setLineSettings(plainLine(name, 19200));
     qRegisterMetaType<QSerialPort::SerialPortError>();
     QSignalSpy errors(&fixture.serial(), &SerialChannel::errorOccurred);
@@ -347,7 +345,7 @@ void RemotePortTest::rawPortCarriesBytesAsTheyAre()
     Ser2net ser2net;
     const QString failure = ser2net.start();
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
-    ChannelFixture fixture;
+    CoreFixture fixture;
     QByteArray arrived;
     QObject::connect(&fixture.serial(), &Channel::received,
                      [&arrived](const QByteArray &bytes) { arrived += bytes; });
@@ -381,7 +379,7 @@ void RemotePortTest::settingsSentAtEveryOpen()
 {
     ComPortServer server;
     QVERIFY(server.isListening());
-    ChannelFixture fixture;
+    CoreFixture fixture;
     fixture.serial().setReconnect(true);
     fixture.serial().setControlLines(true, false);
     SerialSettings line = plainLine(rfc2217(server.port()), 38400);
@@ -389,7 +387,6 @@ void RemotePortTest::settingsSentAtEveryOpen()
     line.parity = QSerialPort::EvenParity;
     line.stopBits = QSerialPort::TwoStop;
     line.flowControl = QSerialPort::HardwareControl;
-    fixture.selectSerialPort(line.portName);
     fixture.serial().setLineSettings(line);
     QVERIFY(fixture.serial().open());
     QTRY_COMPARE(fixture.serial().linkState(), LinkState::Open);
@@ -430,7 +427,7 @@ void RemotePortTest::refusedSettingTold()
 {
     ComPortServer server;
     server.answerWith(ComPortCommand::SetBaudRate, 115200, 9600);
-    ChannelFixture fixture;
+    CoreFixture fixture;
     QVERIFY(openRemote(fixture, rfc2217(server.port())));
     const QString told
         = QStringLiteral("the port server %1 set baud rate to 9600 instead of 115200")
@@ -450,7 +447,7 @@ void RemotePortTest::silentServerDoesNotHoldTheOpen()
            ComPortCommand::SetStopSize, ComPortCommand::SetControl })
         server.setSilent(command);
     server.setEcho(true);
-    ChannelFixture fixture;
+    CoreFixture fixture;
     QVERIFY(openRemote(fixture, rfc2217(server.port())));
     QVERIFY(fixture.serial().send(QStringLiteral("ping")));
     QTRY_VERIFY(fixture.log(fixture.serial()).endsWith("ping\nping\n"));
@@ -459,7 +456,7 @@ void RemotePortTest::silentServerDoesNotHoldTheOpen()
 void RemotePortTest::modemLinesFollowTheServer()
 {
     ComPortServer server;
-    ChannelFixture fixture;
+    CoreFixture fixture;
     QVERIFY(openRemote(fixture, rfc2217(server.port())));
     QSerialPort::PinoutSignals lines;
     server.notifyModemState(ModemState::Cts | ModemState::Dcd | ModemState::CtsChanged);
@@ -478,7 +475,7 @@ void RemotePortTest::modemLinesFollowTheServer()
 void RemotePortTest::lineErrorsNotedInTheLog()
 {
     ComPortServer server;
-    ChannelFixture fixture;
+    CoreFixture fixture;
     QVERIFY(openRemote(fixture, rfc2217(server.port())));
     server.notifyLineState(LineState::HoldingRegisterEmpty);
     server.notifyLineState(LineState::FramingError | LineState::Overrun);
@@ -497,7 +494,7 @@ void RemotePortTest::lineErrorsNotedInTheLog()
 void RemotePortTest::hostileStreamNeverReachesTheData()
 {
     ComPortServer server;
-    ChannelFixture fixture;
+    CoreFixture fixture;
     QByteArray arrived;
     QObject::connect(&fixture.serial(), &Channel::received,
                      [&arrived](const QByteArray &bytes) { arrived += bytes; });
@@ -532,7 +529,7 @@ void RemotePortTest::hostileStreamNeverReachesTheData()
 void RemotePortTest::breakAndPurge()
 {
     ComPortServer server;
-    ChannelFixture fixture;
+    CoreFixture fixture;
     QVERIFY(openRemote(fixture, rfc2217(server.port())));
     const int before = server.commands().size();
     QVERIFY(fixture.serial().sendBreak(30));
@@ -547,5 +544,5 @@ void RemotePortTest::breakAndPurge()
         hasCommand(server, ComPortCommand::PurgeData, quint32(ComPortPurge::Receive), before));
 }
 
-QTEST_MAIN(RemotePortTest)
+QTEST_GUILESS_MAIN(RemotePortTest)
 #include "tst_remoteport.moc"
